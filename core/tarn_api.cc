@@ -1,0 +1,98 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The facade over the volume backends.
+#include "core/tarn_api.h"
+
+#include <cerrno>
+
+#include "core/volume_backend.h"
+
+namespace tarn {
+
+namespace {
+std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
+}  // namespace
+
+namespace tarn_iopx {
+tarn_iopx::tarn_iopx(std::shared_ptr<core::volume_backend> backend)
+    : backend_(std::move(backend)) {}
+tarn_iopx::~tarn_iopx() = default;
+}  // namespace tarn_iopx
+
+namespace tarn_file {
+tarn_file::tarn_file(std::unique_ptr<core::backend_file> file) : file_(std::move(file)) {}
+
+tarn_file::~tarn_file() {
+  // A handle dropped without close: close it; nobody is left to hear the result.
+  if (file_) file_->close();
+}
+
+int64_t tarn_file::get_file_size() const {
+  if (!file_) return -1;
+  int64_t size = -1;
+  if (file_->size(&size)) return -1;
+  return size;
+}
+
+std::unique_ptr<core::backend_file> tarn_file::release() { return std::move(file_); }
+}  // namespace tarn_file
+
+tarn_api::tarn_api() = default;
+tarn_api::~tarn_api() = default;
+
+boost::shared_ptr<tarn_iopx::tarn_iopx> tarn_api::init(
+    iopx_tree_cfg cfg, boost::shared_ptr<tarn_aio_result> /*aio*/) {
+  std::shared_ptr<core::volume_backend> backend;
+  last_error_ = core::open_backend(cfg, &backend);
+  if (last_error_ || !backend) {
+    if (!last_error_) last_error_ = os_error(EIO);
+    logger_.error("tarn_api::init", "Cannot open volume %s: %s", cfg.volume.c_str(),
+                  last_error_.message().c_str());
+    return boost::shared_ptr<tarn_iopx::tarn_iopx>();
+  }
+  return boost::shared_ptr<tarn_iopx::tarn_iopx>(new tarn_iopx::tarn_iopx(std::move(backend)));
+}
+
+boost::shared_ptr<tarn_file::tarn_file> tarn_api::open(
+    boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path, int flags,
+    boost::shared_ptr<tarn_aio_result> /*aio*/) {
+  if (!iopx) {
+    last_error_ = os_error(ENXIO);
+    return boost::shared_ptr<tarn_file::tarn_file>();
+  }
+  std::unique_ptr<core::backend_file> file;
+  last_error_ = iopx->backend().open(path, flags, &file);
+  if (last_error_ || !file) {
+    if (!last_error_) last_error_ = os_error(EIO);
+    return boost::shared_ptr<tarn_file::tarn_file>();
+  }
+  return boost::shared_ptr<tarn_file::tarn_file>(new tarn_file::tarn_file(std::move(file)));
+}
+
+std::error_code tarn_api::close(boost::shared_ptr<tarn_file::tarn_file> file,
+                                boost::shared_ptr<tarn_aio_result> /*aio*/) {
+  if (!file || !file->is_open()) return os_error(EBADF);
+  std::unique_ptr<core::backend_file> f = file->release();
+  return f->close();
+}
+
+std::error_code tarn_api::mkdir(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
+                                unsigned int mode, boost::shared_ptr<tarn_aio_result> /*aio*/) {
+  if (!iopx) return os_error(ENXIO);
+  return iopx->backend().mkdir(path, mode);
+}
+
+int64_t tarn_api::write(boost::shared_ptr<tarn_file::tarn_file> file,
+                        boost::shared_ptr<tarn_mem::buff> buf, unsigned long size, long offset,
+                        int /*flags*/, boost::shared_ptr<tarn_aio_result> /*aio*/) {
+  if (!file || !file->is_open()) return -EBADF;
+  if (!buf || size > buf->get_size() || offset < 0) return -EINVAL;
+  return file->backend()->pwrite(buf->get_base(), size, offset);
+}
+
+std::error_code tarn_api::unlink(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
+                                 boost::shared_ptr<tarn_aio_result> /*aio*/) {
+  if (!iopx) return os_error(ENXIO);
+  return iopx->backend().unlink(path);
+}
+
+}  // namespace tarn

@@ -1,0 +1,83 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Choosing a backend for a volume, and the path rules every backend shares.
+#include "core/volume_backend.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "core/gfapi_backend.h"
+#include "core/local_backend.h"
+
+namespace tarn {
+namespace core {
+namespace {
+
+std::mutex& factory_mutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+
+backend_factory& current_factory() {
+  static backend_factory* f = new backend_factory;
+  return *f;
+}
+
+}  // namespace
+
+backend_factory set_backend_factory(backend_factory factory) {
+  std::lock_guard<std::mutex> lock(factory_mutex());
+  backend_factory previous = current_factory();
+  current_factory() = std::move(factory);
+  return previous;
+}
+
+std::error_code open_backend(const iopx_tree_cfg& cfg,
+                             std::shared_ptr<volume_backend>* out) {
+  backend_factory factory;
+  {
+    std::lock_guard<std::mutex> lock(factory_mutex());
+    factory = current_factory();
+  }
+  if (factory) return factory(cfg, out);
+  return open_default_backend(cfg, out);
+}
+
+std::error_code open_default_backend(const iopx_tree_cfg& cfg,
+                                     std::shared_ptr<volume_backend>* out) {
+  std::string volume;
+  if (cfg.volume.empty()) return std::error_code(EINVAL, std::generic_category());
+  if (std::error_code ec = normalize_volume_path(cfg.volume, &volume)) return ec;
+  if (volume.empty() || volume.find('/') != std::string::npos) {
+    return std::error_code(EINVAL, std::generic_category());
+  }
+  const char* root = getenv("TARN_LOCAL_VOLUME_ROOT");
+  if (root != nullptr && *root != '\0') {
+    return open_local_backend(std::string(root) + "/" + volume, out);
+  }
+  return open_gluster_backend(cfg, out);
+}
+
+std::error_code normalize_volume_path(const std::string& path, std::string* out) {
+  if (path.find('\0') != std::string::npos) {
+    return std::error_code(EINVAL, std::generic_category());
+  }
+  std::string result;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(pos, end - pos);
+    if (part == "..") return std::error_code(EINVAL, std::generic_category());
+    if (!part.empty() && part != ".") {
+      if (!result.empty()) result += '/';
+      result += part;
+    }
+    pos = end + 1;
+  }
+  *out = result;
+  return std::error_code();
+}
+
+}  // namespace core
+}  // namespace tarn

@@ -1,0 +1,91 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The seam below tarn_api: one small interface per kind of volume, a
+// forwarding wrapper for fault injection in tests, and the factory that picks
+// a backend for a configuration. Internal to the core library.
+#ifndef TARN_CORE_VOLUME_BACKEND_H_
+#define TARN_CORE_VOLUME_BACKEND_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "core/tarn_api.h"
+
+namespace tarn {
+namespace core {
+
+// An open file of a volume.
+class backend_file {
+ public:
+  virtual ~backend_file() = default;
+  // Writes `n` bytes at `offset`: the count written, or a negative errno.
+  // A backend may keep writes back; their errors then show at close().
+  virtual int64_t pwrite(const void* data, std::size_t n, int64_t offset) = 0;
+  // The size in bytes, counting writes kept back.
+  virtual std::error_code size(int64_t* out) = 0;
+  // Completes kept-back writes and closes; called at most once.
+  virtual std::error_code close() = 0;
+};
+
+// One opened volume. Paths are relative to its top directory; a leading "/"
+// names the same place. Thread-compatible.
+class volume_backend {
+ public:
+  virtual ~volume_backend() = default;
+  virtual std::error_code open(const std::string& path, int flags,
+                               std::unique_ptr<backend_file>* out) = 0;
+  virtual std::error_code mkdir(const std::string& path, unsigned int mode) = 0;
+  virtual std::error_code unlink(const std::string& path) = 0;
+};
+
+// Forwards every call to another backend; tests override single calls.
+class forwarding_backend : public volume_backend {
+ public:
+  explicit forwarding_backend(std::shared_ptr<volume_backend> target)
+      : target_(std::move(target)) {}
+  std::error_code open(const std::string& path, int flags,
+                       std::unique_ptr<backend_file>* out) override {
+    return target_->open(path, flags, out);
+  }
+  std::error_code mkdir(const std::string& path, unsigned int mode) override {
+    return target_->mkdir(path, mode);
+  }
+  std::error_code unlink(const std::string& path) override {
+    return target_->unlink(path);
+  }
+
+ protected:
+  volume_backend& target() { return *target_; }
+
+ private:
+  std::shared_ptr<volume_backend> target_;
+};
+
+// Opens the backend for `cfg`: the local directory backend when
+// TARN_LOCAL_VOLUME_ROOT is set, else GlusterFS.
+using backend_factory = std::function<std::error_code(
+    const iopx_tree_cfg& cfg, std::shared_ptr<volume_backend>* out)>;
+
+// The factory tarn_api::init uses; an empty function restores the default.
+// Returns the previous one. For tests; not to be called while an init runs.
+backend_factory set_backend_factory(backend_factory factory);
+
+// The backend tarn_api::init uses: the installed factory's, else the default.
+std::error_code open_backend(const iopx_tree_cfg& cfg,
+                             std::shared_ptr<volume_backend>* out);
+
+std::error_code open_default_backend(const iopx_tree_cfg& cfg,
+                                     std::shared_ptr<volume_backend>* out);
+
+// Turns a volume path into its relative form: leading and repeated "/" and
+// "." components dropped. EINVAL for a ".." component (nothing may reach
+// outside the volume) or an embedded NUL. The top directory is "".
+std::error_code normalize_volume_path(const std::string& path, std::string* out);
+
+}  // namespace core
+}  // namespace tarn
+
+#endif  // TARN_CORE_VOLUME_BACKEND_H_

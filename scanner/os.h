@@ -1,0 +1,40 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Thin wrappers over the local platform calls the scanner makes. Each reads
+// errno right after the failing call and returns it as a generic error code.
+#ifndef TARN_SCANNER_OS_H_
+#define TARN_SCANNER_OS_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <list>
+#include <string>
+#include <system_error>
+
+namespace tarn {
+namespace os {
+
+inline std::error_code error_from(int e) {
+  return std::error_code(e, std::generic_category());
+}
+
+std::error_code rename_file(const std::string& from, const std::string& to);
+std::error_code remove_file(const std::string& path);
+std::error_code remove_directory(const std::string& path);
+
+// Appends every name of the directory, "." and ".." included, in the order
+// the directory stream gives them. On error `names` may hold a part.
+std::error_code list_directory(const std::string& path, std::list<std::string>* names);
+
+// Reads the extended attribute `name` of `path` (following symbolic links)
+// into `value`, at most `size` bytes; `*length` receives the attribute's size.
+std::error_code get_xattr(const std::string& path, const char* name, void* value,
+                          std::size_t size, ssize_t* length);
+
+// Runs `command` with /bin/sh and returns the raw status of system(3).
+int run_shell(const std::string& command);
+
+}  // namespace os
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_OS_H_

@@ -1,0 +1,161 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The scanner object and one scan run, in the order of its steps.
+#include "scanner/scanner.h"
+
+#include <cerrno>
+
+#include "scanner/os.h"
+#include "scanner/paths.h"
+
+namespace tarn {
+
+const std::error_code success(0, std::generic_category());
+const std::error_condition ok;
+
+namespace scanner {
+
+tarn_debug scanner::logger;
+
+scanner::scanner(std::string volume_name, std::string output_dir, std::string mount_path)
+    : scan_type(scan_full),
+      volume_name(std::move(volume_name)),
+      output_dir(std::move(output_dir)),
+      mount_path(std::move(mount_path)),
+      api(nullptr) {
+  iopx_tree_cfg cfg;
+  cfg.fs_type = "glusterfs";
+  cfg.volume = this->volume_name;
+  api = new tarn_api;
+  // Not tested here: an unreachable volume shows when the lock file cannot
+  // be created.
+  iopx = api->init(cfg);
+  lock_file.reset();
+}
+
+scanner::~scanner() {
+  for (auto& entry : sessions) delete entry.second;
+  // Handles made by the api go before it.
+  lock_file.reset();
+  iopx.reset();
+  delete api;
+}
+
+void scanner::set_scan_type(scantype type) { scan_type = type; }
+
+std::error_code scanner::initiate_scan(std::string session_name) {
+  static const char* const kFn = "scanner::initiate_scan";
+  const std::error_code efault(EFAULT, std::generic_category());
+
+  if (session_name.empty()) {
+    logger.error(kFn, "Session name is empty, Please provide a valid session name");
+    return efault;
+  }
+  if (output_dir.empty()) {
+    logger.error(kFn, "Failed to find volume path");
+    return efault;
+  }
+
+  if (lock_file) {
+    logger.error(kFn, "Lock is already being held for session %s", session_name.c_str());
+  } else {
+    logger.error(kFn, "Trying to acquire lock for session %s", session_name.c_str());
+    lock_file = acquire_lock(session_name);
+    if (!lock_file) {
+      logger.error(kFn, "Failed to acquire lock for session %s", session_name.c_str());
+      return std::error_code(EBUSY, std::generic_category());
+    }
+  }
+  // Every exit from here on releases the lock. The handle is dropped with
+  // it, so the next run takes a lock of its own and never closes it twice.
+  auto release = [this] {
+    release_lock(lock_file);
+    lock_file.reset();
+  };
+
+  session* sess = get_sessionobj(session_name);
+  if (sess == nullptr) {
+    logger.error(kFn, "Failed to initiate session object for session %s ", session_name.c_str());
+    release();
+    return efault;
+  }
+
+  // Not tested: a volume where it cannot be made fails at the copy step.
+  create_recursive_directory(kWorkingDirectory);
+  sess->insert_to_excludelist(kWorkingDirectory);
+  sess->insert_to_excludelist(lock_path);
+
+  std::string prefix = "full";
+  std::string scan_output;
+  sess->get_outputfilepath(prefix, "", scan_output);
+  int status = scan_type != scan_incremental ? sess->full_scan(scan_output)
+                                             : sess->incremental_scan(scan_output);
+  if (status != 0) {
+    if (scan_type != scan_incremental) {
+      logger.error(kFn, "Failed to perform full scan for session %s on volume %s",
+                   session_name.c_str(), volume_name.c_str());
+    } else {
+      logger.error(kFn, "Failed to perform incr scan for session %s on volume %s",
+                   session_name.c_str(), volume_name.c_str());
+    }
+    release();
+    return efault;
+  }
+
+  prefix = "filteredfile";
+  std::string filtered;
+  sess->get_outputfilepath(prefix, "", filtered);
+  sess->insert_to_excludelist(filtered);
+
+  unsigned long count = 0;
+  std::string collect_file;
+  std::error_code filtered_ec = sess->filter_new_and_modified(scan_output, filtered, count);
+  // The change list has served its purpose whatever the filter made of it.
+  os::remove_file(scan_output);
+
+  if (filtered_ec == success) {
+    prefix = "processed";
+    sess->get_collectfilename(prefix, count, collect_file);
+    sess->insert_to_excludelist(collect_file);
+    if (std::error_code ec = os::rename_file(filtered, collect_file)) {
+      logger.error(kFn, "Failed to rename the generated file %s to %s", filtered.c_str(),
+                   collect_file.c_str());
+      release();
+      return ec;
+    }
+    sess->savefilename(collect_file);  // a bookkeeping record; the run does not depend on it
+  }
+
+  // After a failed filter the empty collect-file path makes this step fail.
+  if (sess->process_filtered_files(collect_file) != success) {
+    logger.error(kFn, "Failed to split processed collect files");
+    release();
+    return efault;
+  }
+
+  if (copy_files_to_gluster() != success) {
+    logger.error(kFn, "Failed to copy collect files into gluster volume");
+    release();
+    return efault;
+  }
+
+  // Not tested: a directory that still holds an entry stays.
+  os::remove_directory(output_dir);
+  release();
+  return success;
+}
+
+session* scanner::get_sessionobj(std::string session_name) {
+  auto found = sessions.find(session_name);
+  if (found != sessions.end()) return found->second;
+
+  session* sess = new session(session_name, volume_name, output_dir, mount_path);
+  if (sess->session_exists() != 0 && sess->create_session() != 0) {
+    delete sess;
+    return nullptr;
+  }
+  sessions.emplace(session_name, sess);
+  return sess;
+}
+
+}  // namespace scanner
+}  // namespace tarn

@@ -1,0 +1,188 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// tarn-scanner: finds the files of a GlusterFS volume that changed since the
+// last scan and leaves, per application, the lists of changed shard pieces in
+// the volume's directory ".tarn/working/scanner".
+//
+// A host constructs one `scanner` per volume and calls initiate_scan() once
+// per run. Nothing here throws; every failure is an error code.
+#ifndef TARN_SCANNER_SCANNER_H_
+#define TARN_SCANNER_SCANNER_H_
+
+#include <cstdint>
+#include <list>
+#include <set>
+#include <string>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "core/tarn_api.h"
+#include "core/tarn_debug.h"
+#include "core/tarn_export.h"
+
+namespace tarn {
+
+// The success value of every operation that returns a std::error_code:
+// value 0 in std::generic_category(). Compare results with it.
+TARN_EXPORT extern const std::error_code success;
+// The zero error condition (value 0, generic category).
+TARN_EXPORT extern const std::error_condition ok;
+
+namespace scanner {
+
+using tarn_debug = ::tarn::tarn_debug::tarn_debug;
+using tarn_file = ::tarn::tarn_file::tarn_file;
+using tarn_iopx = ::tarn::tarn_iopx::tarn_iopx;
+
+class test_peer;  // unit tests' window on the members
+
+// One glusterfind change-detection session of one volume: names the working
+// files of a run, drives the glusterfind commands, filters the change list
+// and post-processes the collect file into per-application lists.
+//
+// Made and owned by a scanner; used by one thread at a time, except for the
+// static chunking functions and the logger, which are thread-safe.
+class TARN_EXPORT session {
+ public:
+  session(std::string session_name, std::string volume_name, std::string output_dir,
+          std::string mount_path);
+  ~session();
+  session(const session&) = delete;
+  session& operator=(const session&) = delete;
+
+  // ---- Working-file names and the exclude list --------------------------
+
+  // out = <output_dir>/<prefix>-<session_name><suffix>.
+  void get_outputfilepath(std::string& prefix, std::string suffix, std::string& out);
+  // out = <output_dir>/<session_name>-<prefix>.<count>.
+  void get_collectfilename(std::string& prefix, unsigned long count, std::string& out);
+  // Records `name` (the run's collect file) in the session's record file; see
+  // session.cc for where that lies. Logs and returns errno when it cannot be
+  // written.
+  std::error_code savefilename(std::string& name);
+  // Adds a path (or path prefix) that filtering drops from now on.
+  void insert_to_excludelist(std::string excluded_path);
+
+  // ---- glusterfind commands: the raw status of system(3), 0 = success ----
+
+  int create_session();
+  int session_exists();
+  int incremental_scan(std::string output_file);
+  int full_scan(std::string output_file);
+  int post_scan();
+
+  // ---- Change-list filtering --------------------------------------------
+
+  // Keeps the NEW and MODIFY paths of the change list `input_path` that are
+  // not excluded, one per line, in `output_path`; `count` receives their
+  // number. `count` is valid only on success.
+  std::error_code filter_new_and_modified(std::string& input_path, std::string& output_path,
+                                          unsigned long& count);
+  // True when `path` is dropped by the exclude list or a ".snaps"/".tarn"
+  // component. May add entries to the exclude list.
+  bool is_excluded(std::string path);
+
+  // ---- Post-processing of the collect file ------------------------------
+
+  // Sorts the collect file, distributes it per application, links shard
+  // pieces to applications and chunks long lists. Removes the collect file
+  // once distributed.
+  std::error_code process_filtered_files(std::string& collect_file);
+  std::error_code distribute_basedon_application(std::vector<std::string>& entries,
+                                                 std::vector<std::string>& app_files,
+                                                 std::vector<std::string>& shard_files);
+  std::error_code link_shard_to_app(std::vector<std::string>& app_files,
+                                    std::vector<std::string>& shard_files,
+                                    std::vector<std::string>& linked_files);
+  std::error_code multithreaded_chunking(std::vector<std::string> linked_files);
+  static void chunk_collectfile_wrapper(std::vector<std::string> files, int begin_index,
+                                        int end_index);
+  static std::error_code chunk_collectfile(std::string path, int chunk_size);
+
+  static tarn_debug logger;
+
+ private:
+  friend class test_peer;
+
+  std::string session_name;
+  std::string volume_name;
+  std::string output_dir;
+  std::string mount_path;
+  std::set<std::string> excludelist;
+  std::set<std::string> exclude_dirnames;
+};
+
+// The entry point: one object per volume. One run at a time (no internal
+// locking); runs of one session in other processes or on other nodes are
+// kept apart by the lock file "<volume_name>.lock.<session>" on the volume.
+class TARN_EXPORT scanner {
+ public:
+  enum scantype : int32_t { scan_incremental = 0, scan_full = 1 };
+
+  // Opens the volume; reports nothing (an unreachable volume shows as a lock
+  // that cannot be taken).
+  scanner(std::string volume_name, std::string output_dir, std::string mount_path);
+  // Deletes the core-library object and the session objects. Releases no
+  // lock and runs no command.
+  ~scanner();
+  scanner(const scanner&) = delete;
+  scanner& operator=(const scanner&) = delete;
+
+  // Holds for every later run; any non-zero value means a full scan.
+  void set_scan_type(scantype type);
+
+  // One complete scan run. Returns tarn::success, or (generic category):
+  //   14 (EFAULT) empty session name or output directory, no session, a
+  //      failed glusterfind pass, post-processing or copy;
+  //   16 (EBUSY)  the session's lock file could not be created;
+  //   errno       the filtered file could not be renamed.
+  std::error_code initiate_scan(std::string session_name);
+
+  // The cached session object for the name; makes it (and the glusterfind
+  // session when missing) on first use. Null when the session can neither be
+  // found nor created. Owned by the scanner.
+  session* get_sessionobj(std::string session_name);
+
+  // ---- The session lock file --------------------------------------------
+
+  // Creates "<volume_name>.lock.<session_name>" exclusively; empty handle
+  // when it cannot be created. Sets lock_path either way.
+  boost::shared_ptr<tarn_file> acquire_lock(std::string session_name);
+  // Closes `lock` (when non-empty) and removes the file at lock_path.
+  void release_lock(boost::shared_ptr<tarn_file> lock);
+
+  // ---- Results into the volume ------------------------------------------
+
+  // Appends the names in `directory` ("." and ".." included). Returns the
+  // errno of a directory that cannot be opened or read.
+  std::error_code read_directory(std::string directory, std::list<std::string>& entries);
+  // Copies every file of output_dir to .tarn/working/scanner/<prefix>/<name>
+  // on the volume, then removes the local files. On failure every local file
+  // stays.
+  std::error_code copy_files_to_gluster();
+  std::error_code create_directory(std::string path);
+  std::error_code create_recursive_directory(std::string path);
+  std::error_code file_copy(std::string source, std::string destination);
+
+  static tarn_debug logger;
+
+ private:
+  friend class test_peer;
+
+  scantype scan_type;
+  std::string volume_name;
+  std::string output_dir;
+  std::string mount_path;
+  boost::shared_ptr<tarn_iopx> iopx;
+  ::tarn::tarn_api* api;
+  boost::shared_ptr<tarn_file> lock_file;
+  std::string lock_path;
+  std::unordered_map<std::string, session*> sessions;
+};
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_SCANNER_H_

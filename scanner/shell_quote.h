@@ -1,0 +1,20 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Quoting of values placed on a shell command line.
+#ifndef TARN_SCANNER_SHELL_QUOTE_H_
+#define TARN_SCANNER_SHELL_QUOTE_H_
+
+#include <string>
+
+namespace tarn {
+namespace scanner {
+
+// A plain value (letters, digits and . _ - / : @ + = , only) comes back
+// unchanged. Any other value, the empty one included, comes back in single
+// quotes, each ' written as '\'', so the shell passes it on as one word and
+// runs nothing of it.
+std::string shell_quote(const std::string& value);
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_SHELL_QUOTE_H_

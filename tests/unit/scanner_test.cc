@@ -1,0 +1,158 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The scan run on a local-directory volume with the fake glusterfind: order
+// of steps, results, messages and the lock on every way out.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "unit/test_util.h"
+
+namespace tarn {
+namespace scanner {
+namespace {
+
+using testing_util::exists;
+using testing_util::fake_glusterfind;
+using testing_util::log_capture;
+using testing_util::scoped_env;
+using testing_util::temp_dir;
+using testing_util::write_file;
+
+class ScanRunTest : public ::testing::Test {
+ protected:
+  ScanRunTest()
+      : volume_root_("TARN_LOCAL_VOLUME_ROOT", root_.path()),
+        volume_dir_(root_.path("vol1")),
+        output_dir_(root_.path("out")) {
+    mkdir(volume_dir_.c_str(), 0755);
+  }
+
+  std::string lock_file(const std::string& session) const {
+    return volume_dir_ + "/vol1.lock." + session;
+  }
+
+  temp_dir root_;
+  scoped_env volume_root_;
+  std::string volume_dir_;
+  std::string output_dir_;
+  fake_glusterfind tool_;
+  log_capture log_;
+};
+
+TEST_F(ScanRunTest, EmptyInputsFailBeforeAnyLockOrCommand) {
+  scanner s("vol1", output_dir_, volume_dir_);
+  EXPECT_EQ(s.initiate_scan(""), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_TRUE(log_.contains("Session name is empty, Please provide a valid session name"));
+
+  scanner no_output("vol1", "", volume_dir_);
+  EXPECT_EQ(no_output.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_TRUE(log_.contains("[scanner::initiate_scan] Failed to find volume path"));
+
+  EXPECT_TRUE(tool_.calls().empty());
+  EXPECT_FALSE(exists(lock_file("s1")));
+}
+
+TEST_F(ScanRunTest, ForeignLockFileEndsTheRunWithBusyAndStays) {
+  write_file(lock_file("s1"), "someone else's");
+  scanner s("vol1", output_dir_, volume_dir_);
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EBUSY, std::generic_category()));
+  EXPECT_TRUE(log_.contains("Trying to acquire lock for session s1"));
+  EXPECT_TRUE(log_.contains("Failed to create lock file vol1.lock.s1on volume vol1"));
+  EXPECT_TRUE(log_.contains("Failed to acquire lock for session s1"));
+  EXPECT_TRUE(tool_.calls().empty());
+  EXPECT_EQ(testing_util::read_file(lock_file("s1")), "someone else's");
+  EXPECT_FALSE(test_peer::lock_file(s));
+}
+
+TEST_F(ScanRunTest, UnreachableVolumeCannotBeLocked) {
+  scanner s("no-such-volume", output_dir_, volume_dir_);
+  EXPECT_FALSE(test_peer::iopx(s));
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EBUSY, std::generic_category()));
+}
+
+TEST_F(ScanRunTest, SuccessfulRunsTakeAndReleaseTheirOwnLock) {
+  scanner s("vol1", output_dir_, volume_dir_);
+  EXPECT_EQ(test_peer::scan_type(s), scanner::scan_full);
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(s.initiate_scan("s1"), success);
+    EXPECT_FALSE(exists(lock_file("s1")));
+    EXPECT_FALSE(test_peer::lock_file(s));
+    EXPECT_FALSE(exists(output_dir_));
+  }
+  // Each run asked for a lock of its own; none ran lockless.
+  EXPECT_FALSE(log_.contains("Lock is already being held"));
+  std::vector<std::string> calls = tool_.calls();
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0], "glusterfind list --session s1 --volume vol1");
+  EXPECT_EQ(calls[1], "glusterfind create s1 vol1");
+  EXPECT_EQ(calls[2], "glusterfind pre s1 vol1 " + output_dir_ +
+                          "/full-s1 --full --regenerate-outfile --no-encode");
+  EXPECT_EQ(calls[3], calls[2]);  // the cached session runs no list/create
+}
+
+TEST_F(ScanRunTest, IncrementalScanUsesTheSameOutputFile) {
+  tool_.add_session("s1", "vol1");
+  scanner s("vol1", output_dir_, volume_dir_);
+  s.set_scan_type(scanner::scan_incremental);
+  EXPECT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_EQ(s.initiate_scan("s1"), success);
+  std::vector<std::string> calls = tool_.calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1], "glusterfind pre s1 vol1 " + output_dir_ +
+                          "/full-s1 --regenerate-outfile --no-encode");
+  EXPECT_EQ(calls[2], calls[1]);
+}
+
+TEST_F(ScanRunTest, AnyNonZeroScanTypeRunsAFullScan) {
+  tool_.add_session("s1", "vol1");
+  scanner s("vol1", output_dir_, volume_dir_);
+  s.set_scan_type(static_cast<scanner::scantype>(7));
+  EXPECT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_NE(tool_.calls().back().find(" --full "), std::string::npos);
+  EXPECT_EQ(sizeof(scanner::scantype), 4u);
+}
+
+TEST_F(ScanRunTest, SessionThatCannotBeMadeReleasesTheLock) {
+  tool_.set_status("create", 1);
+  scanner s("vol1", output_dir_, volume_dir_);
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_TRUE(log_.contains("Failed to initiate session object for session s1 "));
+  EXPECT_FALSE(exists(lock_file("s1")));
+  EXPECT_EQ(s.get_sessionobj("s1"), nullptr);
+  EXPECT_TRUE(test_peer::sessions(s).empty());
+}
+
+TEST_F(ScanRunTest, FailedPassReleasesTheLockAndNamesTheKind) {
+  tool_.add_session("s1", "vol1");
+  tool_.set_status("pre", 1);
+  scanner s("vol1", output_dir_, volume_dir_);
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_TRUE(log_.contains("Failed to perform full scan for session s1 on volume vol1"));
+  EXPECT_FALSE(exists(lock_file("s1")));
+
+  s.set_scan_type(scanner::scan_incremental);
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_TRUE(log_.contains("Failed to perform incr scan for session s1 on volume vol1"));
+  EXPECT_FALSE(exists(lock_file("s1")));
+}
+
+TEST_F(ScanRunTest, SessionObjectsAreCachedAndExcludeTheRunsFiles) {
+  tool_.add_session("s1", "vol1");
+  scanner s("vol1", output_dir_, volume_dir_);
+  session* first = s.get_sessionobj("s1");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(s.get_sessionobj("s1"), first);
+  EXPECT_EQ(tool_.calls().size(), 1u);
+
+  ASSERT_EQ(s.initiate_scan("s1"), success);
+  const std::set<std::string>& excluded = test_peer::excludelist(*first);
+  EXPECT_EQ(excluded.count(".tarn/working/scanner"), 1u);
+  EXPECT_EQ(excluded.count("vol1.lock.s1"), 1u);
+  EXPECT_EQ(excluded.count(output_dir_ + "/filteredfile-s1"), 1u);
+  EXPECT_EQ(excluded.count(output_dir_ + "/s1-processed.0"), 1u);
+}
+
+}  // namespace
+}  // namespace scanner
+}  // namespace tarn

@@ -1,0 +1,175 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+#include "unit/test_util.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tarn {
+namespace testing_util {
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  ::remove(path);
+  return 0;
+}
+
+void walk(const std::string& root, const std::string& rel, std::vector<std::string>* out) {
+  for (const std::string& name : list_dir(root + (rel.empty() ? "" : "/" + rel))) {
+    std::string child = rel.empty() ? name : rel + "/" + name;
+    struct stat st;
+    if (lstat((root + "/" + child).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      walk(root, child, out);
+    } else {
+      out->push_back(child);
+    }
+  }
+}
+
+}  // namespace
+
+temp_dir::temp_dir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarn-test-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) abort();
+  path_ = buf.data();
+}
+
+temp_dir::~temp_dir() {
+  nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+scoped_env::scoped_env(const char* name, const std::string& value) : name_(name) {
+  const char* old = getenv(name);
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  setenv(name, value.c_str(), 1);
+}
+
+scoped_env::scoped_env(const char* name) : name_(name) {
+  const char* old = getenv(name);
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  unsetenv(name);
+}
+
+scoped_env::~scoped_env() {
+  if (had_) {
+    setenv(name_.c_str(), old_.c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+namespace {
+std::string fake_path() {
+  const char* path = getenv("PATH");
+  return std::string(TARN_FAKES_DIR) + ":" + (path ? path : "/usr/bin:/bin");
+}
+}  // namespace
+
+fake_glusterfind::fake_glusterfind()
+    : path_("PATH", fake_path()), dir_env_("FAKE_GLUSTERFIND_DIR", state_.path()) {}
+
+void fake_glusterfind::set_changelist(const std::string& text) {
+  write_file(state_.path("changelist"), text);
+}
+
+void fake_glusterfind::set_status(int status) {
+  write_file(state_.path("status"), std::to_string(status));
+}
+
+void fake_glusterfind::set_status(const std::string& sub, int status) {
+  write_file(state_.path("status." + sub), std::to_string(status));
+}
+
+void fake_glusterfind::clear_status(const std::string& sub) {
+  ::unlink(state_.path("status." + sub).c_str());
+}
+
+void fake_glusterfind::add_session(const std::string& session, const std::string& volume) {
+  mkdir(state_.path("sessions").c_str(), 0755);
+  write_file(state_.path("sessions/" + session + "@" + volume), "");
+}
+
+std::vector<std::string> fake_glusterfind::calls() const {
+  return read_lines(state_.path("calls"));
+}
+
+std::vector<std::vector<std::string>> fake_glusterfind::argv() const {
+  std::vector<std::vector<std::string>> result;
+  std::vector<std::string> call;
+  std::string arg;
+  for (char c : read_file(state_.path("argv"))) {
+    if (c == '\x1f') {
+      call.push_back(arg);
+      arg.clear();
+    } else if (c == '\x1e') {
+      result.push_back(call);
+      call.clear();
+    } else {
+      arg += c;
+    }
+  }
+  return result;
+}
+
+log_capture::log_capture() : env_("TARN_LOG_FILE", dir_.path("log")) {}
+
+std::string log_capture::text() const { return read_file(dir_.path("log")); }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> read_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return names;
+  while (struct dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> list_tree(const std::string& root) {
+  std::vector<std::string> out;
+  walk(root, "", &out);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace testing_util
+}  // namespace tarn

@@ -1,0 +1,127 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Helpers shared by the unit tests: temporary directories, environment
+// overrides, the fake glusterfind, log capture and a window on members.
+#ifndef TARN_TESTS_UNIT_TEST_UTIL_H_
+#define TARN_TESTS_UNIT_TEST_UTIL_H_
+
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "scanner/scanner.h"
+
+#define ASSERT_NO_ERROR(expr)                                                   \
+  do {                                                                          \
+    std::error_code ec_ = (expr);                                               \
+    ASSERT_FALSE(ec_) << #expr << ": " << ec_.value() << " " << ec_.message();  \
+  } while (0)
+
+#define EXPECT_NO_ERROR(expr)                                                   \
+  do {                                                                          \
+    std::error_code ec_ = (expr);                                               \
+    EXPECT_FALSE(ec_) << #expr << ": " << ec_.value() << " " << ec_.message();  \
+  } while (0)
+
+namespace tarn {
+namespace testing_util {
+
+// A directory removed with everything in it when the object goes. Never
+// changes the process's working directory.
+class temp_dir {
+ public:
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Sets (or, with unset(), removes) an environment variable for the object's
+// life; restores the old value afterwards.
+class scoped_env {
+ public:
+  scoped_env(const char* name, const std::string& value);
+  explicit scoped_env(const char* name);  // unsets
+  ~scoped_env();
+  scoped_env(const scoped_env&) = delete;
+  scoped_env& operator=(const scoped_env&) = delete;
+
+ private:
+  std::string name_;
+  bool had_;
+  std::string old_;
+};
+
+// The fake glusterfind first on PATH, with its own state directory.
+class fake_glusterfind {
+ public:
+  fake_glusterfind();
+  const std::string& dir() const { return state_.path(); }
+  void set_changelist(const std::string& text);
+  void set_status(int status);                           // every call
+  void set_status(const std::string& sub, int status);   // one subcommand
+  void clear_status(const std::string& sub);
+  void add_session(const std::string& session, const std::string& volume);
+  std::vector<std::string> calls() const;                // one line per call
+  std::vector<std::vector<std::string>> argv() const;    // arguments per call
+
+ private:
+  temp_dir state_;
+  scoped_env path_;
+  scoped_env dir_env_;
+};
+
+// Sends the library's log to a temporary file for the object's life.
+class log_capture {
+ public:
+  log_capture();
+  std::string text() const;
+  bool contains(const std::string& needle) const {
+    return text().find(needle) != std::string::npos;
+  }
+
+ private:
+  temp_dir dir_;
+  scoped_env env_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+bool exists(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path);
+// Names in a directory, without "." and "..", sorted.
+std::vector<std::string> list_dir(const std::string& path);
+// Every file below `root`, as sorted paths relative to it.
+std::vector<std::string> list_tree(const std::string& root);
+
+}  // namespace testing_util
+
+namespace scanner {
+
+// The unit tests' window on the private members.
+class test_peer {
+ public:
+  static std::set<std::string>& excludelist(session& s) { return s.excludelist; }
+  static std::set<std::string>& exclude_dirnames(session& s) { return s.exclude_dirnames; }
+  static const std::string& output_dir(session& s) { return s.output_dir; }
+  static scanner::scantype scan_type(scanner& s) { return s.scan_type; }
+  static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }
+  static const std::string& lock_path(scanner& s) { return s.lock_path; }
+  static boost::shared_ptr<tarn_iopx>& iopx(scanner& s) { return s.iopx; }
+  static tarn_api* api(scanner& s) { return s.api; }
+  static std::unordered_map<std::string, session*>& sessions(scanner& s) {
+    return s.sessions;
+  }
+};
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_TESTS_UNIT_TEST_UTIL_H_
