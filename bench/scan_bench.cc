@@ -31,6 +31,14 @@ namespace {
 
 const char kSession[] = "bench";
 
+// Set when any benchmark failed; the program then exits with 1.
+bool failures = false;
+
+void fail(benchmark::State& state, const std::string& why) {
+  failures = true;
+  state.SkipWithError(why.c_str());
+}
+
 using clock_type = std::chrono::steady_clock;
 
 // Per-iteration sums, reported as averages over the iterations.
@@ -62,16 +70,15 @@ bool verify(benchmark::State& state, const bench_case& c, uint64_t* seen) {
   uint64_t added = total - *seen;
   *seen = total;
   if (getenv("TARN_BENCH_NO_VERIFY") != nullptr || added == c.linked) return true;
-  state.SkipWithError(("the run left " + std::to_string(added) + " result lines, expected " +
-                       std::to_string(c.linked))
-                          .c_str());
+  fail(state, "the run left " + std::to_string(added) + " result lines, expected " +
+                  std::to_string(c.linked));
   return false;
 }
 
 bool prepare(benchmark::State& state, const bench_case& c) {
   std::error_code ec = enter_case(c);
   if (!ec) ec = reset_case(c);
-  if (ec) state.SkipWithError(("case setup: " + ec.message()).c_str());
+  if (ec) fail(state, "case setup: " + ec.message());
   return !ec;
 }
 
@@ -88,7 +95,7 @@ void bm_scan(benchmark::State& state, const bench_case& c) {
       std::error_code ec = s.initiate_scan(kSession);
       double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
       if (ec) {
-        state.SkipWithError(("initiate_scan: " + std::to_string(ec.value())).c_str());
+        fail(state, "initiate_scan: " + std::to_string(ec.value()));
         failed = true;
       } else if (!verify(state, c, &seen)) {
         failed = true;
@@ -136,7 +143,7 @@ void bm_steps(benchmark::State& state, const bench_case& c) {
     for (int run = 0; run < c.runs && !failed; ++run) {
       step_times t;
       if (std::error_code ec = run_steps(s, c.volume, c.output_dir, kSession, &t)) {
-        state.SkipWithError(("steps: " + ec.message()).c_str());
+        fail(state, "steps: " + ec.message());
         failed = true;
       } else if (!verify(state, c, &seen)) {
         failed = true;
@@ -203,5 +210,5 @@ int main(int argc, char** argv) {
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  return 0;
+  return tarn::bench::failures ? 1 : 0;
 }
