@@ -6,6 +6,9 @@
 
 #include <cstdlib>
 #include <new>
+#include <utility>
+
+#include "core/volume_backend.h"
 
 namespace tarn {
 namespace tarn_mem {
@@ -29,10 +32,15 @@ boost::shared_ptr<buff> malloc_intfx::posix_memalign(std::size_t alignment,
   return boost::shared_ptr<buff>(b);
 }
 
-boost::shared_ptr<malloc_intfx> get_malloc_intfx() {
-  static boost::shared_ptr<malloc_intfx> intfx(new malloc_intfx);
+namespace {
+boost::shared_ptr<malloc_intfx>* current_intfx() {
+  static boost::shared_ptr<malloc_intfx>* intfx =
+      new boost::shared_ptr<malloc_intfx>(new malloc_intfx);
   return intfx;
 }
+}  // namespace
+
+boost::shared_ptr<malloc_intfx> get_malloc_intfx() { return boost::atomic_load(current_intfx()); }
 
 std::size_t get_page_size() {
   long n = sysconf(_SC_PAGESIZE);
@@ -40,4 +48,12 @@ std::size_t get_page_size() {
 }
 
 }  // namespace tarn_mem
+
+namespace core {
+boost::shared_ptr<tarn_mem::malloc_intfx> set_malloc_intfx(
+    boost::shared_ptr<tarn_mem::malloc_intfx> intfx) {
+  return boost::atomic_exchange(tarn_mem::current_intfx(), std::move(intfx));
+}
+}  // namespace core
+
 }  // namespace tarn

@@ -80,6 +80,12 @@ std::error_code open_backend(const iopx_tree_cfg& cfg,
 std::error_code open_default_backend(const iopx_tree_cfg& cfg,
                                      std::shared_ptr<volume_backend>* out);
 
+// Replaces the memory interface that tarn_mem::get_malloc_intfx() hands out
+// and returns the previous one; an empty handle makes every alloc_io_buffer
+// fail. For tests.
+boost::shared_ptr<tarn_mem::malloc_intfx> set_malloc_intfx(
+    boost::shared_ptr<tarn_mem::malloc_intfx> intfx);
+
 // Turns a volume path into its relative form: leading and repeated "/" and
 // "." components dropped. EINVAL for a ".." component (nothing may reach
 // outside the volume) or an embedded NUL. The top directory is "".

@@ -55,5 +55,37 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
 
+line_reader::~line_reader() {
+  // Read-only: nothing to lose if the close fails.
+  if (file_ != nullptr) ::fclose(file_);
+  ::free(buffer_);
+}
+
+std::error_code line_reader::open(const std::string& path) {
+  if (file_ != nullptr) return error_from(EBUSY);
+  file_ = ::fopen(path.c_str(), "re");
+  if (file_ == nullptr) return error_from(errno);
+  return std::error_code();
+}
+
+std::error_code line_reader::read_line(std::string* line, bool* eof) {
+  *eof = false;
+  if (file_ == nullptr) return error_from(EBADF);
+  errno = 0;
+  ssize_t n = ::getline(&buffer_, &capacity_, file_);
+  if (n < 0) {
+    // End of input leaves errno alone; a failed read or allocation does not.
+    int e = errno;
+    if (e == 0 && !::ferror(file_)) {
+      *eof = true;
+      return std::error_code();
+    }
+    return error_from(e != 0 ? e : EIO);
+  }
+  if (n > 0 && buffer_[n - 1] == '\n') --n;
+  line->assign(buffer_, static_cast<std::size_t>(n));
+  return std::error_code();
+}
+
 }  // namespace os
 }  // namespace tarn

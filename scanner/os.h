@@ -4,6 +4,7 @@
 #ifndef TARN_SCANNER_OS_H_
 #define TARN_SCANNER_OS_H_
 
+#include <stdio.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -33,6 +34,28 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 int run_shell(const std::string& command);
+
+// Reads a local text file one line at a time; memory use follows the longest
+// line, not the file. Closes the file when destroyed. Not copyable.
+class line_reader {
+ public:
+  line_reader() = default;
+  ~line_reader();
+  line_reader(const line_reader&) = delete;
+  line_reader& operator=(const line_reader&) = delete;
+
+  // Opens `path` for reading (close-on-exec). The errno of the failed open.
+  std::error_code open(const std::string& path);
+  // Reads the next line into `line` without its "\n"; a last line without
+  // one is returned the same way. At the end of input `*eof` is set and
+  // `line` is left alone. The errno of a failed read (EIO if none is set).
+  std::error_code read_line(std::string* line, bool* eof);
+
+ private:
+  FILE* file_ = nullptr;
+  char* buffer_ = nullptr;
+  std::size_t capacity_ = 0;
+};
 
 }  // namespace os
 }  // namespace tarn

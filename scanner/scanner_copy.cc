@@ -1,23 +1,141 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Copying the run's result files into the volume.
+// Copying the run's result files into the volume: one directory per name
+// prefix below the working directory, one write per line.
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include <boost/tokenizer.hpp>
+
 #include "scanner/os.h"
+#include "scanner/paths.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
 namespace scanner {
+namespace {
+
+bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+
+// Appends `data` at `*offset` from a buffer of its own. The offset moves on
+// only by what was written; a short write is a failure (EIO), since the rest
+// of the line would otherwise be lost.
+std::error_code write_line(tarn_api& api, const boost::shared_ptr<tarn_file>& file,
+                           const std::string& data, int64_t* offset) {
+  boost::shared_ptr<tarn_mem::buff> buf = api.alloc_io_buffer(data.size() + 1);
+  if (!buf) return os::error_from(EIO);
+  memcpy(buf->get_base(), data.data(), data.size());
+  int64_t written = api.write(file, buf, data.size(), *offset, 0);
+  if (written < 0) return os::error_from(written >= -4095 ? static_cast<int>(-written) : EIO);
+  if (static_cast<uint64_t>(written) != data.size()) return os::error_from(EIO);
+  *offset += written;
+  return success;
+}
+
+}  // namespace
 
 std::error_code scanner::read_directory(std::string directory, std::list<std::string>& entries) {
   return os::list_directory(directory, &entries);
 }
 
-std::error_code scanner::copy_files_to_gluster() { return success; }
-
-std::error_code scanner::create_directory(std::string /*path*/) { return success; }
-
-std::error_code scanner::create_recursive_directory(std::string /*path*/) { return success; }
-
-std::error_code scanner::file_copy(std::string /*source*/, std::string /*destination*/) {
+std::error_code scanner::copy_files_to_gluster() {
+  static const char* const kFn = "scanner::copy_files_to_gluster";
+  std::list<std::string> names;
+  if (std::error_code ec = read_directory(output_dir, names)) {
+    logger.error(kFn, "Failed to read directory %s", output_dir.c_str());
+    return ec;
+  }
+  for (const std::string& name : names) {
+    if (is_dot_entry(name)) continue;
+    std::string source = output_dir + "/" + name;
+    std::string directory = std::string(kWorkingDirectory) + "/" + name.substr(0, name.find('-'));
+    std::error_code ec = create_directory(directory);
+    if (ec != ok) {
+      logger.error(kFn, "Failed to create directory %s on gluster", name.c_str());
+      return ec;
+    }
+    ec = file_copy(source, directory + "/" + name);
+    if (ec != ok) {
+      logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
+      return ec;
+    }
+  }
+  // Only now that the whole set is in the volume. A file that cannot be
+  // removed stays behind and keeps output_dir from being removed.
+  for (const std::string& name : names) {
+    if (!is_dot_entry(name)) os::remove_file(output_dir + "/" + name);
+  }
   return success;
+}
+
+std::error_code scanner::create_directory(std::string path) {
+  std::error_code ec = api->mkdir(iopx, path, 0777);
+  // An existing directory is what the caller wants.
+  if (!ec || ec.value() == EEXIST) return success;
+  logger.error("scanner::create_directory", "Unable to create directory path %s in volume %s",
+               path.c_str(), volume_name.c_str());
+  return ec;
+}
+
+std::error_code scanner::create_recursive_directory(std::string path) {
+  // The separator drops empty pieces, so leading, trailing and doubled
+  // slashes make nothing.
+  boost::char_separator<char> slash("/");
+  boost::tokenizer<boost::char_separator<char>> pieces(path, slash);
+  std::string prefix;
+  for (const std::string& piece : pieces) {
+    prefix += "/" + piece;
+    std::error_code ec = api->mkdir(iopx, prefix, 0777);
+    if (!ec || ec.value() == EEXIST) continue;
+    logger.error("scanner::create_recursive_directory",
+                 "Unable to create directory path %s in volume %s", prefix.c_str(),
+                 volume_name.c_str());
+    return ec;
+  }
+  return success;
+}
+
+std::error_code scanner::file_copy(std::string source, std::string destination) {
+  static const char* const kFn = "scanner::file_copy";
+  os::line_reader in;
+  if (std::error_code ec = in.open(source)) {
+    logger.error(kFn, "Failed to open file %s", source.c_str());
+    return ec;
+  }
+  // Created when missing, never truncated: new lines go after the content.
+  boost::shared_ptr<tarn_file> out = api->open(iopx, destination, O_CREAT | O_WRONLY);
+  if (!out) {
+    logger.error(kFn, "Failed to open destination file %s on gluster volume", destination.c_str());
+    return os::error_from(EFAULT);
+  }
+  int64_t offset = out->get_file_size();
+  std::error_code result;
+  if (offset < 0) {
+    result = os::error_from(EIO);
+    logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
+                 destination.c_str());
+  }
+  std::string line;
+  bool eof = false;
+  while (!result) {
+    if ((result = in.read_line(&line, &eof))) {
+      logger.error(kFn, "Failed to read file %s", source.c_str());
+    } else if (eof) {
+      break;
+    } else if ((result = write_line(*api, out, line + "\n", &offset))) {
+      logger.error(kFn, "Failed to write destination file %s on gluster volume at offset %lld",
+                   destination.c_str(), static_cast<long long>(offset));
+    }
+  }
+  // A volume may hold writes back and report their failure only here.
+  std::error_code closed = api->close(out);
+  if (closed && !result) {
+    logger.error(kFn, "Failed to close destination file %s on gluster volume", destination.c_str());
+    result = closed;
+  }
+  return result;
 }
 
 }  // namespace scanner

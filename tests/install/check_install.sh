@@ -22,3 +22,13 @@ out=$("$work/host" vol1 "$work/out" "$work/volumes/vol1" nightly || true)
 [ "${out%% *}" = 16 ] || { echo "locked session: expected 16, got: $out"; exit 1; }
 grep -q "Failed to acquire lock for session nightly" "$work/log"
 echo "installed host program: 14 and 16 as expected"
+
+# The command-line host and its manual page come with the library.
+"$work/prefix/bin/tarn-scan" --version | grep -q '^tarn-scan '
+test -f "$work/prefix/share/man/man1/tarn-scan.1"
+set +e
+"$work/prefix/bin/tarn-scan" --volume vol1 >/dev/null 2>&1
+status=$?
+set -e
+[ "$status" = 2 ] || { echo "installed tarn-scan: expected status 2 for missing options, got $status"; exit 1; }
+echo "installed tarn-scan: runs, has its manual page"

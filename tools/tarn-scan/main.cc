@@ -1,0 +1,99 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// tarn-scan: runs one scan of a GlusterFS volume and summarises its results.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "scanner/scanner.h"
+#include "tools/tarn-scan/options.h"
+#include "tools/tarn-scan/progress.h"
+#include "tools/tarn-scan/summary.h"
+
+#ifndef TARN_VERSION
+#define TARN_VERSION "unknown"
+#endif
+
+namespace {
+
+// One line that says what failed, in the user's terms.
+std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
+  const std::string who = "session '" + o.session + "' on volume '" + o.volume + "'";
+  switch (ec.value()) {
+    case EBUSY:
+      return "session '" + o.session + "' is locked on volume '" + o.volume +
+             "': another scan is running, or a crashed one left " + o.volume + ".lock." +
+             o.session + " in the volume root";
+    case EFAULT:
+      return "scan of " + who + " failed; the library's log" +
+             (o.log_file.empty() ? " above" : " in " + o.log_file) +
+             " says at which step. Working files of the run, if any, stay in " + o.output_dir;
+    default:
+      return "scan of " + who + " failed: " + ec.message();
+  }
+}
+
+int exit_status(const std::error_code& ec) {
+  int v = ec.value();
+  if (v <= 0) return 1;
+  return v > 255 ? 255 : v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tarn_scan::options o;
+  std::string error;
+  switch (tarn_scan::parse_options(argc, argv, &o, &error)) {
+    case tarn_scan::parse_result::help:
+      fputs(tarn_scan::help_text().c_str(), stdout);
+      return 0;
+    case tarn_scan::parse_result::version:
+      printf("tarn-scan %s\n", TARN_VERSION);
+      return 0;
+    case tarn_scan::parse_result::usage_error:
+      fprintf(stderr, "tarn-scan: %s\n\n%s", error.c_str(), tarn_scan::help_text().c_str());
+      return 2;
+    case tarn_scan::parse_result::run:
+      break;
+  }
+  if (!o.log_file.empty()) setenv("TARN_LOG_FILE", o.log_file.c_str(), 1);
+
+  tarn_scan::snapshot before = tarn_scan::take_snapshot(o.mount);
+  auto start = std::chrono::steady_clock::now();
+  std::error_code ec;
+  tarn::scanner::scanner scanner(o.volume, o.output_dir, o.mount);
+  scanner.set_scan_type(o.incremental ? tarn::scanner::scanner::scan_incremental
+                                      : tarn::scanner::scanner::scan_full);
+  {
+    tarn_scan::progress alive(o.output_dir, o.session);
+    ec = scanner.initiate_scan(o.session);
+  }
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (ec != tarn::success) {
+    fprintf(stderr, "tarn-scan: %s\n", explain(ec, o).c_str());
+    return exit_status(ec);
+  }
+
+  tarn_scan::summary s = tarn_scan::summarize(o.mount, before, seconds);
+  const std::string text = o.json ? tarn_scan::format_json(s, o.volume, o.session)
+                                  : tarn_scan::format_text(s, o.volume, o.session);
+  fputs(text.c_str(), stdout);
+  fflush(stdout);
+
+  if (o.post) {
+    tarn::scanner::session* sess = scanner.get_sessionobj(o.session);
+    int status = sess == nullptr ? -1 : sess->post_scan();
+    if (status != 0) {
+      fprintf(stderr,
+              "tarn-scan: the results are in the volume, but 'glusterfind post %s %s' failed "
+              "(status %d); the next incremental scan will report these changes again\n",
+              o.session.c_str(), o.volume.c_str(), status);
+      return 1;
+    }
+  }
+  return 0;
+}

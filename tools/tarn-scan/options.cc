@@ -1,0 +1,94 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Option parsing with Boost.Program_options.
+#include "tools/tarn-scan/options.h"
+
+#include <sstream>
+
+#include <boost/program_options.hpp>
+
+namespace po = boost::program_options;
+
+namespace tarn_scan {
+namespace {
+
+po::options_description describe(options* out) {
+  po::options_description d("Options");
+  d.add_options()
+      ("volume", po::value<std::string>(&out->volume)->value_name("V"),
+       "GlusterFS volume to scan (required)")
+      ("output-dir", po::value<std::string>(&out->output_dir)->value_name("D"),
+       "local directory for the run's working files; removed after a successful run (required)")
+      ("mount", po::value<std::string>(&out->mount)->value_name("M"),
+       "local mount point of the volume, mounted with -o aux-gfid-mount (required)")
+      ("session", po::value<std::string>(&out->session)->value_name("S"),
+       "glusterfind session name: letters, digits, '_' and '-' (required)")
+      ("incremental", po::bool_switch(&out->incremental),
+       "report what changed since the session's last 'glusterfind post'")
+      ("full", "report every file of the volume (the default)")
+      ("post", po::bool_switch(&out->post),
+       "after a successful run, run 'glusterfind post' so the next incremental scan starts here")
+      ("json", po::bool_switch(&out->json), "print the summary as JSON")
+      ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
+       "append the library's log to FILE instead of standard error")
+      ("help,h", "show this help and exit")
+      ("version", "show the version and exit");
+  return d;
+}
+
+}  // namespace
+
+parse_result parse_options(int argc, const char* const* argv, options* out, std::string* error) {
+  po::options_description d = describe(out);
+  po::variables_map vm;
+  try {
+    po::positional_options_description none;  // every argument is an option
+    po::store(po::command_line_parser(argc, argv).options(d).positional(none).run(), vm);
+    po::notify(vm);
+  } catch (const po::error& e) {
+    *error = e.what();
+    return parse_result::usage_error;
+  }
+  if (vm.count("help")) return parse_result::help;
+  if (vm.count("version")) return parse_result::version;
+  if (out->incremental && vm.count("full")) {
+    *error = "--incremental and --full exclude each other";
+    return parse_result::usage_error;
+  }
+  for (const char* name : {"volume", "output-dir", "mount", "session"}) {
+    if (!vm.count(name) || vm[name].as<std::string>().empty()) {
+      *error = std::string("the option '--") + name + "' is required";
+      return parse_result::usage_error;
+    }
+  }
+  return parse_result::run;
+}
+
+std::string help_text() {
+  options unused;
+  std::ostringstream s;
+  s << "Usage: tarn-scan --volume V --output-dir D --mount M --session S\n"
+       "                 [--incremental | --full] [--post] [--json] [--log-file FILE]\n"
+       "\n"
+       "Finds the files of GlusterFS volume V that changed (all of them with --full, the\n"
+       "default; those changed since the session's last post with --incremental) and\n"
+       "leaves, per application (first path component), the lists of changed shard\n"
+       "pieces in M/.tarn/working/scanner/<application>/.\n"
+       "\n"
+       << describe(&unused)
+       << "\n"
+          "Exit status:\n"
+          "  0   success; a summary of the result files is printed\n"
+          "  2   missing or invalid options\n"
+          "  14  a step of the scan failed (the log says which)\n"
+          "  16  the session is locked: another scan runs, or a crashed one left\n"
+          "      <volume>.lock.<session> in the volume's top directory\n"
+          "  other  the errno of a failed local operation (capped at 255)\n"
+          "\n"
+          "Environment:\n"
+          "  TARN_LOG_FILE           where the library logs (--log-file sets it)\n"
+          "  TARN_GLUSTER_SERVER     volfile server (default 127.0.0.1)\n"
+          "  TARN_LOCAL_VOLUME_ROOT  treat volume V as the directory $TARN_LOCAL_VOLUME_ROOT/V\n";
+  return s.str();
+}
+
+}  // namespace tarn_scan

@@ -1,0 +1,32 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The command line of tarn-scan.
+#ifndef TARN_TOOLS_TARN_SCAN_OPTIONS_H_
+#define TARN_TOOLS_TARN_SCAN_OPTIONS_H_
+
+#include <string>
+#include <vector>
+
+namespace tarn_scan {
+
+struct options {
+  std::string volume;
+  std::string output_dir;
+  std::string mount;
+  std::string session;
+  bool incremental = false;  // default: full
+  bool post = false;
+  bool json = false;
+  std::string log_file;
+};
+
+enum class parse_result { run, help, version, usage_error };
+
+// Parses argv. On usage_error, `error` says what is wrong.
+parse_result parse_options(int argc, const char* const* argv, options* out, std::string* error);
+
+// The help text (also the body of the man page).
+std::string help_text();
+
+}  // namespace tarn_scan
+
+#endif  // TARN_TOOLS_TARN_SCAN_OPTIONS_H_
