@@ -3,6 +3,7 @@
 #include "scanner/os.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -84,6 +85,80 @@ std::error_code line_reader::read_line(std::string* line, bool* eof) {
   }
   if (n > 0 && buffer_[n - 1] == '\n') --n;
   line->assign(buffer_, static_cast<std::size_t>(n));
+  return std::error_code();
+}
+
+namespace {
+
+// A failing call that left errno at 0 must still read as a failure.
+std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
+
+}  // namespace
+
+file::~file() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+file& file::operator=(file&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::error_code file::open_with(const std::string& path, int flags, file* out) {
+  errno = 0;
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return last_error();
+  *out = file(fd);
+  return std::error_code();
+}
+
+std::error_code file::open_for_read(const std::string& path, file* out) {
+  return open_with(path, O_RDONLY, out);
+}
+
+std::error_code file::create_for_write(const std::string& path, file* out) {
+  return open_with(path, O_WRONLY | O_CREAT | O_TRUNC, out);
+}
+
+std::error_code file::read(char* buffer, std::size_t size, std::size_t* got) {
+  for (;;) {
+    errno = 0;
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) {
+      *got = static_cast<std::size_t>(n);
+      return std::error_code();
+    }
+    if (errno != EINTR) return last_error();
+  }
+}
+
+std::error_code file::write_all(const char* data, std::size_t size) {
+  while (size > 0) {
+    errno = 0;
+    ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+    // A zero-byte write would loop for ever; report it as a device fault.
+    if (n == 0) return error_from(EIO);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return std::error_code();
+}
+
+std::error_code file::close() {
+  if (fd_ < 0) return error_from(EBADF);
+  int fd = fd_;
+  fd_ = -1;
+  errno = 0;
+  // Linux releases the descriptor even when close fails, so it is not retried.
+  if (::close(fd) != 0) return last_error();
   return std::error_code();
 }
 

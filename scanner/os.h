@@ -57,6 +57,37 @@ class line_reader {
   std::size_t capacity_ = 0;
 };
 
+// An open file descriptor, closed when the object goes. Move-only. Files are
+// opened with O_CLOEXEC, so the shells the library runs inherit none.
+class file {
+ public:
+  file() = default;
+  ~file();
+  file(file&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  file& operator=(file&& other) noexcept;
+  file(const file&) = delete;
+  file& operator=(const file&) = delete;
+
+  // Opens an existing file for reading.
+  static std::error_code open_for_read(const std::string& path, file* out);
+  // Opens for writing, created (mode 0666 less the umask) or truncated.
+  static std::error_code create_for_write(const std::string& path, file* out);
+
+  // Reads up to `size` bytes; `*got` is 0 only at the end of the file.
+  std::error_code read(char* buffer, std::size_t size, std::size_t* got);
+  // Writes all of `data`, going on after short writes.
+  std::error_code write_all(const char* data, std::size_t size);
+  // Closes the descriptor; a written file may report a delayed write error
+  // here. The object is closed afterwards whatever the result.
+  std::error_code close();
+
+ private:
+  explicit file(int fd) : fd_(fd) {}
+  static std::error_code open_with(const std::string& path, int flags, file* out);
+
+  int fd_ = -1;
+};
+
 }  // namespace os
 }  // namespace tarn
 

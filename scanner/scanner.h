@@ -58,9 +58,16 @@ class TARN_EXPORT session {
   void get_outputfilepath(std::string& prefix, std::string suffix, std::string& out);
   // out = <output_dir>/<session_name>-<prefix>.<count>.
   void get_collectfilename(std::string& prefix, unsigned long count, std::string& out);
-  // Records `name` (the run's collect file) in the session's record file; see
-  // session.cc for where that lies. Logs and returns errno when it cannot be
-  // written.
+  // Records `name` (the collect file of the run) as the only line of the
+  // session's record file "<output_dir>.<session_name>.collect", which lies
+  // beside output_dir, not in it: the copy step files every entry of
+  // output_dir into the volume. Final slashes of output_dir are dropped
+  // first, so "/tmp/out/" records in "/tmp/out.s1.collect". Each call
+  // replaces the record whole (a temporary "<record>.tmp" renamed over it),
+  // so it names the latest collect file and never grows. The library never
+  // removes it. Returns the errno of a failed write, or EINVAL when
+  // output_dir is empty, "/" or ends in "." or "..", where the record would
+  // have no place outside it; logs the result either way.
   std::error_code savefilename(std::string& name);
   // Adds a path (or path prefix) that filtering drops from now on.
   void insert_to_excludelist(std::string excluded_path);
@@ -76,12 +83,20 @@ class TARN_EXPORT session {
   // ---- Change-list filtering --------------------------------------------
 
   // Keeps the NEW and MODIFY paths of the change list `input_path` that are
-  // not excluded, one per line, in `output_path`; `count` receives their
-  // number. `count` is valid only on success.
+  // not excluded, one per line ("<path>\n", in the list's order), in
+  // `output_path`, which is created or truncated; `count` receives their
+  // number. A change-list line is "<TYPE> <path>": the path is the rest of
+  // the line after the blank or tab that ends the type word, blanks kept.
+  // Lines of other types, empty lines and a type without a path are skipped;
+  // a last line without "\n" counts. Returns the errno of an open, read,
+  // write or close that failed; `count` is set only on success, and after a
+  // failure `output_path` may hold a part of the list.
   std::error_code filter_new_and_modified(std::string& input_path, std::string& output_path,
                                           unsigned long& count);
-  // True when `path` is dropped by the exclude list or a ".snaps"/".tarn"
-  // component. May add entries to the exclude list.
+  // True when `path` is to be dropped: an exclude-list entry is a string
+  // prefix of it (so "a/b" also drops "a/bc", and an empty entry drops
+  // everything), or one of its components is ".snaps" or ".tarn"; the latter
+  // adds "/<component>" to the exclude list.
   bool is_excluded(std::string path);
 
   // ---- Post-processing of the collect file ------------------------------
