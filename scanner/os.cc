@@ -55,5 +55,61 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
 
+line_reader::~line_reader() {
+  if (file_ != nullptr) ::fclose(file_);
+  ::free(buffer_);
+}
+
+std::error_code line_reader::open(const std::string& path) {
+  // "e": O_CLOEXEC, since the library runs shell commands.
+  file_ = ::fopen(path.c_str(), "re");
+  if (file_ == nullptr) return error_from(errno);
+  return std::error_code();
+}
+
+bool line_reader::next(std::string* line) {
+  if (file_ == nullptr) return false;
+  errno = 0;
+  ssize_t n = ::getline(&buffer_, &capacity_, file_);
+  if (n < 0) {
+    if (::ferror(file_)) error_ = error_from(errno != 0 ? errno : EIO);
+    return false;
+  }
+  if (n > 0 && buffer_[n - 1] == '\n') --n;
+  line->assign(buffer_, static_cast<std::size_t>(n));
+  return true;
+}
+
+file_writer::~file_writer() {
+  if (file_ != nullptr) ::fclose(file_);
+}
+
+std::error_code file_writer::create(const std::string& path) {
+  file_ = ::fopen(path.c_str(), "we");
+  if (file_ == nullptr) return error_from(errno);
+  return std::error_code();
+}
+
+std::error_code file_writer::write_line(const std::string& line) {
+  if (::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+      ::fputc('\n', file_) == EOF) {
+    return error_from(errno);
+  }
+  return std::error_code();
+}
+
+std::error_code file_writer::close() {
+  if (file_ == nullptr) return std::error_code();
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (::fflush(file) != 0) {
+    int saved = errno;
+    ::fclose(file);
+    return error_from(saved);
+  }
+  if (::fclose(file) != 0) return error_from(errno);
+  return std::error_code();
+}
+
 }  // namespace os
 }  // namespace tarn
