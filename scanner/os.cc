@@ -56,38 +56,6 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
 
-line_reader::~line_reader() {
-  // Read-only: nothing to lose if the close fails.
-  if (file_ != nullptr) ::fclose(file_);
-  ::free(buffer_);
-}
-
-std::error_code line_reader::open(const std::string& path) {
-  if (file_ != nullptr) return error_from(EBUSY);
-  file_ = ::fopen(path.c_str(), "re");
-  if (file_ == nullptr) return error_from(errno);
-  return std::error_code();
-}
-
-std::error_code line_reader::read_line(std::string* line, bool* eof) {
-  *eof = false;
-  if (file_ == nullptr) return error_from(EBADF);
-  errno = 0;
-  ssize_t n = ::getline(&buffer_, &capacity_, file_);
-  if (n < 0) {
-    // End of input leaves errno alone; a failed read or allocation does not.
-    int e = errno;
-    if (e == 0 && !::ferror(file_)) {
-      *eof = true;
-      return std::error_code();
-    }
-    return error_from(e != 0 ? e : EIO);
-  }
-  if (n > 0 && buffer_[n - 1] == '\n') --n;
-  line->assign(buffer_, static_cast<std::size_t>(n));
-  return std::error_code();
-}
-
 namespace {
 
 // A failing call that left errno at 0 must still read as a failure.
@@ -159,6 +127,62 @@ std::error_code file::close() {
   errno = 0;
   // Linux releases the descriptor even when close fails, so it is not retried.
   if (::close(fd) != 0) return last_error();
+  return std::error_code();
+}
+
+line_reader::~line_reader() {
+  if (file_ != nullptr) ::fclose(file_);
+  ::free(buffer_);
+}
+
+std::error_code line_reader::open(const std::string& path) {
+  // "e": O_CLOEXEC, since the library runs shell commands.
+  file_ = ::fopen(path.c_str(), "re");
+  if (file_ == nullptr) return error_from(errno);
+  return std::error_code();
+}
+
+bool line_reader::next(std::string* line) {
+  if (file_ == nullptr) return false;
+  errno = 0;
+  ssize_t n = ::getline(&buffer_, &capacity_, file_);
+  if (n < 0) {
+    if (::ferror(file_)) error_ = error_from(errno != 0 ? errno : EIO);
+    return false;
+  }
+  if (n > 0 && buffer_[n - 1] == '\n') --n;
+  line->assign(buffer_, static_cast<std::size_t>(n));
+  return true;
+}
+
+file_writer::~file_writer() {
+  if (file_ != nullptr) ::fclose(file_);
+}
+
+std::error_code file_writer::create(const std::string& path) {
+  file_ = ::fopen(path.c_str(), "we");
+  if (file_ == nullptr) return error_from(errno);
+  return std::error_code();
+}
+
+std::error_code file_writer::write_line(const std::string& line) {
+  if (::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+      ::fputc('\n', file_) == EOF) {
+    return error_from(errno);
+  }
+  return std::error_code();
+}
+
+std::error_code file_writer::close() {
+  if (file_ == nullptr) return std::error_code();
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (::fflush(file) != 0) {
+    int saved = errno;
+    ::fclose(file);
+    return error_from(saved);
+  }
+  if (::fclose(file) != 0) return error_from(errno);
   return std::error_code();
 }
 

@@ -105,15 +105,30 @@ class TARN_EXPORT session {
   // pieces to applications and chunks long lists. Removes the collect file
   // once distributed.
   std::error_code process_filtered_files(std::string& collect_file);
+  // Writes the entries, whose applications (first path components) must each
+  // form one run, to <output_dir>/<application>-<session_name>.<count>; the
+  // ".shard..." files go to `shard_files`, the others to `app_files`.
   std::error_code distribute_basedon_application(std::vector<std::string>& entries,
                                                  std::vector<std::string>& app_files,
                                                  std::vector<std::string>& shard_files);
+  // Replaces each application list by the list of changed pieces of its
+  // files, found through each file's gfid ("trusted.gfid", on a GlusterFS
+  // mount "glusterfs.gfid"). A vanished file or one without either attribute
+  // owns no piece; any other failure to read the gfid is an error. Removes
+  // the input lists on success.
   std::error_code link_shard_to_app(std::vector<std::string>& app_files,
                                     std::vector<std::string>& shard_files,
                                     std::vector<std::string>& linked_files);
+  // Cuts every list of more than 16000 entries into chunk files on at most
+  // hardware_concurrency() threads, each over a contiguous range of the one
+  // shared vector. Returns, after joining every thread, the first failure
+  // in list order (a thread that cannot be started is one).
   std::error_code multithreaded_chunking(std::vector<std::string> linked_files);
-  static void chunk_collectfile_wrapper(std::vector<std::string> files, int begin_index,
-                                        int end_index);
+  // The body of one chunking thread: chunk_collectfile() for files[i], i in
+  // [begin_index, end_index), going on after a failure. Returns the first
+  // failure. Takes the vector by const reference: all threads read one copy.
+  static std::error_code chunk_collectfile_wrapper(const std::vector<std::string>& files,
+                                                   int begin_index, int end_index);
   static std::error_code chunk_collectfile(std::string path, int chunk_size);
 
   static tarn_debug logger;
@@ -127,6 +142,13 @@ class TARN_EXPORT session {
   std::string mount_path;
   std::set<std::string> excludelist;
   std::set<std::string> exclude_dirnames;
+
+  // How link_shard_to_app reads one 16-byte identifier attribute (`name`) of
+  // a local path into `value`; null means getxattr(2). Unit tests set it to
+  // play a GlusterFS mount or a failing one.
+  using gfid_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
+                                                    unsigned char* value);
+  gfid_attribute_reader read_gfid_attribute = nullptr;
 };
 
 // The entry point: one object per volume. One run at a time (no internal
