@@ -84,24 +84,8 @@ std::error_code file::open_with(const std::string& path, int flags, file* out) {
   return std::error_code();
 }
 
-std::error_code file::open_for_read(const std::string& path, file* out) {
-  return open_with(path, O_RDONLY, out);
-}
-
 std::error_code file::create_for_write(const std::string& path, file* out) {
   return open_with(path, O_WRONLY | O_CREAT | O_TRUNC, out);
-}
-
-std::error_code file::read(char* buffer, std::size_t size, std::size_t* got) {
-  for (;;) {
-    errno = 0;
-    ssize_t n = ::read(fd_, buffer, size);
-    if (n >= 0) {
-      *got = static_cast<std::size_t>(n);
-      return std::error_code();
-    }
-    if (errno != EINTR) return last_error();
-  }
 }
 
 std::error_code file::write_all(const char* data, std::size_t size) {

@@ -46,13 +46,9 @@ class file {
   file(const file&) = delete;
   file& operator=(const file&) = delete;
 
-  // Opens an existing file for reading.
-  static std::error_code open_for_read(const std::string& path, file* out);
   // Opens for writing, created (mode 0666 less the umask) or truncated.
   static std::error_code create_for_write(const std::string& path, file* out);
 
-  // Reads up to `size` bytes; `*got` is 0 only at the end of the file.
-  std::error_code read(char* buffer, std::size_t size, std::size_t* got);
   // Writes all of `data`, going on after short writes.
   std::error_code write_all(const char* data, std::size_t size);
   // Closes the descriptor; a written file may report a delayed write error

@@ -3,7 +3,6 @@
 // rules applied on the way.
 #include <string_view>
 
-#include "scanner/line_reader.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
 
@@ -35,8 +34,8 @@ bool changed_path(std::string_view line, std::string_view* path) {
 
 std::error_code session::filter_new_and_modified(std::string& input_path, std::string& output_path,
                                                  unsigned long& count) {
-  os::file in;
-  if (std::error_code ec = os::file::open_for_read(input_path, &in)) {
+  os::line_reader in;
+  if (std::error_code ec = in.open(input_path)) {
     logger.error(kFilterFn, "Failed to open %s", input_path.c_str());
     return ec;
   }
@@ -48,17 +47,10 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
 
   // A read or write error must fail the run: a partial list passed on would
   // make the changes it lost look unchanged.
-  line_reader reader(in);
   std::string line;
   std::string kept;
   unsigned long written = 0;
-  for (;;) {
-    bool found = false;
-    if (std::error_code ec = reader.next(&line, &found)) {
-      logger.error(kFilterFn, "Failed to read %s", input_path.c_str());
-      return ec;
-    }
-    if (!found) break;
+  while (in.next(&line)) {
     std::string_view path;
     if (!changed_path(line, &path)) continue;
     kept.assign(path);
@@ -70,6 +62,10 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
       return ec;
     }
     ++written;
+  }
+  if (std::error_code ec = in.error()) {
+    logger.error(kFilterFn, "Failed to read %s", input_path.c_str());
+    return ec;
   }
   if (std::error_code ec = out.close()) {
     logger.error(kFilterFn, "Failed to write %s", output_path.c_str());
