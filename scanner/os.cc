@@ -3,6 +3,7 @@
 #include "scanner/os.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -55,35 +56,117 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
 
+namespace {
+
+// A failing call that left errno at 0 must still read as a failure.
+std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
+
+}  // namespace
+
+file::~file() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+file& file::operator=(file&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::error_code file::open_with(const std::string& path, int flags, file* out) {
+  errno = 0;
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return last_error();
+  *out = file(fd);
+  return std::error_code();
+}
+
+std::error_code file::create_for_write(const std::string& path, file* out) {
+  return open_with(path, O_WRONLY | O_CREAT | O_TRUNC, out);
+}
+
+std::error_code file::write_all(const char* data, std::size_t size) {
+  while (size > 0) {
+    errno = 0;
+    ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+    // A zero-byte write would loop for ever; report it as a device fault.
+    if (n == 0) return error_from(EIO);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return std::error_code();
+}
+
+std::error_code file::close() {
+  if (fd_ < 0) return error_from(EBADF);
+  int fd = fd_;
+  fd_ = -1;
+  errno = 0;
+  // Linux releases the descriptor even when close fails, so it is not retried.
+  if (::close(fd) != 0) return last_error();
+  return std::error_code();
+}
+
 line_reader::~line_reader() {
-  // Read-only: nothing to lose if the close fails.
   if (file_ != nullptr) ::fclose(file_);
   ::free(buffer_);
 }
 
 std::error_code line_reader::open(const std::string& path) {
-  if (file_ != nullptr) return error_from(EBUSY);
+  // "e": O_CLOEXEC, since the library runs shell commands.
   file_ = ::fopen(path.c_str(), "re");
   if (file_ == nullptr) return error_from(errno);
   return std::error_code();
 }
 
-std::error_code line_reader::read_line(std::string* line, bool* eof) {
-  *eof = false;
-  if (file_ == nullptr) return error_from(EBADF);
+bool line_reader::next(std::string* line) {
+  if (file_ == nullptr) return false;
   errno = 0;
   ssize_t n = ::getline(&buffer_, &capacity_, file_);
   if (n < 0) {
-    // End of input leaves errno alone; a failed read or allocation does not.
-    int e = errno;
-    if (e == 0 && !::ferror(file_)) {
-      *eof = true;
-      return std::error_code();
-    }
-    return error_from(e != 0 ? e : EIO);
+    if (::ferror(file_)) error_ = error_from(errno != 0 ? errno : EIO);
+    return false;
   }
   if (n > 0 && buffer_[n - 1] == '\n') --n;
   line->assign(buffer_, static_cast<std::size_t>(n));
+  return true;
+}
+
+file_writer::~file_writer() {
+  if (file_ != nullptr) ::fclose(file_);
+}
+
+std::error_code file_writer::create(const std::string& path) {
+  file_ = ::fopen(path.c_str(), "we");
+  if (file_ == nullptr) return error_from(errno);
+  return std::error_code();
+}
+
+std::error_code file_writer::write_line(const std::string& line) {
+  if (::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+      ::fputc('\n', file_) == EOF) {
+    return error_from(errno);
+  }
+  return std::error_code();
+}
+
+std::error_code file_writer::close() {
+  if (file_ == nullptr) return std::error_code();
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (::fflush(file) != 0) {
+    int saved = errno;
+    ::fclose(file);
+    return error_from(saved);
+  }
+  if (::fclose(file) != 0) return error_from(errno);
   return std::error_code();
 }
 

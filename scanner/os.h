@@ -35,8 +35,34 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 int run_shell(const std::string& command);
 
-// Reads a local text file one line at a time; memory use follows the longest
-// line, not the file. Closes the file when destroyed. Not copyable.
+// An open file descriptor, closed when the object goes. Move-only. Files are
+// opened with O_CLOEXEC, so the shells the library runs inherit none.
+class file {
+ public:
+  file() = default;
+  ~file();
+  file(file&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  file& operator=(file&& other) noexcept;
+  file(const file&) = delete;
+  file& operator=(const file&) = delete;
+
+  // Opens for writing, created (mode 0666 less the umask) or truncated.
+  static std::error_code create_for_write(const std::string& path, file* out);
+
+  // Writes all of `data`, going on after short writes.
+  std::error_code write_all(const char* data, std::size_t size);
+  // Closes the descriptor; a written file may report a delayed write error
+  // here. The object is closed afterwards whatever the result.
+  std::error_code close();
+
+ private:
+  explicit file(int fd) : fd_(fd) {}
+  static std::error_code open_with(const std::string& path, int flags, file* out);
+
+  int fd_ = -1;
+};
+
+// A text file read line by line. Closed when the object goes.
 class line_reader {
  public:
   line_reader() = default;
@@ -44,17 +70,39 @@ class line_reader {
   line_reader(const line_reader&) = delete;
   line_reader& operator=(const line_reader&) = delete;
 
-  // Opens `path` for reading (close-on-exec). The errno of the failed open.
   std::error_code open(const std::string& path);
-  // Reads the next line into `line` without its "\n"; a last line without
-  // one is returned the same way. At the end of input `*eof` is set and
-  // `line` is left alone. The errno of a failed read (EIO if none is set).
-  std::error_code read_line(std::string* line, bool* eof);
+  // Reads the next line into `line`, without its "\n"; a last line without
+  // "\n" counts too. False at the end of the file and on a read error;
+  // error() tells the two apart.
+  bool next(std::string* line);
+  std::error_code error() const { return error_; }
 
  private:
-  FILE* file_ = nullptr;
+  std::FILE* file_ = nullptr;
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
+  std::error_code error_;
+};
+
+// A file written through a buffer, created or truncated by create(). A
+// failed write may show only at a later write or at close(), which flushes
+// and closes and must succeed before the file may be given its final name.
+// The destructor closes without reporting.
+class file_writer {
+ public:
+  file_writer() = default;
+  ~file_writer();
+  file_writer(const file_writer&) = delete;
+  file_writer& operator=(const file_writer&) = delete;
+
+  std::error_code create(const std::string& path);
+  bool is_open() const { return file_ != nullptr; }
+  // Writes `line` and "\n".
+  std::error_code write_line(const std::string& line);
+  std::error_code close();
+
+ private:
+  std::FILE* file_ = nullptr;
 };
 
 }  // namespace os

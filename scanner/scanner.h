@@ -58,9 +58,16 @@ class TARN_EXPORT session {
   void get_outputfilepath(std::string& prefix, std::string suffix, std::string& out);
   // out = <output_dir>/<session_name>-<prefix>.<count>.
   void get_collectfilename(std::string& prefix, unsigned long count, std::string& out);
-  // Records `name` (the run's collect file) in the session's record file; see
-  // session.cc for where that lies. Logs and returns errno when it cannot be
-  // written.
+  // Records `name` (the collect file of the run) as the only line of the
+  // session's record file "<output_dir>.<session_name>.collect", which lies
+  // beside output_dir, not in it: the copy step files every entry of
+  // output_dir into the volume. Final slashes of output_dir are dropped
+  // first, so "/tmp/out/" records in "/tmp/out.s1.collect". Each call
+  // replaces the record whole (a temporary "<record>.tmp" renamed over it),
+  // so it names the latest collect file and never grows. The library never
+  // removes it. Returns the errno of a failed write, or EINVAL when
+  // output_dir is empty, "/" or ends in "." or "..", where the record would
+  // have no place outside it; logs the result either way.
   std::error_code savefilename(std::string& name);
   // Adds a path (or path prefix) that filtering drops from now on.
   void insert_to_excludelist(std::string excluded_path);
@@ -76,12 +83,20 @@ class TARN_EXPORT session {
   // ---- Change-list filtering --------------------------------------------
 
   // Keeps the NEW and MODIFY paths of the change list `input_path` that are
-  // not excluded, one per line, in `output_path`; `count` receives their
-  // number. `count` is valid only on success.
+  // not excluded, one per line ("<path>\n", in the list's order), in
+  // `output_path`, which is created or truncated; `count` receives their
+  // number. A change-list line is "<TYPE> <path>": the path is the rest of
+  // the line after the blank or tab that ends the type word, blanks kept.
+  // Lines of other types, empty lines and a type without a path are skipped;
+  // a last line without "\n" counts. Returns the errno of an open, read,
+  // write or close that failed; `count` is set only on success, and after a
+  // failure `output_path` may hold a part of the list.
   std::error_code filter_new_and_modified(std::string& input_path, std::string& output_path,
                                           unsigned long& count);
-  // True when `path` is dropped by the exclude list or a ".snaps"/".tarn"
-  // component. May add entries to the exclude list.
+  // True when `path` is to be dropped: an exclude-list entry is a string
+  // prefix of it (so "a/b" also drops "a/bc", and an empty entry drops
+  // everything), or one of its components is ".snaps" or ".tarn"; the latter
+  // adds "/<component>" to the exclude list.
   bool is_excluded(std::string path);
 
   // ---- Post-processing of the collect file ------------------------------
@@ -90,15 +105,30 @@ class TARN_EXPORT session {
   // pieces to applications and chunks long lists. Removes the collect file
   // once distributed.
   std::error_code process_filtered_files(std::string& collect_file);
+  // Writes the entries, whose applications (first path components) must each
+  // form one run, to <output_dir>/<application>-<session_name>.<count>; the
+  // ".shard..." files go to `shard_files`, the others to `app_files`.
   std::error_code distribute_basedon_application(std::vector<std::string>& entries,
                                                  std::vector<std::string>& app_files,
                                                  std::vector<std::string>& shard_files);
+  // Replaces each application list by the list of changed pieces of its
+  // files, found through each file's gfid ("trusted.gfid", on a GlusterFS
+  // mount "glusterfs.gfid"). A vanished file or one without either attribute
+  // owns no piece; any other failure to read the gfid is an error. Removes
+  // the input lists on success.
   std::error_code link_shard_to_app(std::vector<std::string>& app_files,
                                     std::vector<std::string>& shard_files,
                                     std::vector<std::string>& linked_files);
+  // Cuts every list of more than 16000 entries into chunk files on at most
+  // hardware_concurrency() threads, each over a contiguous range of the one
+  // shared vector. Returns, after joining every thread, the first failure
+  // in list order (a thread that cannot be started is one).
   std::error_code multithreaded_chunking(std::vector<std::string> linked_files);
-  static void chunk_collectfile_wrapper(std::vector<std::string> files, int begin_index,
-                                        int end_index);
+  // The body of one chunking thread: chunk_collectfile() for files[i], i in
+  // [begin_index, end_index), going on after a failure. Returns the first
+  // failure. Takes the vector by const reference: all threads read one copy.
+  static std::error_code chunk_collectfile_wrapper(const std::vector<std::string>& files,
+                                                   int begin_index, int end_index);
   static std::error_code chunk_collectfile(std::string path, int chunk_size);
 
   static tarn_debug logger;
@@ -112,6 +142,13 @@ class TARN_EXPORT session {
   std::string mount_path;
   std::set<std::string> excludelist;
   std::set<std::string> exclude_dirnames;
+
+  // How link_shard_to_app reads one 16-byte identifier attribute (`name`) of
+  // a local path into `value`; null means getxattr(2). Unit tests set it to
+  // play a GlusterFS mount or a failing one.
+  using gfid_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
+                                                    unsigned char* value);
+  gfid_attribute_reader read_gfid_attribute = nullptr;
 };
 
 // The entry point: one object per volume. One run at a time (no internal

@@ -118,16 +118,15 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
                  destination.c_str());
   }
   std::string line;
-  bool eof = false;
-  while (!result) {
-    if ((result = in.read_line(&line, &eof))) {
-      logger.error(kFn, "Failed to read file %s", source.c_str());
-    } else if (eof) {
-      break;
-    } else if ((result = write_line(*api, out, line + "\n", &offset))) {
+  while (!result && in.next(&line)) {
+    if ((result = write_line(*api, out, line + "\n", &offset))) {
       logger.error(kFn, "Failed to write destination file %s on gluster volume at offset %lld",
                    destination.c_str(), static_cast<long long>(offset));
     }
+  }
+  if (!result && in.error()) {
+    result = in.error();
+    logger.error(kFn, "Failed to read file %s", source.c_str());
   }
   // A volume may hold writes back and report their failure only here.
   std::error_code closed = api->close(out);

@@ -2,8 +2,42 @@
 // The session object, the names of its working files and its exclude list.
 #include "scanner/scanner.h"
 
+#include <cerrno>
+
+#include "scanner/os.h"
+
 namespace tarn {
 namespace scanner {
+namespace {
+
+// The record lies beside the output directory: everything in it is filed
+// into the volume by the copy step.
+std::string record_path(const std::string& output_dir, const std::string& session_name) {
+  std::string dir = output_dir;
+  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  std::string last = dir.substr(dir.rfind('/') + 1);
+  // "/" has no outside, and after "." or ".." the name would land inside.
+  if (last.empty() || last == "." || last == "..") return std::string();
+  return dir + "." + session_name + ".collect";
+}
+
+// Written under a temporary name and renamed, so the record is always whole:
+// the old one or the new one.
+std::error_code write_record(const std::string& target, const std::string& text) {
+  if (target.empty()) return os::error_from(EINVAL);
+  std::string temporary = target + ".tmp";
+  os::file out;
+  std::error_code ec = os::file::create_for_write(temporary, &out);
+  if (ec) return ec;
+  ec = out.write_all(text.data(), text.size());
+  std::error_code closed = out.close();
+  if (!ec) ec = closed;
+  if (!ec) ec = os::rename_file(temporary, target);
+  if (ec) os::remove_file(temporary);  // only tidies up; the error is the write's
+  return ec;
+}
+
+}  // namespace
 
 tarn_debug session::logger;
 
@@ -33,7 +67,16 @@ void session::get_collectfilename(std::string& prefix, unsigned long count, std:
   out += std::to_string(count);
 }
 
-std::error_code session::savefilename(std::string& /*name*/) { return success; }
+std::error_code session::savefilename(std::string& name) {
+  static const char* const kFn = "session::savefilename";
+  std::error_code ec = write_record(record_path(output_dir, session_name), name + "\n");
+  if (ec) {
+    logger.error(kFn, "Failed to insert the file %s to collect file", name.c_str());
+    return ec;
+  }
+  logger.error(kFn, "Successfully inserted the file %s to collect file", name.c_str());
+  return success;
+}
 
 void session::insert_to_excludelist(std::string excluded_path) {
   excludelist.insert(std::move(excluded_path));

@@ -1,21 +1,115 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// From glusterfind's change list to the collect file.
-#include <fstream>
+// From glusterfind's change list to the collect file, and the exclusion
+// rules applied on the way.
+#include <string_view>
 
+#include "scanner/os.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
 namespace scanner {
+namespace {
 
-std::error_code session::filter_new_and_modified(std::string& /*input_path*/,
-                                                 std::string& output_path,
+const char kFilterFn[] = "session::filter_new_and_modified";
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// A change-list line is "<TYPE> <path>". With --no-encode glusterfind writes
+// names raw, so the path is the rest of the line after the one blank or tab
+// that ends the type word, inner and outer blanks included. Returns false
+// for lines that are not NEW or MODIFY or that hold no path.
+bool changed_path(std::string_view line, std::string_view* path) {
+  std::size_t begin = 0;
+  while (begin < line.size() && is_blank(line[begin])) ++begin;
+  std::size_t end = begin;
+  while (end < line.size() && !is_blank(line[end])) ++end;
+  std::string_view type = line.substr(begin, end - begin);
+  if (type != "NEW" && type != "MODIFY") return false;
+  if (end + 1 >= line.size()) return false;  // a type word without a path
+  *path = line.substr(end + 1);
+  return true;
+}
+
+}  // namespace
+
+std::error_code session::filter_new_and_modified(std::string& input_path, std::string& output_path,
                                                  unsigned long& count) {
-  std::ofstream out(output_path);
-  count = 0;
+  os::line_reader in;
+  if (std::error_code ec = in.open(input_path)) {
+    logger.error(kFilterFn, "Failed to open %s", input_path.c_str());
+    return ec;
+  }
+  os::file out;
+  if (std::error_code ec = os::file::create_for_write(output_path, &out)) {
+    logger.error(kFilterFn, "Failed to open %s", output_path.c_str());
+    return ec;
+  }
+
+  // A read or write error must fail the run: a partial list passed on would
+  // make the changes it lost look unchanged.
+  std::string line;
+  std::string kept;
+  unsigned long written = 0;
+  while (in.next(&line)) {
+    std::string_view path;
+    if (!changed_path(line, &path)) continue;
+    kept.assign(path);
+    if (is_excluded(kept)) continue;
+    // One write per line, so every kept line reaches the file at once.
+    kept += '\n';
+    if (std::error_code ec = out.write_all(kept.data(), kept.size())) {
+      logger.error(kFilterFn, "Failed to write %s", output_path.c_str());
+      return ec;
+    }
+    ++written;
+  }
+  if (std::error_code ec = in.error()) {
+    logger.error(kFilterFn, "Failed to read %s", input_path.c_str());
+    return ec;
+  }
+  if (std::error_code ec = out.close()) {
+    logger.error(kFilterFn, "Failed to write %s", output_path.c_str());
+    return ec;
+  }
+  count = written;
   return success;
 }
 
-bool session::is_excluded(std::string /*path*/) { return false; }
+bool session::is_excluded(std::string path) {
+  // Is some entry of the exclude list a string prefix of `path` (the path
+  // itself and the empty entry included)? Rather than test every entry, take
+  // the greatest entry not above the probe: either it is a prefix, or only
+  // entries within its common prefix with the probe can still be, so the
+  // probe shrinks to that and the search goes on. Usually one or two
+  // lookups, however long the list grows.
+  std::string probe = path;
+  for (;;) {
+    auto above = excludelist.upper_bound(probe);
+    if (above == excludelist.begin()) break;
+    const std::string& entry = *std::prev(above);
+    std::size_t common = 0;
+    while (common < entry.size() && common < probe.size() && entry[common] == probe[common]) {
+      ++common;
+    }
+    if (common == entry.size()) return true;
+    probe.resize(common);
+  }
+
+  std::size_t begin = 0;
+  while (begin < path.size()) {
+    std::size_t end = path.find('/', begin);
+    if (end == std::string::npos) end = path.size();
+    if (end > begin) {
+      std::string component = path.substr(begin, end - begin);
+      if (exclude_dirnames.count(component) != 0) {
+        excludelist.insert("/" + component);
+        return true;
+      }
+    }
+    begin = end + 1;
+  }
+  return false;
+}
 
 }  // namespace scanner
 }  // namespace tarn

@@ -1,5 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// The five glusterfind command lines, run through the shell.
+// The five glusterfind commands, run through the shell.
+#include "scanner/glusterfind_lines.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
 #include "scanner/shell_quote.h"
@@ -8,41 +9,52 @@ namespace tarn {
 namespace scanner {
 namespace {
 
-// Output of the tool is never read; only its exit status is.
+// The tool's messages are never read; only its exit status is.
 const char kQuiet[] = " > /dev/null 2>&1";
 
+// The raw status of system(3): an exit code of 1 comes back as 256.
 int run(const std::string& command) {
-  int status = os::run_shell(command);
-  return status == 0 ? 0 : status;
+  // A NUL byte would cut the line short where the shell sees it; such a
+  // value can never reach the tool whole, so nothing is run.
+  if (command.find('\0') != std::string::npos) return -1;
+  return os::run_shell(command);
 }
 
 }  // namespace
 
-int session::create_session() {
-  return run("glusterfind create " + shell_quote(session_name) + " " +
-             shell_quote(volume_name) + kQuiet);
+std::string create_session_line(const std::string& session, const std::string& volume) {
+  return "glusterfind create " + shell_quote(session) + " " + shell_quote(volume) + kQuiet;
 }
 
-int session::session_exists() {
-  return run("glusterfind list --session " + shell_quote(session_name) + " --volume " +
-             shell_quote(volume_name) + kQuiet);
+std::string session_exists_line(const std::string& session, const std::string& volume) {
+  return "glusterfind list --session " + shell_quote(session) + " --volume " + shell_quote(volume) +
+         kQuiet;
 }
+
+std::string pre_line(const std::string& session, const std::string& volume,
+                     const std::string& output_file, bool full) {
+  return "glusterfind pre " + shell_quote(session) + " " + shell_quote(volume) + " " +
+         shell_quote(output_file) + (full ? " --full" : "") + " --regenerate-outfile --no-encode" +
+         kQuiet;
+}
+
+std::string post_line(const std::string& session, const std::string& volume) {
+  return "glusterfind post " + shell_quote(session) + " " + shell_quote(volume) + kQuiet;
+}
+
+int session::create_session() { return run(create_session_line(session_name, volume_name)); }
+
+int session::session_exists() { return run(session_exists_line(session_name, volume_name)); }
 
 int session::incremental_scan(std::string output_file) {
-  return run("glusterfind pre " + shell_quote(session_name) + " " + shell_quote(volume_name) +
-             " " + shell_quote(output_file) + " --regenerate-outfile --no-encode" + kQuiet);
+  return run(pre_line(session_name, volume_name, output_file, false));
 }
 
 int session::full_scan(std::string output_file) {
-  return run("glusterfind pre " + shell_quote(session_name) + " " + shell_quote(volume_name) +
-             " " + shell_quote(output_file) + " --full --regenerate-outfile --no-encode" +
-             kQuiet);
+  return run(pre_line(session_name, volume_name, output_file, true));
 }
 
-int session::post_scan() {
-  return run("glusterfind post " + shell_quote(session_name) + " " + shell_quote(volume_name) +
-             kQuiet);
-}
+int session::post_scan() { return run(post_line(session_name, volume_name)); }
 
 }  // namespace scanner
 }  // namespace tarn

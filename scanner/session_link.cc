@@ -1,13 +1,158 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Changed shard pieces to the applications that own them.
+// Changed shard pieces to the applications that own them, through the gfid
+// of every file named in an application list.
+#include <uuid/uuid.h>
+
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+#include <boost/lexical_cast.hpp>
+
+#include "scanner/os.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
 namespace scanner {
+namespace {
 
-std::error_code session::link_shard_to_app(std::vector<std::string>& /*app_files*/,
-                                           std::vector<std::string>& /*shard_files*/,
-                                           std::vector<std::string>& /*linked_files*/) {
+const char* const kFn = "session::link_shard_to_app";
+constexpr std::size_t kGfidSize = 16;
+
+using gfid_reader = std::error_code (*)(const std::string& path, const char* name,
+                                        unsigned char* value);
+
+std::error_code getxattr_gfid(const std::string& path, const char* name, unsigned char* value) {
+  ssize_t length = 0;
+  return os::get_xattr(path, name, value, kGfidSize, &length);
+}
+
+bool is_missing_attribute(const std::error_code& ec) {
+  return ec.value() == ENODATA || ec.value() == ENOTSUP || ec.value() == EOPNOTSUPP;
+}
+
+// A GlusterFS mount answers "trusted.gfid" with ENODATA and gives the same
+// 16 bytes as "glusterfs.gfid"; a brick or a local file system is the other
+// way round. A file that has gone, or has neither attribute, keeps the zero
+// identifier, which owns no piece. Any other failure (a mount that went
+// away, say) is returned: it must not pass for "nothing changed".
+std::error_code read_gfid(gfid_reader reader, const std::string& path, unsigned char* gfid) {
+  std::memset(gfid, 0, kGfidSize);
+  std::error_code ec = reader(path, "trusted.gfid", gfid);
+  if (ec && is_missing_attribute(ec)) {
+    std::memset(gfid, 0, kGfidSize);
+    ec = reader(path, "glusterfs.gfid", gfid);
+  }
+  if (!ec) return success;
+  std::memset(gfid, 0, kGfidSize);
+  if (ec.value() == ENOENT || ec.value() == ENOTDIR || is_missing_attribute(ec)) return success;
+  return ec;
+}
+
+std::error_code read_shard_list(const std::string& path, std::set<std::string>& pieces) {
+  os::line_reader in;
+  if (std::error_code ec = in.open(path)) {
+    session::logger.error(kFn, "Failed to open file %s", path.c_str());
+    return ec;
+  }
+  std::string line;
+  while (in.next(&line)) pieces.insert(line);
+  if (std::error_code ec = in.error()) {
+    session::logger.error(kFn, "Failed to read file %s", path.c_str());
+    return ec;
+  }
+  return success;
+}
+
+// Writes the pieces owned by the files of one application list to its base
+// name, then renames that to base.<count>, which goes to `linked`.
+std::error_code link_list(const std::string& app_file, const std::string& mount_path,
+                          const std::set<std::string>& pieces, gfid_reader reader,
+                          std::string& linked) {
+  os::line_reader in;
+  if (std::error_code ec = in.open(app_file)) {
+    session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
+    return ec;
+  }
+  const std::string base = app_file.substr(0, app_file.rfind('.'));
+  os::file_writer out;
+  if (std::error_code ec = out.create(base)) {
+    session::logger.error(kFn, "Failed to open file %s ", base.c_str());
+    return ec;
+  }
+  // An incomplete list must not stay behind to be taken for a result.
+  auto abandon = [&](std::error_code ec) {
+    out.close();
+    os::remove_file(base);
+    return ec;
+  };
+
+  unsigned long count = 0;
+  std::string line;
+  unsigned char gfid[kGfidSize];
+  char text[37];
+  while (in.next(&line)) {
+    const std::string path = mount_path + "/" + line;
+    if (std::error_code ec = read_gfid(reader, path, gfid)) {
+      session::logger.error(kFn, "Failed to read the gfid of %s", path.c_str());
+      return abandon(ec);
+    }
+    uuid_unparse(gfid, text);
+    const std::string prefix = std::string(".shard/") + text;
+    // The pieces of one owner are adjacent in the set and begin at the
+    // first entry not below the prefix.
+    for (auto it = pieces.lower_bound(prefix);
+         it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
+      if (std::error_code ec = out.write_line(*it)) {
+        session::logger.error(kFn, "Failed to write file %s", base.c_str());
+        return abandon(ec);
+      }
+      ++count;
+    }
+  }
+  if (std::error_code ec = in.error()) {
+    session::logger.error(kFn, "Failed to read file %s", app_file.c_str());
+    return abandon(ec);
+  }
+  if (std::error_code ec = out.close()) {
+    session::logger.error(kFn, "Failed to write file %s", base.c_str());
+    return abandon(ec);
+  }
+  linked = base + "." + boost::lexical_cast<std::string>(count);
+  if (std::error_code ec = os::rename_file(base, linked)) {
+    session::logger.error(kFn, "Failed to rename the generated file from %s to %s", base.c_str(),
+                          linked.c_str());
+    return ec;
+  }
+  return success;
+}
+
+}  // namespace
+
+std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
+                                           std::vector<std::string>& shard_files,
+                                           std::vector<std::string>& linked_files) {
+  logger.error(kFn, "Linking shards to apps\n");
+  std::set<std::string> pieces;
+  for (const std::string& path : shard_files) {
+    if (std::error_code ec = read_shard_list(path, pieces)) return ec;
+  }
+  gfid_reader reader = read_gfid_attribute != nullptr ? read_gfid_attribute : getxattr_gfid;
+  for (const std::string& app_file : app_files) {
+    std::string linked;
+    if (std::error_code ec = link_list(app_file, mount_path, pieces, reader, linked)) return ec;
+    linked_files.push_back(linked);
+  }
+
+  // A linked list gets the very name of its application list when both
+  // counts agree; it is a result then and stays. Other outcomes of the
+  // removals are not looked at: the results are complete.
+  const std::unordered_set<std::string> outputs(linked_files.begin(), linked_files.end());
+  for (const std::vector<std::string>* inputs : {&shard_files, &app_files}) {
+    for (const std::string& path : *inputs) {
+      if (outputs.count(path) == 0) os::remove_file(path);
+    }
+  }
   return success;
 }
 

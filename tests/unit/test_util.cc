@@ -3,8 +3,11 @@
 
 #include <dirent.h>
 #include <ftw.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <uuid/uuid.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -125,6 +128,26 @@ std::vector<std::vector<std::string>> fake_glusterfind::argv() const {
 log_capture::log_capture() : env_("TARN_LOG_FILE", dir_.path("log")) {}
 
 std::string log_capture::text() const { return read_file(dir_.path("log")); }
+
+small_tmpfs::small_tmpfs(const std::string& size) {
+  mounted_ = mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+}
+
+small_tmpfs::~small_tmpfs() {
+  if (mounted_) umount2(dir_.path().c_str(), MNT_DETACH);
+}
+
+bool set_gfid(const std::string& path, const std::string& uuid_text) {
+  uuid_t gfid;
+  if (uuid_parse(uuid_text.c_str(), gfid) != 0) abort();
+  return setxattr(path.c_str(), "trusted.gfid", gfid, sizeof gfid, 0) == 0;
+}
+
+std::string numbered_lines(const std::string& prefix, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += prefix + std::to_string(i) + "\n";
+  return text;
+}
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

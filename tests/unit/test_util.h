@@ -92,6 +92,30 @@ class log_capture {
   scoped_env env_;
 };
 
+// A small tmpfs mounted on a temporary directory for the object's life, to
+// fill a disk. mounted() is false where mounting is not allowed.
+class small_tmpfs {
+ public:
+  explicit small_tmpfs(const std::string& size);  // "64k"
+  ~small_tmpfs();
+  small_tmpfs(const small_tmpfs&) = delete;
+  small_tmpfs& operator=(const small_tmpfs&) = delete;
+  bool mounted() const { return mounted_; }
+  const std::string& path() const { return dir_.path(); }
+
+ private:
+  temp_dir dir_;
+  bool mounted_;
+};
+
+// Sets the "trusted.gfid" attribute of `path` to the identifier with the text
+// form `uuid_text`. False where that is not allowed (not root, or a file
+// system without trusted attributes).
+bool set_gfid(const std::string& path, const std::string& uuid_text);
+
+// `count` lines "<prefix><i>\n", i from 0.
+std::string numbered_lines(const std::string& prefix, int count);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 bool exists(const std::string& path);
@@ -111,6 +135,9 @@ class test_peer {
   static std::set<std::string>& excludelist(session& s) { return s.excludelist; }
   static std::set<std::string>& exclude_dirnames(session& s) { return s.exclude_dirnames; }
   static const std::string& output_dir(session& s) { return s.output_dir; }
+  static session::gfid_attribute_reader& read_gfid_attribute(session& s) {
+    return s.read_gfid_attribute;
+  }
   static scanner::scantype scan_type(scanner& s) { return s.scan_type; }
   static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }
   static const std::string& lock_path(scanner& s) { return s.lock_path; }
