@@ -44,6 +44,9 @@ uint64_t count_result_lines(const bench_case& c);
 // Peak resident set of this process so far, in MiB (getrusage ru_maxrss).
 double peak_rss_mib();
 
+// User and system CPU seconds of this process so far, all threads.
+double cpu_seconds();
+
 }  // namespace bench
 }  // namespace tarn
 

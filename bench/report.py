@@ -85,22 +85,25 @@ def tables(results):
     lines = []
     cases = case_names(results)
     lines.append("### Whole runs (`initiate_scan`, end to end)\n")
-    lines.append("| case | lines | run 1 s | entries/s | run 2 s | run 2 / run 1 | peak memory MiB |")
-    lines.append("|---|---:|---:|---:|---:|---:|---:|")
+    lines.append("| case | lines | run 1 s | entries/s | CPU s | run 2 s | CPU s | run 2 / run 1 "
+                 "| peak memory MiB |")
+    lines.append("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     for c in cases:
         r = results.get("scan/" + c)
         if r is None:
             continue
         if "error" in r:
-            lines.append("| %s | failed: %s | | | | | |" % (c, r["error"]))
+            lines.append("| %s | failed: %s | | | | | | | |" % (c, r["error"]))
             continue
         run2 = r.get("r2_run_s")
-        lines.append("| %s | %d | %s | %s | %s | %s | %.0f |" % (
-            c, r["lines"], fmt_s(r["run_s"]), fmt_rate(r["run_eps"]),
-            fmt_s(run2) if run2 else "", "%.2fx" % (run2 / r["run_s"]) if run2 else "",
-            r["peak_MiB"]))
+        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %.0f |" % (
+            c, r["lines"], fmt_s(r["run_s"]), fmt_rate(r["run_eps"]), fmt_s(r["run_cpu_s"]),
+            fmt_s(run2) if run2 else "", fmt_s(r["r2_run_cpu_s"]) if run2 else "",
+            "%.2fx" % (run2 / r["run_s"]) if run2 else "", r["peak_MiB"]))
     lines.append("")
-    lines.append("### Steps (the same run, step by step): seconds, and entries per second\n")
+    lines.append("### Steps (the same run, step by step)\n")
+    lines.append("Per run, a row of elapsed seconds (entries per second) and a row of CPU seconds "
+                 "of the process, all threads.\n")
     lines.append("| case | run | " + " | ".join(STEPS) + " | sum of steps s | peak MiB |")
     lines.append("|---|---|" + "---:|" * (len(STEPS) + 2))
     for c in cases:
@@ -120,6 +123,9 @@ def tables(results):
                 cells.append(fmt_s(sec) + (" (%s/s)" % fmt_rate(eps) if eps else ""))
             lines.append("| %s | %s | %s | %s | %.0f |" % (c, label, " | ".join(cells),
                                                          fmt_s(r[p + "total_s"]), r["peak_MiB"]))
+            cpu = [fmt_s(r[p + s + "_cpu_s"]) for s in STEPS]
+            lines.append("| | %s CPU | %s | %s | |" % (label, " | ".join(cpu),
+                                                      fmt_s(r[p + "total_cpu_s"])))
     lines.append("")
     lines.append("Rates count: " + "; ".join("%s: %s" % kv for kv in STEP_INPUT.items()) + ".")
     lines.append("")

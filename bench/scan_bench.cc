@@ -10,6 +10,8 @@
 // must equal the manifest's "linked" (set TARN_BENCH_NO_VERIFY to skip that).
 // Peak memory is the process's own: run one benchmark per process for a
 // figure that belongs to one case (scripts/bench.sh does).
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,8 +20,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/bench_env.h"
 #include "bench/scan_steps.h"
@@ -91,9 +91,11 @@ void bm_scan(benchmark::State& state, const bench_case& c) {
     uint64_t seen = 0;
     bool failed = false;
     for (int run = 0; run < c.runs && !failed; ++run) {
+      double cpu = cpu_seconds();
       clock_type::time_point start = clock_type::now();
       std::error_code ec = s.initiate_scan(kSession);
       double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+      cpu = cpu_seconds() - cpu;
       if (ec) {
         fail(state, "initiate_scan: " + std::to_string(ec.value()));
         failed = true;
@@ -102,6 +104,7 @@ void bm_scan(benchmark::State& state, const bench_case& c) {
       }
       iteration += seconds;
       out.add(run_prefix(run) + "run_s", seconds);
+      out.add(run_prefix(run) + "run_cpu_s", cpu);
       out.add(run_prefix(run) + "run_eps", rate(c.lines, seconds));
     }
     if (failed) break;
@@ -111,21 +114,21 @@ void bm_scan(benchmark::State& state, const bench_case& c) {
   out.publish();
 }
 
+void add_step(counters* out, const std::string& name, const step_time& t, double entries) {
+  out->add(name + "_s", t.wall);
+  out->add(name + "_cpu_s", t.cpu);
+  if (entries > 0) out->add(name + "_eps", rate(entries, t.wall));
+}
+
 void add_steps(counters* out, const std::string& p, const bench_case& c, const step_times& t) {
-  out->add(p + "glusterfind_s", t.glusterfind);
-  out->add(p + "filter_s", t.filter);
-  out->add(p + "sort_s", t.sort);
-  out->add(p + "distribute_s", t.distribute);
-  out->add(p + "link_s", t.link);
-  out->add(p + "chunk_s", t.chunk);
-  out->add(p + "copy_s", t.copy);
-  out->add(p + "total_s", t.total);
-  out->add(p + "filter_eps", rate(c.lines, t.filter));
-  out->add(p + "sort_eps", rate(t.kept, t.sort));
-  out->add(p + "distribute_eps", rate(t.kept, t.distribute));
-  out->add(p + "link_eps", rate(t.app_lines + t.shard_lines, t.link));
-  out->add(p + "chunk_eps", rate(t.linked, t.chunk));
-  out->add(p + "copy_eps", rate(t.linked, t.copy));
+  add_step(out, p + "glusterfind", t.glusterfind, 0);
+  add_step(out, p + "filter", t.filter, c.lines);
+  add_step(out, p + "sort", t.sort, t.kept);
+  add_step(out, p + "distribute", t.distribute, t.kept);
+  add_step(out, p + "link", t.link, t.app_lines + t.shard_lines);
+  add_step(out, p + "chunk", t.chunk, t.linked);
+  add_step(out, p + "copy", t.copy, t.linked);
+  add_step(out, p + "total", t.total, 0);
   out->add(p + "kept", t.kept);
   out->add(p + "app_lines", t.app_lines);
   out->add(p + "shard_lines", t.shard_lines);
@@ -148,7 +151,7 @@ void bm_steps(benchmark::State& state, const bench_case& c) {
       } else if (!verify(state, c, &seen)) {
         failed = true;
       }
-      iteration += t.total;
+      iteration += t.total.wall;
       add_steps(&out, run_prefix(run), c, t);
     }
     if (failed) break;

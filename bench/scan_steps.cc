@@ -10,6 +10,9 @@
 #include <fstream>
 #include <vector>
 
+#include "bench/bench_env.h"
+#include "scanner/entry_order.h"
+
 namespace tarn {
 namespace bench {
 namespace {
@@ -20,12 +23,14 @@ double since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// Times one call, adding its seconds to `*seconds`.
+// Times one call into `*time`.
 template <typename F>
-auto timed(double* seconds, F&& f) {
+auto timed(step_time* time, F&& f) {
+  double cpu = cpu_seconds();
   clock_type::time_point start = clock_type::now();
   auto result = f();
-  *seconds = since(start);
+  time->wall = since(start);
+  time->cpu = cpu_seconds() - cpu;
   return result;
 }
 
@@ -50,6 +55,7 @@ std::error_code run_steps(scanner::scanner& s, const std::string& volume,
                           step_times* out) {
   namespace fs = std::filesystem;
   step_times t;
+  double cpu = cpu_seconds();
   clock_type::time_point start = clock_type::now();
 
   boost::shared_ptr<scanner::tarn_file> lock = s.acquire_lock(session_name);
@@ -91,7 +97,7 @@ std::error_code run_steps(scanner::scanner& s, const std::string& volume,
       std::ifstream in(collect_file);
       std::string line;
       while (std::getline(in, line)) entries.push_back(line);
-      std::sort(entries.begin(), entries.end());
+      std::sort(entries.begin(), entries.end(), scanner::application_order);
       return 0;
     });
 
@@ -118,7 +124,8 @@ std::error_code run_steps(scanner::scanner& s, const std::string& volume,
     return std::error_code();
   }();
   s.release_lock(lock);
-  t.total = since(start);
+  t.total.wall = since(start);
+  t.total.cpu = cpu_seconds() - cpu;
   if (!result) *out = t;
   return result;
 }

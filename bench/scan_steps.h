@@ -13,27 +13,33 @@
 namespace tarn {
 namespace bench {
 
+// Seconds of one step: elapsed, and CPU of this process (all threads).
+struct step_time {
+  double wall = 0;
+  double cpu = 0;
+};
+
 // Seconds per step, and the entries each step took in.
 struct step_times {
-  double glusterfind = 0;  // the "pre" pass (the fake copies the change list)
-  double filter = 0;       // filter_new_and_modified
-  double sort = 0;         // reading the collect file into memory and sorting it
-  double distribute = 0;   // distribute_basedon_application
-  double link = 0;         // link_shard_to_app
-  double chunk = 0;        // multithreaded_chunking
-  double copy = 0;         // copy_files_to_gluster
-  double total = 0;        // lock to release, all of the above included
+  step_time glusterfind;  // the "pre" pass (the fake copies the change list)
+  step_time filter;       // filter_new_and_modified
+  step_time sort;         // reading the collect file into memory and sorting it
+  step_time distribute;   // distribute_basedon_application
+  step_time link;         // link_shard_to_app
+  step_time chunk;        // multithreaded_chunking
+  step_time copy;         // copy_files_to_gluster
+  step_time total;        // lock to release, all of the above included
 
-  uint64_t kept = 0;       // entries in the collect file
-  uint64_t app_lines = 0;  // entries of the application lists
+  uint64_t kept = 0;         // entries in the collect file
+  uint64_t app_lines = 0;    // entries of the application lists
   uint64_t shard_lines = 0;  // entries of the shard lists
-  uint64_t linked = 0;     // entries of the linked shard lists
+  uint64_t linked = 0;       // entries of the linked shard lists
 };
 
 // Runs the steps of one scan of `session_name` in the order of
-// scanner::initiate_scan. The read-and-sort of the collect file is done here
-// the way the post-processing driver does it, since the driver exposes no
-// seam between it and distribution. Returns the first failure.
+// scanner::initiate_scan. The collect file is read and sorted here (in the
+// driver's order, scanner/entry_order.h), since the driver has no seam
+// between that and distribution. Returns the first failure.
 std::error_code run_steps(scanner::scanner& s, const std::string& volume,
                           const std::string& output_dir, const std::string& session_name,
                           step_times* out);
