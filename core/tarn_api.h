@@ -26,7 +26,9 @@ class backend_file;
 struct TARN_EXPORT iopx_tree_cfg {
   std::string fs_type;  // "glusterfs"
   std::string volume;   // the volume's name
-  std::string server;   // volfile server; empty: TARN_GLUSTER_SERVER or 127.0.0.1
+  // glusterd serving the volume's description, "HOST[:PORT]". Empty: the
+  // environment variable TARN_GLUSTER_SERVER, else 127.0.0.1:24007.
+  std::string server;
   std::string options;  // unused
 };
 
