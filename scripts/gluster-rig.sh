@@ -119,10 +119,18 @@ configure_volume() {
   gcli volume set "$volume" changelog.rollover-time 3 >/dev/null
 }
 
+is_mounted() { awk -v m="$1" '$2 == m {found = 1} END {exit !found}' /proc/self/mounts; }
+
 mount_volume() {
   local volume=$1 mnt=/mnt/$1
-  mkdir -p "$mnt"
-  if ! mountpoint -q "$mnt"; then
+  # A mount whose volume was stopped answers ENOTCONN until its client has
+  # reconnected (a few seconds after the start); one that does not recover
+  # is mounted afresh.
+  if is_mounted "$mnt" && ! wait_for 150 stat "$mnt/.gfid"; then
+    umount "$mnt" 2>/dev/null || umount -l "$mnt"
+  fi
+  if ! is_mounted "$mnt"; then
+    mkdir -p "$mnt"
     mount -t glusterfs -o aux-gfid-mount "127.0.0.1:/$volume" "$mnt"
   fi
   # The .gfid directory exists only on an aux-gfid mount.
@@ -158,7 +166,7 @@ forget_session_keys() {
 
 cmd_down() {
   local volume=$1 mnt=/mnt/$1 session
-  if mountpoint -q "$mnt"; then
+  if is_mounted "$mnt"; then
     umount "$mnt" 2>/dev/null || umount -l "$mnt"
   fi
   rmdir "$mnt" 2>/dev/null || true
@@ -191,7 +199,7 @@ cmd_status() {
     echo "glusterd: not running"
   fi
   volume_exists "$volume" 2>/dev/null && gcli volume status "$volume" 2>/dev/null || true
-  mountpoint -q "/mnt/$volume" && echo "mounted: /mnt/$volume" || echo "not mounted: /mnt/$volume"
+  if is_mounted "/mnt/$volume"; then echo "mounted: /mnt/$volume"; else echo "not mounted"; fi
 }
 
 main() {
