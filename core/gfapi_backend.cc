@@ -81,9 +81,7 @@ class gluster_backend : public volume_backend {
       ec = gfapi::open(fs(), abs, flags, &fd);
     }
     if (ec) {
-      // An existing file is the answer an exclusive create expects to get
-      // (a lock held elsewhere), not a fault of the volume.
-      if (ec.value() != EEXIST) report("gluster_backend::open", "Open", abs, ec);
+      report("gluster_backend::open", "Open", abs, ec);
       return ec;
     }
     std::unique_ptr<backend_file> file(new gluster_file(connection_, fd));
@@ -95,7 +93,7 @@ class gluster_backend : public volume_backend {
     std::string abs;
     if (std::error_code ec = absolute(path, &abs)) return ec;
     std::error_code ec = gfapi::mkdir(fs(), abs, static_cast<mode_t>(mode));
-    if (ec && ec.value() != EEXIST) report("gluster_backend::mkdir", "Mkdir", abs, ec);
+    if (ec) report("gluster_backend::mkdir", "Mkdir", abs, ec);
     return ec;
   }
 
@@ -131,8 +129,12 @@ class gluster_backend : public volume_backend {
     return std::error_code();
   }
 
+  // Logs a failure of the volume. An entry that exists or does not is the
+  // answer to the call (a lock held elsewhere, a directory made before), not
+  // a fault, and is left to the caller.
   void report(const char* function, const char* what, const std::string& abs,
               const std::error_code& ec) const {
+    if (ec.value() == EEXIST || ec.value() == ENOENT) return;
     logger().error(function, "%s of %s on volume %s failed: %s", what, abs.c_str(),
                    connection_->volume().c_str(), ec.message().c_str());
   }

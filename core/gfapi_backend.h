@@ -21,7 +21,8 @@ namespace core {
 //
 // The backend's files keep consecutive writes back (up to 1 MiB) and write
 // them out in one call; see coalescing_file for when errors are reported.
-// Unexpected failures of volume calls are logged under "gluster_backend::...".
+// Failures of volume calls other than EEXIST and ENOENT (an unreachable
+// volume, say) are logged under "gluster_backend::open" and its kin.
 std::error_code open_gluster_backend(const iopx_tree_cfg& cfg,
                                      std::shared_ptr<volume_backend>* out);
 

@@ -23,6 +23,12 @@ std::error_code connect(const std::string& volume, const std::string& host, int 
                         glfs** out) {
   glfs_t* fs = glfs_new(volume.c_str());
   if (fs == nullptr) return error_from(errno);
+  // Without the metadata cache every path lookup asks the bricks, so that a
+  // lock file or directory another client has just removed is not taken for
+  // present (EEXIST, ESTALE) for up to a second. Only opens, creates and
+  // directory calls pay the round trip; writes go by file handle. Not every
+  // volume has the cache, so a failure here is no failure.
+  glfs_set_xlator_option(fs, "*-md-cache", "md-cache-timeout", "0");
   if (glfs_set_volfile_server(fs, "tcp", host.c_str(), port) != 0 || glfs_init(fs) != 0) {
     int e = errno;
     // Finalising a connection that never came up is quick (milliseconds);

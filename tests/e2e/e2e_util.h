@@ -33,7 +33,8 @@ std::string unique_session(const std::string& base);
 // The gfid text of a file on the mount ("glusterfs.gfid.string"); empty
 // when it cannot be read.
 std::string gfid_text(const std::string& rel);
-// The piece paths ".shard/<gfid>.<n>" that exist for a file on the mount.
+// The piece paths ".shard/<gfid>.<n>" of a file on the mount that was
+// written in full (4 MB shards), in byte order.
 std::vector<std::string> pieces_of(const std::string& rel);
 
 // Result files below ".tarn/working/scanner" on the mount: relative path ->

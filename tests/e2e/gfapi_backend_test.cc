@@ -36,8 +36,6 @@ class GlusterBackendTest : public e2e::volume_test {
  protected:
   void SetUp() override {
     e2e::volume_test::SetUp();
-    // A name of its own per test: a client may answer from its cache for
-    // about a second after another client removed an entry.
     dir_ = std::string("core-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
            "-" + std::to_string(getpid());
     iopx_ = api_.init(config(e2e::volume()));
@@ -188,6 +186,24 @@ TEST_F(GlusterBackendTest, KeptBackWritesAreWrittenWhenTheHandleIsDropped) {
     EXPECT_EQ(write(api_, f, "two\n", 4), 4);
   }
   EXPECT_EQ(read_file(e2e::on_mount(path("dropped"))), "one\ntwo\n");
+}
+
+TEST_F(GlusterBackendTest, RemovalsThroughAnotherClientAreSeenAtOnce) {
+  ASSERT_NO_ERROR(api_.mkdir(iopx_, path("d"), 0777));
+  file_handle f = api_.open(iopx_, path("d/f"), O_CREAT | O_EXCL);
+  ASSERT_TRUE(f);
+  EXPECT_NO_ERROR(api_.close(f));
+  ASSERT_EQ(e2e::sh("rm -rf " + e2e::quote(e2e::on_mount(path("d")))), 0);
+  // No stale "exists" from the connection's cache: the lock can be taken and
+  // the directory made again right away.
+  EXPECT_NO_ERROR(api_.mkdir(iopx_, path("d"), 0777));
+  f = api_.open(iopx_, path("d/f"), O_CREAT | O_EXCL);
+  ASSERT_TRUE(f) << api_.last_error().message();
+  EXPECT_NO_ERROR(api_.close(f));
+  ASSERT_EQ(e2e::sh("rm -rf " + e2e::quote(e2e::on_mount(path("d")))), 0);
+  f = api_.open(iopx_, path("d/f"), O_CREAT | O_WRONLY);
+  EXPECT_FALSE(f);
+  EXPECT_EQ(api_.last_error().value(), ENOENT);
 }
 
 TEST_F(GlusterBackendTest, UnlinkRemovesAndReportsAMissingFile) {

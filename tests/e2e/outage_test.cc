@@ -31,7 +31,7 @@ class OutageTest : public scan_test {
   void scan_then_change(scanner::scanner& s) {
     ASSERT_EQ(s.initiate_scan(session_), success) << log_.text();
     ASSERT_EQ(s.get_sessionobj(session_)->post_scan(), 0);
-    clear_results_and_settle();
+    clear_results();
     append_mb("app2/big.bin", 2);
     write_file(on_mount("app1/during outage.txt"), "x\n");
     wait_for_changelog();

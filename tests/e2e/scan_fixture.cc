@@ -1,6 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 #include "e2e/scan_fixture.h"
 
+#include <iostream>
+
 namespace tarn {
 namespace e2e {
 
@@ -36,20 +38,17 @@ std::error_code scan_test::scan_until(scanner::scanner& s, const result_map& exp
   s.set_scan_type(scanner::scanner::scan_incremental);
   std::error_code ec;
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0) pause(4);
-    clear_results_and_settle();
+    if (attempt > 0) {
+      std::cerr << "[ retry    ] incremental scan attempt " << attempt + 1 << "\n";
+      pause(4);
+    }
+    clear_results();
     ec = s.initiate_scan(session_);
     if (!ec && results() == expected) break;
   }
   return ec;
 }
 
-void scan_test::clear_results_and_settle() {
-  clear_results();
-  // A client may still answer from its cache for about a second after
-  // another client removed an entry.
-  pause(1.5);
-}
 
 }  // namespace e2e
 }  // namespace tarn

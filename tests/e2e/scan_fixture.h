@@ -34,9 +34,6 @@ class scan_test : public volume_test {
   // results are cleared before each run. Returns the last run's result.
   std::error_code scan_until(scanner::scanner& s, const result_map& expected, int attempts = 6);
 
-  // Clears the results and lets the client caches forget them.
-  void clear_results_and_settle();
-
   std::string session_;
   std::string out_;  // the scanner's output directory (made by the run)
 };
