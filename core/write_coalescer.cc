@@ -11,9 +11,11 @@ namespace core {
 coalescing_file::coalescing_file(std::unique_ptr<backend_file> target, std::size_t capacity)
     : target_(std::move(target)), capacity_(capacity > 0 ? capacity : 1) {}
 
-// A file dropped without close(): the owner (tarn_file) closes it first, so
-// nothing is pending here unless the target is gone already.
-coalescing_file::~coalescing_file() = default;
+// A file dropped without close() still gets its kept-back bytes written;
+// nobody is left to hear how that went.
+coalescing_file::~coalescing_file() {
+  if (target_) close();
+}
 
 int64_t coalescing_file::pwrite(const void* data, std::size_t n, int64_t offset) {
   if (!target_) return -EBADF;

@@ -33,6 +33,14 @@ result_map scan_test::expected_full() const {
 
 std::string scan_test::lock_file() const { return on_mount(volume() + ".lock." + session_); }
 
+bool scan_test::lock_gone() const {
+  for (int tenth = 0; tenth < 30; ++tenth) {
+    if (!testing_util::exists(lock_file())) return true;
+    pause(0.1);
+  }
+  return false;
+}
+
 std::error_code scan_test::scan_until(scanner::scanner& s, const result_map& expected,
                                       int attempts) {
   s.set_scan_type(scanner::scanner::scan_incremental);

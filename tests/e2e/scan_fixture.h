@@ -28,6 +28,10 @@ class scan_test : public volume_test {
   result_map expected_full() const;
   // The lock file of the session, on the mount.
   std::string lock_file() const;
+  // True once the lock file is gone from the mount. The mount may show an
+  // entry that another client removed for up to a second, so this waits a
+  // little (bounded) before it answers false.
+  bool lock_gone() const;
 
   // Runs incremental scans of `s` until the results equal `expected` (the
   // changelog may not have caught up yet), at most `attempts` times; the

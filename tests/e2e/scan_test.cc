@@ -30,7 +30,7 @@ TEST_F(ScanTest, FullScanFilesEveryApplicationsPieces) {
   // One list per application, the sharded file's pieces in its owner's; no
   // list for ".tarn", ".shard" or the lock file.
   EXPECT_EQ(results(), expected_full()) << log_.text();
-  EXPECT_FALSE(exists(lock_file()));
+  EXPECT_TRUE(lock_gone());
   EXPECT_FALSE(exists(out_));
   EXPECT_FALSE(log_.contains("Failed")) << log_.text();
 }
@@ -54,7 +54,7 @@ TEST_F(ScanTest, IncrementalScanListsOnlyTheChangedPieces) {
                          {result_file("app2", 2), {pieces[1], pieces[4]}}};
   EXPECT_EQ(scan_until(s, expected), success) << log_.text();
   EXPECT_EQ(results(), expected) << log_.text();
-  EXPECT_FALSE(exists(lock_file()));
+  EXPECT_TRUE(lock_gone());
   EXPECT_FALSE(exists(out_));
 }
 
@@ -69,7 +69,7 @@ TEST_F(ScanTest, RunsFollowEachOtherOnOneScanner) {
   EXPECT_EQ(results(), expected_full());
   EXPECT_EQ(count_of(log_.text(), "Trying to acquire lock for session " + session_), 2u);
   EXPECT_FALSE(log_.contains("Lock is already being held"));
-  EXPECT_FALSE(exists(lock_file()));
+  EXPECT_TRUE(lock_gone());
 
   // After post_scan an incremental run starts there: only the new file.
   ASSERT_EQ(s.get_sessionobj(session_)->post_scan(), 0);
@@ -79,7 +79,7 @@ TEST_F(ScanTest, RunsFollowEachOtherOnOneScanner) {
   result_map expected = {{result_file("app 3", 0), {}}};
   EXPECT_EQ(scan_until(s, expected), success) << log_.text();
   EXPECT_EQ(results(), expected) << log_.text();
-  EXPECT_FALSE(exists(lock_file()));
+  EXPECT_TRUE(lock_gone());
 }
 
 }  // namespace
