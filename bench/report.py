@@ -56,22 +56,46 @@ def shell(cmd):
         return ""
 
 
+def journal(dev):
+    """"with journal", "without journal" or "" from the kernel's mount message."""
+    name = os.path.basename(dev)
+    line = shell("dmesg 2>/dev/null | grep 'EXT4-fs (%s): mounted' | tail -1" % name)
+    if "without journal" in line:
+        return "without journal"
+    return "with journal" if "data mode" in line else ""
+
+
+def machine_disk(path):
+    dev = shell("df %s | awk 'NR==2 {print $1}'" % path)
+    text = shell("df -hT %s | awk 'NR==2 {print $1\", \"$2\", \"$3\" total, \"$5\" free\"}'"
+                 % path)
+    if dev.startswith("/dev/loop"):
+        text += ", " + journal(dev) if journal(dev) else ""
+        return text
+    extra = [journal(dev)]
+    rota = shell("lsblk -no ROTA %s 2>/dev/null | head -1" % dev)
+    extra.append({"0": "reported non-rotational", "1": "reported rotational"}.get(rota, ""))
+    return ", ".join([text] + [e for e in extra if e])
+
+
 def machine(data_dir):
     cpu = shell("lscpu | sed -n 's/^Model name: *//p'") or platform.processor()
     mem = shell("free -g | awk '/^Mem:/ {print $2 \" GiB\"}'")
-    disk = shell("df -hT %s | awk 'NR==2 {print $1\", \"$2\", \"$3\" total, \"$5\" free\"}'"
-                 % data_dir)
+    disk = machine_disk(data_dir)
     dev = shell("df %s | awk 'NR==2 {print $1}'" % data_dir)
-    rota = shell("lsblk -no ROTA %s 2>/dev/null | head -1" % dev)
-    kind = {"0": "reported non-rotational", "1": "reported rotational"}.get(rota.strip(), "")
+    if dev.startswith("/dev/loop"):
+        back = shell("losetup -nO BACK-FILE %s" % dev)
+        disk += "; image file %s on %s" % (back, machine_disk(os.path.dirname(back) or "."))
     return [
         ("CPU", "%s, %s cores (nproc)" % (cpu, os.cpu_count())),
         ("Memory", mem),
-        ("Disk of the data", disk + (", " + kind if kind else "")),
+        ("Disk of the data", disk),
         ("OS", shell("sed -n 's/^PRETTY_NAME=//p' /etc/os-release").strip('"') + ", kernel " +
          platform.release()),
         ("Compiler", shell("c++ --version | head -1")),
-        ("Load average at the end", shell("cut -d' ' -f1-3 /proc/loadavg")),
+        ("Load average (1, 5, 15 min) at the start and the end",
+         "%s; %s" % (os.environ.get("TARN_BENCH_LOAD_START", "?"),
+                     shell("cut -d' ' -f1-3 /proc/loadavg"))),
     ]
 
 
