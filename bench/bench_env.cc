@@ -2,6 +2,7 @@
 // Loading a generated case and preparing the process for a scan of it.
 #include "bench/bench_env.h"
 
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -15,6 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+bool failures = false;
+
 std::error_code set_env(const char* name, const std::string& value) {
   if (setenv(name, value.c_str(), 1) != 0) return std::error_code(errno, std::generic_category());
   return std::error_code();
@@ -26,6 +29,13 @@ uint64_t manifest_number(const bench_case& c, const char* key) {
 }
 
 }  // namespace
+
+void fail(benchmark::State& state, const std::string& why) {
+  failures = true;
+  state.SkipWithError(why.c_str());
+}
+
+bool any_failure() { return failures; }
 
 std::error_code load_case(const std::string& data_dir, const std::string& name, bench_case* out) {
   bench_case c;
@@ -89,10 +99,12 @@ std::error_code reset_case(const bench_case& c) {
   return ec;
 }
 
-uint64_t count_result_lines(const bench_case& c) {
+uint64_t count_result_lines(const bench_case& c) { return count_result_lines(c.mount_path); }
+
+uint64_t count_result_lines(const std::string& mount_path) {
   uint64_t lines = 0;
   std::error_code ec;
-  fs::recursive_directory_iterator it(c.mount_path + "/.tarn/working/scanner", ec), end;
+  fs::recursive_directory_iterator it(mount_path + "/.tarn/working/scanner", ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     if (!it->is_regular_file()) continue;
     std::ifstream in(it->path());

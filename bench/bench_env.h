@@ -10,8 +10,17 @@
 #include <string>
 #include <system_error>
 
+namespace benchmark {
+class State;
+}  // namespace benchmark
+
 namespace tarn {
 namespace bench {
+
+// Marks the running benchmark failed with a reason; the program then exits
+// with 1 (see any_failure).
+void fail(benchmark::State& state, const std::string& why);
+bool any_failure();
 
 struct bench_case {
   std::string name;         // directory name below the data directory
@@ -40,6 +49,8 @@ std::error_code reset_case(const bench_case& c);
 
 // Lines in every result file below the volume's ".tarn/working/scanner".
 uint64_t count_result_lines(const bench_case& c);
+// The same below `mount_path`.
+uint64_t count_result_lines(const std::string& mount_path);
 
 // Peak resident set of this process so far, in MiB (getrusage ru_maxrss).
 double peak_rss_mib();

@@ -177,6 +177,10 @@ def verdicts(results):
     if small and big and "error" not in small and "error" not in big:
         ratio = big["run_s"] / small["run_s"]
         row("1,000,000 lines at most 12x the time of 100,000", "%.1fx" % ratio, ratio <= 12)
+    copy = results.get("copy_to_glusterfs/100000")
+    if copy and "error" not in copy:
+        row("copying 100,000 result lines into the real GlusterFS volume within 2 s",
+            "%s s" % fmt_s(copy["copy_s"]), copy["copy_s"] <= 2)
     out.append("")
     return out
 

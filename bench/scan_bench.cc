@@ -10,6 +10,10 @@
 // must equal the manifest's "linked" (set TARN_BENCH_NO_VERIFY to skip that).
 // Peak memory is the process's own: run one benchmark per process for a
 // figure that belongs to one case (scripts/bench.sh does).
+//
+// With TARN_BENCH_GLUSTER_VOLUME=VOL (and the volume mounted at /mnt/VOL, or
+// at TARN_BENCH_GLUSTER_MOUNT), "copy_to_glusterfs/100000" times the copy step
+// alone into that GlusterFS volume instead (scripts/gluster-rig.sh up VOL).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "bench/bench_env.h"
+#include "bench/copy_bench.h"
 #include "bench/scan_steps.h"
 #include "scanner/scanner.h"
 
@@ -30,14 +35,6 @@ namespace bench {
 namespace {
 
 const char kSession[] = "bench";
-
-// Set when any benchmark failed; the program then exits with 1.
-bool failures = false;
-
-void fail(benchmark::State& state, const std::string& why) {
-  failures = true;
-  state.SkipWithError(why.c_str());
-}
 
 using clock_type = std::chrono::steady_clock;
 
@@ -196,7 +193,19 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   std::vector<tarn::bench::bench_case> cases = tarn::bench::find_cases(data_dir);
-  if (cases.empty()) {
+  const char* gluster = getenv("TARN_BENCH_GLUSTER_VOLUME");
+  if (gluster != nullptr && *gluster != '\0') {
+    tarn::bench::copy_target target;
+    target.volume = gluster;
+    const char* mount = getenv("TARN_BENCH_GLUSTER_MOUNT");
+    target.mount = mount != nullptr && *mount != '\0' ? mount : "/mnt/" + target.volume;
+    target.work_dir = data_dir + "/copy-" + target.volume;
+    benchmark::RegisterBenchmark(("copy_to_glusterfs/" + std::to_string(target.lines)).c_str(),
+                                 tarn::bench::bm_copy_to_volume, target)
+        ->Iterations(3)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  } else if (cases.empty()) {
     fprintf(stderr, "tarn_bench: no generated case in %s (run scripts/bench.sh)\n",
             data_dir.c_str());
     return 1;
@@ -213,5 +222,5 @@ int main(int argc, char** argv) {
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  return tarn::bench::failures ? 1 : 0;
+  return tarn::bench::any_failure() ? 1 : 0;
 }

@@ -16,7 +16,9 @@
 # Environment: TARN_BENCH_DATA=DIR puts the cases in DIR instead (no image),
 # TARN_BENCH_REPS (repetitions of the 100,000-line case, default 3; the others
 # run once), TARN_BENCH_JOBS (build jobs, default 2), TARN_BENCH_NO_RESULTS=1
-# to leave bench/RESULTS.md alone.
+# to leave bench/RESULTS.md alone, TARN_BENCH_GLUSTER=1 to also time the copy
+# step into a real GlusterFS volume (scripts/gluster-rig.sh brings the volume
+# tarn-bench up for it and down again).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -92,6 +94,20 @@ for c in "${cases[@]}"; do
     outputs+=("$out")
   done
 done
+
+if [ "${TARN_BENCH_GLUSTER:-0}" = 1 ]; then
+  echo "== copy into GlusterFS"
+  scripts/gluster-rig.sh up tarn-bench
+  out="$results_dir/copy-glusterfs.json"
+  mkdir -p "$data/gluster-copy"
+  status=0
+  TARN_BENCH_GLUSTER_VOLUME=tarn-bench "$build/bench/tarn_bench" --data="$data/gluster-copy" \
+    --benchmark_filter='^copy_to_glusterfs/' --benchmark_out="$out" \
+    --benchmark_out_format=json || status=$?
+  scripts/gluster-rig.sh down tarn-bench
+  [ "$status" -eq 0 ] || exit "$status"
+  outputs+=("$out")
+fi
 
 echo "== results"
 report=(python3 bench/report.py --data "$data" "${outputs[@]}")
