@@ -20,7 +20,7 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and unit tests"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
   >/dev/null
-cmake --build build/asan -j"$jobs"
+cmake --build build/asan -j"$jobs" --target tarn_unit_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -L unit -j"$jobs" --output-on-failure
 
