@@ -1,10 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Attribute values of any length and the directory test behind scanner/os.h.
+// Attribute values of any length, read through scanner/os.h.
 #include "scanner/os.h"
 
-#include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -37,18 +35,6 @@ TEST(OsTest, AttributeValuesAreReadWholeWhateverTheirLength) {
   std::string read;
   EXPECT_EQ(os::get_xattr_value(file, "trusted.tarn_none", &read).value(), ENODATA);
   EXPECT_EQ(os::get_xattr_value(dir.path("gone"), "trusted.tarn_test", &read).value(), ENOENT);
-}
-
-TEST(OsTest, IsDirectoryFollowsLinksAndReportsFailures) {
-  temp_dir dir;
-  write_file(dir.path("file"), "");
-  ASSERT_EQ(symlink(dir.path().c_str(), dir.path("link").c_str()), 0);
-  bool directory = false;
-  ASSERT_NO_ERROR(os::is_directory(dir.path("link"), &directory));
-  EXPECT_TRUE(directory);
-  ASSERT_NO_ERROR(os::is_directory(dir.path("file"), &directory));
-  EXPECT_FALSE(directory);
-  EXPECT_EQ(os::is_directory(dir.path("gone"), &directory).value(), ENOENT);
 }
 
 }  // namespace
