@@ -42,7 +42,8 @@ std::string application_of_list(const std::string& path, const std::string& sess
   std::string name = path.substr(path.rfind('/') + 1);
   name.erase(std::min(name.rfind('.'), name.size()));
   const std::string tail = "-" + session_name;
-  if (name.size() <= tail.size() || name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
+  if (name.size() <= tail.size() ||
+      name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
     return std::string();
   }
   return name.substr(0, name.size() - tail.size());
@@ -186,8 +187,7 @@ std::string_view piece_owner(std::string_view entry) {
 }
 
 std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
-                                      const std::set<std::string>& pieces,
-                                      const owner_set& claimed,
+                                      const std::set<std::string>& pieces, const owner_set& claimed,
                                       std::vector<std::string>& linked_files, std::size_t first) {
   std::map<std::string_view, piece_list> owners;
   unsigned long unclaimed = 0;

@@ -44,8 +44,7 @@ struct owner_lookup {
 // dropped with one message. Returns the errno of any other failure, logged;
 // lists that have their final names then stay, in `linked_files` too.
 std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
-                                      const std::set<std::string>& pieces,
-                                      const owner_set& claimed,
+                                      const std::set<std::string>& pieces, const owner_set& claimed,
                                       std::vector<std::string>& linked_files, std::size_t first);
 
 }  // namespace scanner

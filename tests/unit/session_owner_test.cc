@@ -200,8 +200,9 @@ TEST_F(OwnerTest, WithoutGfidDirectoryUnclaimedPiecesAreDroppedWithOneMessage) {
   EXPECT_TRUE(volume_.lookups.empty());
   EXPECT_EQ(count_of(log_.text(), "Dropped"), 1u);
   EXPECT_TRUE(log_.contains("Dropped 3 changed shard pieces of 2 files in no application list: " +
-                            mnt_ + " has no .gfid directory; in-place changes need a mount made "
-                                   "with -o aux-gfid-mount"));
+                            mnt_ +
+                            " has no .gfid directory; in-place changes need a mount made with -o "
+                            "aux-gfid-mount"));
 }
 
 TEST_F(OwnerTest, OwnersThatFilteringExcludesAreDroppedSilently) {
@@ -218,9 +219,9 @@ TEST_F(OwnerTest, OwnersThatFilteringExcludesAreDroppedSilently) {
 TEST_F(OwnerTest, AnyOtherFailureToFindAnOwnerIsAnErrorThatKeepsTheInputs) {
   struct row {
     const char* name;
-    int failure;       // of the lookup of kGfidC, when not 0
+    int failure;        // of the lookup of kGfidC, when not 0
     const char* value;  // else its answer
-    bool gfid_loop;    // ".gfid" a symbolic link to itself
+    bool gfid_loop;     // ".gfid" a symbolic link to itself
     int expected;
     std::string message;
   };
