@@ -1,6 +1,9 @@
 #!/bin/bash
 # The whole test suite: installs what it needs, builds, runs the unit tests
-# plainly and under AddressSanitizer with UndefinedBehaviorSanitizer.
+# plainly and under AddressSanitizer with UndefinedBehaviorSanitizer, then
+# the end-to-end tests on a local GlusterFS volume (scripts/gluster-rig.sh),
+# which is torn down afterwards whatever the tests did. Needs root for the
+# volume; TARN_SKIP_E2E=1 leaves the end-to-end tests out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +23,15 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
 cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -L unit -j"$jobs" --output-on-failure
+
+if [ "${TARN_SKIP_E2E:-0}" = 1 ]; then
+  echo "== end-to-end tests skipped (TARN_SKIP_E2E=1)"
+  exit 0
+fi
+echo "== end-to-end tests on a local GlusterFS volume"
+[ "$(id -u)" -eq 0 ] || { echo "the end-to-end tests need root (or TARN_SKIP_E2E=1)"; exit 1; }
+volume=tarn-e2e
+trap 'scripts/gluster-rig.sh down "$volume"' EXIT
+scripts/gluster-rig.sh up "$volume"
+TARN_E2E_VOLUME=$volume TARN_E2E_MOUNT=/mnt/$volume \
+  ctest --test-dir build/release -L e2e --output-on-failure
