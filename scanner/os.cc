@@ -72,7 +72,7 @@ std::error_code get_xattr_value(const std::string& path, const char* name, std::
   }
 }
 
-std::error_code is_directory(const std::string& path, bool* directory) {
+std::error_code stat_path(const std::string& path, bool* directory) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return error_from(errno);
   *directory = S_ISDIR(status.st_mode);

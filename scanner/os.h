@@ -36,9 +36,9 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 // (following symbolic links) into `value`, however long it is.
 std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value);
 
-// Sets `*directory` to whether `path` (following symbolic links) is a
-// directory; returns the errno of a failed stat(2).
-std::error_code is_directory(const std::string& path, bool* directory);
+// Whether `path` exists (following symbolic links): success, with
+// `*directory` telling a directory, or the errno of a failed stat(2).
+std::error_code stat_path(const std::string& path, bool* directory);
 
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 int run_shell(const std::string& command);

@@ -116,11 +116,12 @@ class TARN_EXPORT session {
   // mount "glusterfs.gfid"). A vanished file or one without either attribute
   // owns no piece; any other failure to read the gfid is an error.
   // A piece ".shard/<gfid>.<n>" that no listed file claimed (an in-place
-  // write lists only the piece) goes to the application of its owner, found
-  // once per owner through "<mount_path>/.gfid/<gfid>" on a mount made with
-  // -o aux-gfid-mount: appended to that application's list (renamed to its
-  // new count) or in a new list <output_dir>/<application>-<session_name>.
-  // <count> added to `linked_files`. Pieces of owners that no longer exist,
+  // write lists only the piece) goes to the application of its owner, or of
+  // each of the owner's hard links, found once per owner through
+  // "<mount_path>/.gfid/<gfid>" on a mount made with -o aux-gfid-mount:
+  // appended to that application's list (renamed to its new count) or in a
+  // new list <output_dir>/<application>-<session_name>.<count> added to
+  // `linked_files`. Pieces of owners that no longer exist,
   // or all of them on a mount without ".gfid", are dropped with one message;
   // pieces of owners that filtering excludes are dropped silently. Any other
   // failure to find an owner is an error. Removes the input lists on success.

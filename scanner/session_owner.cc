@@ -49,28 +49,57 @@ std::string application_of_list(const std::string& path, const std::string& sess
   return name.substr(0, name.size() - tail.size());
 }
 
-// Looks up the owner's path, "/app2/big.bin" say, relative to the top
+// Splits the owner's paths. A file with hard links has several, joined by
+// ":" ("/app2/a:/app1/b"); but a ":" before a "/" also ends a directory
+// name like "app:", so the whole value counts as one path when it exists.
+std::vector<std::string> owner_paths(const std::string& mount_path, const std::string& value) {
+  std::vector<std::string> paths;
+  bool directory = false;
+  if (value.find(":/") == std::string::npos || !os::stat_path(mount_path + value, &directory)) {
+    paths.push_back(value);
+    return paths;
+  }
+  std::size_t begin = 0;
+  for (std::size_t end = value.find(":/"); end != std::string::npos;
+       begin = end + 1, end = value.find(":/", begin)) {
+    paths.push_back(value.substr(begin, end - begin));
+  }
+  paths.push_back(value.substr(begin));
+  return paths;
+}
+
+// Looks up the owner's paths, "app2/big.bin" say, relative to the top
 // directory of the volume. `*gone` tells an owner that no longer exists.
-std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid, std::string* path,
-                           bool* gone) {
+std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
+                           std::vector<std::string>* paths, bool* gone) {
   auto read = lookup.read_attribute != nullptr ? lookup.read_attribute : getxattr_value;
   const std::string gfid_path = lookup.mount_path + "/.gfid/" + std::string(gfid);
   std::string value;
   std::error_code ec = read(gfid_path, "glusterfs.ancestry.path", &value);
   *gone = ec.value() == ENOENT;
   if (*gone) return success;
+  if (ec.value() == ENODATA) {
+    // The bricks keep the parent links it is built from only with
+    // storage.build-pgfid on, which glusterfind create sets.
+    session::logger.error(kFn, "Failed to find the owner of %s: no glusterfs.ancestry.path "
+                          "(storage.build-pgfid off?)", gfid_path.c_str());
+    return ec;
+  }
   if (ec) {
     session::logger.error(kFn, "Failed to find the owner of %s", gfid_path.c_str());
     return ec;
   }
   // The value counts the NUL that ends it.
   while (!value.empty() && value.back() == '\0') value.pop_back();
-  if (value.size() < 2 || value[0] != '/' || value[1] == '/') {
-    session::logger.error(kFn, "Unexpected owner path \"%s\" of %s", value.c_str(),
-                          gfid_path.c_str());
-    return os::error_from(EINVAL);
+  *paths = owner_paths(lookup.mount_path, value);
+  for (std::string& path : *paths) {
+    if (path.size() < 2 || path[0] != '/' || path[1] == '/') {
+      session::logger.error(kFn, "Unexpected owner path \"%s\" of %s", value.c_str(),
+                            gfid_path.c_str());
+      return os::error_from(EINVAL);
+    }
+    path.erase(0, 1);
   }
-  *path = value.substr(1);
   return success;
 }
 
@@ -133,7 +162,7 @@ std::error_code write_list(const std::string& base, const std::string& existing,
 // has that directory.
 std::error_code has_gfid_directory(const std::string& mount_path, bool* present) {
   const std::string path = mount_path + "/.gfid";
-  std::error_code ec = os::is_directory(path, present);
+  std::error_code ec = os::stat_path(path, present);
   if (ec.value() == ENOENT) {
     *present = false;
     return success;
@@ -215,21 +244,29 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
   unsigned long dropped = 0;
   std::size_t gone_owners = 0;
   for (const auto& owner : owners) {
-    std::string path;
+    std::vector<std::string> paths;
     bool gone = false;
-    if (std::error_code ec = find_owner(lookup, owner.first, &path, &gone)) return ec;
+    if (std::error_code ec = find_owner(lookup, owner.first, &paths, &gone)) return ec;
     if (gone) {
       dropped += owner.second.size();
       ++gone_owners;
       continue;
     }
-    // The filter drops an owner's own changes below ".tarn" or ".snaps";
-    // its pieces go the same way, or the scanner's results would report
-    // themselves. ".shard" holds no owner and names the shard lists.
-    std::string application = path.substr(0, path.find('/'));
-    if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
-    piece_list& added = applications[application];
-    added.insert(added.end(), owner.second.begin(), owner.second.end());
+    // Each application with a path of the owner gets the pieces once, as
+    // it would with that path listed. The filter drops an owner's own
+    // changes below ".tarn" or ".snaps"; its pieces go the same way, or the
+    // scanner's results would report themselves. ".shard" holds no owner
+    // and names the shard lists.
+    std::set<std::string> owning;
+    for (const std::string& path : paths) {
+      std::string application = path.substr(0, path.find('/'));
+      if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
+      owning.insert(application);
+    }
+    for (const std::string& application : owning) {
+      piece_list& added = applications[application];
+      added.insert(added.end(), owner.second.begin(), owner.second.end());
+    }
   }
   if (gone_owners != 0) {
     session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",

@@ -143,6 +143,19 @@ TEST_F(OwnerTest, ApplicationsWithoutAListGetNewOnesNamedLikeTheOthers) {
   EXPECT_EQ(list_dir(out_), (Lines{"a-s1.0", "app 2-s1.1", "f-s1.2"}));
 }
 
+TEST_F(OwnerTest, AnOwnerWithHardLinksGivesItsPiecesToEachOfTheirApplications) {
+  volume_.owners[kGfidB] = ancestry("/vm/a.img:/app2/link:/vm/b.img:/.tarn/x");
+  // A directory name that ends in ":" is no separator.
+  mkdir((mnt_ + "/app:").c_str(), 0755);
+  write_file(mnt_ + "/app:/x", "");
+  volume_.owners[kGfidC] = ancestry("/app:/x");
+  shard_files_ = {list(".shard-s1.2", {piece(kGfidB, 1), piece(kGfidC, 1)})};
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(linked_files_, (Lines{out("app2-s1.1"), out("app:-s1.1"), out("vm-s1.1")}));
+  EXPECT_EQ(read_file(out("vm-s1.1")), piece(kGfidB, 1) + "\n");
+  EXPECT_EQ(read_file(out("app:-s1.1")), piece(kGfidC, 1) + "\n");
+}
+
 TEST_F(OwnerTest, OnlyPiecePathsAreLookedUpAndEachOwnerOnce) {
   volume_.owners[kGfidB] = ancestry("/vm/big.img");
   const std::string odd = std::string(".shard/") + kGfidB;
@@ -227,6 +240,7 @@ TEST_F(OwnerTest, AnyOtherFailureToFindAnOwnerIsAnErrorThatKeepsTheInputs) {
   };
   const row rows[] = {
       {"lost mount", ENOTCONN, "", false, ENOTCONN, "Failed to find the owner of "},
+      {"no parent links", ENODATA, "", false, ENODATA, "(storage.build-pgfid off?)"},
       {"relative path", 0, "vm/c.img", false, EINVAL, "Unexpected owner path \"vm/c.img\" of "},
       {"unreadable .gfid", 0, "", true, ELOOP, "Failed to look up " + mnt_ + "/.gfid"},
   };
