@@ -35,14 +35,14 @@ scripts/gluster-rig.sh down "$VOLUME" >/dev/null 2>&1 || true
 rm -rf "$OUT" /var/tmp/tarn-demo.log
 scripts/gluster-rig.sh up "$VOLUME"
 
-say "Filling it: vm-images (two sharded disk images), home, db"
-mkdir -p "$MOUNT/vm-images" "$MOUNT/home/alice" "$MOUNT/home/bob" "$MOUNT/db"
-head -c 24M /dev/urandom >"$MOUNT/vm-images/web01.img"   # 6 pieces of 4MB
-head -c 10M /dev/urandom >"$MOUNT/vm-images/db01.img"    # 3 pieces
+say "Filling it: vms (two sharded disk images), home, db"
+mkdir -p "$MOUNT/vms" "$MOUNT/home/alice" "$MOUNT/home/bob" "$MOUNT/db"
+head -c 24M /dev/urandom >"$MOUNT/vms/web01.img"   # 6 pieces of 4MB
+head -c 10M /dev/urandom >"$MOUNT/vms/db01.img"    # 3 pieces
 echo "shopping list" >"$MOUNT/home/alice/notes.txt"
 echo "quarterly report" >"$MOUNT/home/bob/report.txt"
 echo "INSERT INTO t VALUES (1);" >"$MOUNT/db/dump.sql"
-ls -R "$MOUNT" | sed 's/^/    /' | head -20
+(cd "$MOUNT" && find . -mindepth 1 -not -path './.*' -type f -printf '    %P  (%s bytes)\n' | sort)
 
 say "Full scan (every file of the volume), then glusterfind post"
 scan --full --post
@@ -53,8 +53,8 @@ TXT
 
 sleep 3   # glusterfind needs the session time to lie behind the changes
 say "Changing files: an in-place overwrite inside web01.img, an append to db01.img, new and changed files"
-dd if=/dev/urandom of="$MOUNT/vm-images/web01.img" bs=1M count=1 seek=9 conv=notrunc status=none
-head -c 3M /dev/urandom >>"$MOUNT/vm-images/db01.img"
+dd if=/dev/urandom of="$MOUNT/vms/web01.img" bs=1M count=1 seek=9 conv=notrunc status=none
+head -c 3M /dev/urandom >>"$MOUNT/vms/db01.img"
 echo "milk" >>"$MOUNT/home/alice/notes.txt"
 echo "new file" >"$MOUNT/home/bob/todo.txt"
 echo "waiting 8 s for the volume's change log to roll over"
@@ -62,6 +62,11 @@ sleep 8
 
 say "Incremental scan (what changed since the full scan's post), then glusterfind post"
 scan --incremental --post
+echo "  The lists of vms, the full scan's and this one's:"
+for f in "$MOUNT"/.tarn/working/scanner/vms/*; do
+  echo "    $(basename "$f"):"
+  sed 's/^/        /' "$f"
+done
 cat <<TXT
   web01.img was overwritten in place: only its piece 2 (bytes 8-12 MB) changed.
   db01.img grew by 3MB: its last piece and a new one are listed.
