@@ -1,6 +1,7 @@
 #!/bin/bash
 # The whole test suite: installs what it needs, builds, runs the unit tests
-# plainly and under AddressSanitizer with UndefinedBehaviorSanitizer.
+# plainly and under AddressSanitizer with UndefinedBehaviorSanitizer, then
+# fuzzes the change-list filter for a bounded time (TARN_FUZZ_SECONDS, 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +21,11 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
 cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -L unit -j"$jobs" --output-on-failure
+
+echo "== libFuzzer: the change-list filter for ${TARN_FUZZ_SECONDS:-30} s"
+cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_FUZZERS=ON -DTARN_FUZZ_SECONDS="${TARN_FUZZ_SECONDS:-30}" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
+  >/dev/null
+cmake --build build/fuzz -j"$jobs" --target filter_fuzzer
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
