@@ -84,6 +84,11 @@ const std::string& work_dir() {
     const char* base = getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarn-fuzz-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) fail("cannot make a working directory");
+    atexit([] {
+      unlink((work_dir() + "/changelist").c_str());
+      unlink((work_dir() + "/filtered").c_str());
+      rmdir(work_dir().c_str());
+    });
     return new std::string(pattern);
   }();
   return *dir;
