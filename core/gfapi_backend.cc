@@ -1,15 +1,162 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// GlusterFS volumes: not available in this build yet.
+// Files and directories of a GlusterFS volume over a shared libgfapi
+// connection.
 #include "core/gfapi_backend.h"
+
+#include <fcntl.h>
 
 #include <cerrno>
 
+#include "core/gfapi_calls.h"
+#include "core/gluster_connection.h"
+#include "core/tarn_debug.h"
+#include "core/write_coalescer.h"
+
 namespace tarn {
 namespace core {
+namespace {
 
-std::error_code open_gluster_backend(const iopx_tree_cfg& /*cfg*/,
-                                     std::shared_ptr<volume_backend>* /*out*/) {
-  return std::error_code(ENOTSUP, std::generic_category());
+constexpr mode_t kFileMode = 0644;
+// A file that appears and disappears between our open and create attempts is
+// tried again this many times before the error is returned.
+constexpr int kCreateAttempts = 4;
+
+tarn_debug::tarn_debug& logger() {
+  static tarn_debug::tarn_debug* l = new tarn_debug::tarn_debug;
+  return *l;
+}
+
+class gluster_file : public backend_file {
+ public:
+  gluster_file(std::shared_ptr<gluster_connection> connection, glfs_fd* fd)
+      : connection_(std::move(connection)), fd_(fd) {}
+  ~gluster_file() override {
+    if (fd_ != nullptr) gfapi::close(fd_);
+  }
+
+  int64_t pwrite(const void* data, std::size_t n, int64_t offset) override {
+    if (fd_ == nullptr) return -EBADF;
+    if (std::error_code ec = gfapi::pwrite_all(fd_, data, n, offset)) {
+      logger().error("gluster_backend::write", "Write of %zu bytes at %lld on volume %s: %s", n,
+                     static_cast<long long>(offset), connection_->volume().c_str(),
+                     ec.message().c_str());
+      return -ec.value();
+    }
+    return static_cast<int64_t>(n);
+  }
+
+  std::error_code size(int64_t* out) override {
+    if (fd_ == nullptr) return std::error_code(EBADF, std::generic_category());
+    return gfapi::file_size(fd_, out);
+  }
+
+  std::error_code close() override {
+    if (fd_ == nullptr) return std::error_code(EBADF, std::generic_category());
+    glfs_fd* fd = fd_;
+    fd_ = nullptr;
+    return gfapi::close(fd);
+  }
+
+ private:
+  std::shared_ptr<gluster_connection> connection_;  // outlives fd_
+  glfs_fd* fd_;
+};
+
+class gluster_backend : public volume_backend {
+ public:
+  explicit gluster_backend(std::shared_ptr<gluster_connection> connection)
+      : connection_(std::move(connection)) {}
+
+  std::error_code open(const std::string& path, int flags,
+                       std::unique_ptr<backend_file>* out) override {
+    std::string abs;
+    if (std::error_code ec = absolute(path, &abs)) return ec;
+    glfs_fd* fd = nullptr;
+    std::error_code ec;
+    if ((flags & O_CREAT) && (flags & O_EXCL)) {
+      ec = gfapi::creat(fs(), abs, flags, kFileMode, &fd);
+    } else if (flags & O_CREAT) {
+      ec = open_or_create(abs, flags & ~O_CREAT, &fd);
+    } else {
+      ec = gfapi::open(fs(), abs, flags, &fd);
+    }
+    if (ec) {
+      report("gluster_backend::open", "Open", abs, ec);
+      return ec;
+    }
+    std::unique_ptr<backend_file> file(new gluster_file(connection_, fd));
+    out->reset(new coalescing_file(std::move(file)));
+    return std::error_code();
+  }
+
+  std::error_code mkdir(const std::string& path, unsigned int mode) override {
+    std::string abs;
+    if (std::error_code ec = absolute(path, &abs)) return ec;
+    std::error_code ec = gfapi::mkdir(fs(), abs, static_cast<mode_t>(mode));
+    if (ec) report("gluster_backend::mkdir", "Mkdir", abs, ec);
+    return ec;
+  }
+
+  std::error_code unlink(const std::string& path) override {
+    std::string abs;
+    if (std::error_code ec = absolute(path, &abs)) return ec;
+    std::error_code ec = gfapi::unlink(fs(), abs);
+    if (ec) report("gluster_backend::unlink", "Unlink", abs, ec);
+    return ec;
+  }
+
+ private:
+  glfs* fs() const { return connection_->fs(); }
+
+  // glfs_open cannot create, and glfs_creat of an existing file may truncate
+  // it: open first, create exclusively when missing, and open again when
+  // another client created the file in between.
+  std::error_code open_or_create(const std::string& abs, int flags, glfs_fd** fd) {
+    std::error_code ec;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+      ec = gfapi::open(fs(), abs, flags, fd);
+      if (ec.value() != ENOENT) return ec;
+      ec = gfapi::creat(fs(), abs, flags | O_CREAT | O_EXCL, kFileMode, fd);
+      if (ec.value() != EEXIST) return ec;
+    }
+    return ec;
+  }
+
+  static std::error_code absolute(const std::string& path, std::string* abs) {
+    std::string rel;
+    if (std::error_code ec = normalize_volume_path(path, &rel)) return ec;
+    *abs = "/" + rel;
+    return std::error_code();
+  }
+
+  // Logs a failure of the volume. An entry that exists or does not is the
+  // answer to the call (a lock held elsewhere, a directory made before), not
+  // a fault, and is left to the caller.
+  void report(const char* function, const char* what, const std::string& abs,
+              const std::error_code& ec) const {
+    if (ec.value() == EEXIST || ec.value() == ENOENT) return;
+    logger().error(function, "%s of %s on volume %s failed: %s", what, abs.c_str(),
+                   connection_->volume().c_str(), ec.message().c_str());
+  }
+
+  std::shared_ptr<gluster_connection> connection_;
+};
+
+}  // namespace
+
+std::error_code open_gluster_backend(const iopx_tree_cfg& cfg,
+                                     std::shared_ptr<volume_backend>* out) {
+  if (!cfg.fs_type.empty() && cfg.fs_type != "glusterfs") {
+    return std::error_code(EINVAL, std::generic_category());
+  }
+  gluster_server server;
+  if (std::error_code ec = gluster_server_for(cfg, &server)) return ec;
+  std::shared_ptr<gluster_connection> connection;
+  if (std::error_code ec = acquire_gluster_connection(cfg.volume, server, &connection)) {
+    return ec;
+  }
+  out->reset(new gluster_backend(std::move(connection)));
+  return std::error_code();
 }
 
 }  // namespace core

@@ -11,7 +11,18 @@
 namespace tarn {
 namespace core {
 
-// Connects to the GlusterFS volume `cfg.volume`.
+// Opens the GlusterFS volume `cfg.volume` through the volfile server that
+// gluster_server_for(cfg) names (127.0.0.1:24007 unless configured). The
+// connection is shared with every other backend of the same volume and server
+// in this process and is never finalised (see gluster_connection.h).
+// `cfg.fs_type` must be "glusterfs" or empty (EINVAL otherwise). Connection
+// failures come back as libgfapi's errno, e.g. ENOTCONN when glusterd does not
+// answer or ENOENT for an unknown volume.
+//
+// The backend's files keep consecutive writes back (up to 1 MiB) and write
+// them out in one call; see coalescing_file for when errors are reported.
+// Failures of volume calls other than EEXIST and ENOENT (an unreachable
+// volume, say) are logged under "gluster_backend::open" and its kin.
 std::error_code open_gluster_backend(const iopx_tree_cfg& cfg,
                                      std::shared_ptr<volume_backend>* out);
 

@@ -26,7 +26,9 @@ class backend_file;
 struct TARN_EXPORT iopx_tree_cfg {
   std::string fs_type;  // "glusterfs"
   std::string volume;   // the volume's name
-  std::string server;   // volfile server; empty: TARN_GLUSTER_SERVER or 127.0.0.1
+  // glusterd serving the volume's description, "HOST[:PORT]". Empty: the
+  // environment variable TARN_GLUSTER_SERVER, else 127.0.0.1:24007.
+  std::string server;
   std::string options;  // unused
 };
 
@@ -89,7 +91,9 @@ class TARN_EXPORT tarn_api {
 
   // Opens the volume named by `cfg`. Empty handle when it cannot be opened.
   // With TARN_LOCAL_VOLUME_ROOT set, volume V is the local directory
-  // $TARN_LOCAL_VOLUME_ROOT/V; otherwise it is the GlusterFS volume V.
+  // $TARN_LOCAL_VOLUME_ROOT/V; otherwise it is the GlusterFS volume V, over
+  // a connection that every tarn_api of the process shares and that lasts as
+  // long as the process (the first init connects, later ones cost nothing).
   boost::shared_ptr<tarn_iopx::tarn_iopx> init(
       iopx_tree_cfg cfg,
       boost::shared_ptr<tarn_aio_result> aio = boost::shared_ptr<tarn_aio_result>());
@@ -114,7 +118,11 @@ class TARN_EXPORT tarn_api {
       boost::shared_ptr<tarn_aio_result> aio = boost::shared_ptr<tarn_aio_result>());
 
   // Writes `size` bytes from the start of `buf` at byte `offset`. Returns the
-  // number of bytes written, or a negative errno value on failure.
+  // number of bytes written, or a negative errno value on failure. A
+  // GlusterFS volume keeps consecutive writes to a file back and writes them
+  // together, in order; an error of kept-back bytes is returned by a later
+  // write or get_file_size, and by close at the latest. The buffer may be
+  // reused as soon as the call returns.
   int64_t write(
       boost::shared_ptr<tarn_file::tarn_file> file, boost::shared_ptr<tarn_mem::buff> buf,
       unsigned long size, long offset, int flags,

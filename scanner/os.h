@@ -35,6 +35,14 @@ std::error_code list_directory(const std::string& path, std::list<std::string>* 
 std::error_code get_xattr(const std::string& path, const char* name, void* value,
                           std::size_t size, ssize_t* length);
 
+// Reads the whole value of the extended attribute `name` of `path`
+// (following symbolic links) into `value`, however long it is.
+std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value);
+
+// Whether `path` exists (following symbolic links): success, with
+// `*directory` telling a directory, or the errno of a failed stat(2).
+std::error_code stat_path(const std::string& path, bool* directory);
+
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 int run_shell(const std::string& command);
 

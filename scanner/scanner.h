@@ -114,8 +114,17 @@ class TARN_EXPORT session {
   // Replaces each application list by the list of changed pieces of its
   // files, found through each file's gfid ("trusted.gfid", on a GlusterFS
   // mount "glusterfs.gfid"). A vanished file or one without either attribute
-  // owns no piece; any other failure to read the gfid is an error. Removes
-  // the input lists on success.
+  // owns no piece; any other failure to read the gfid is an error.
+  // A piece ".shard/<gfid>.<n>" that no listed file claimed (an in-place
+  // write lists only the piece) goes to the application of its owner, or of
+  // each of the owner's hard links, found once per owner through
+  // "<mount_path>/.gfid/<gfid>" on a mount made with -o aux-gfid-mount:
+  // appended to that application's list (renamed to its new count) or in a
+  // new list <output_dir>/<application>-<session_name>.<count> added to
+  // `linked_files`. Pieces of owners that no longer exist,
+  // or all of them on a mount without ".gfid", are dropped with one message;
+  // pieces of owners that filtering excludes are dropped silently. Any other
+  // failure to find an owner is an error. Removes the input lists on success.
   std::error_code link_shard_to_app(std::vector<std::string>& app_files,
                                     std::vector<std::string>& shard_files,
                                     std::vector<std::string>& linked_files);
@@ -149,6 +158,13 @@ class TARN_EXPORT session {
   using gfid_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
                                                     unsigned char* value);
   gfid_attribute_reader read_gfid_attribute = nullptr;
+
+  // How link_shard_to_app reads the owner's path, the attribute `name` of
+  // "<mount_path>/.gfid/<gfid>", whole into `value`; null means getxattr(2).
+  // Unit tests set it to play an aux-gfid mount.
+  using owner_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
+                                                     std::string* value);
+  owner_attribute_reader read_owner_attribute = nullptr;
 };
 
 // The entry point: one object per volume. One run at a time (no internal

@@ -11,6 +11,7 @@
 
 #include "scanner/os.h"
 #include "scanner/scanner.h"
+#include "scanner/session_owner.h"
 
 namespace tarn {
 namespace scanner {
@@ -65,10 +66,11 @@ std::error_code read_shard_list(const std::string& path, std::set<std::string>& 
 }
 
 // Writes the pieces owned by the files of one application list to its base
-// name, then renames that to base.<count>, which goes to `linked`.
+// name, then renames that to base.<count>, which goes to `linked`. The
+// owners of the pieces written go to `claimed`.
 std::error_code link_list(const std::string& app_file, const std::string& mount_path,
                           const std::set<std::string>& pieces, gfid_reader reader,
-                          std::string& linked) {
+                          owner_set& claimed, std::string& linked) {
   os::line_reader in;
   if (std::error_code ec = in.open(app_file)) {
     session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
@@ -102,8 +104,9 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
     const std::string prefix = std::string(".shard/") + text;
     // The pieces of one owner are adjacent in the set and begin at the
     // first entry not below the prefix.
-    for (auto it = pieces.lower_bound(prefix);
-         it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
+    auto it = pieces.lower_bound(prefix);
+    if (it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0) claimed.emplace(text);
+    for (; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
       if (std::error_code ec = out.write_line(*it)) {
         session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
                               ec.message().c_str());
@@ -141,10 +144,24 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
     if (std::error_code ec = read_shard_list(path, pieces)) return ec;
   }
   gfid_reader reader = read_gfid_attribute != nullptr ? read_gfid_attribute : getxattr_gfid;
+  owner_set claimed;
+  const std::size_t first = linked_files.size();
   for (const std::string& app_file : app_files) {
     std::string linked;
-    if (std::error_code ec = link_list(app_file, mount_path, pieces, reader, linked)) return ec;
+    if (std::error_code ec = link_list(app_file, mount_path, pieces, reader, claimed, linked)) {
+      return ec;
+    }
     linked_files.push_back(linked);
+  }
+  // An in-place write to a sharded file lists the piece but not the file.
+  owner_lookup lookup;
+  lookup.mount_path = mount_path;
+  lookup.output_dir = output_dir;
+  lookup.session_name = session_name;
+  lookup.read_attribute = read_owner_attribute;
+  lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
+  if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
+    return ec;
   }
 
   // A linked list gets the very name of its application list when both

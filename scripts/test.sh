@@ -1,7 +1,11 @@
 #!/bin/bash
 # The whole test suite: installs what it needs, builds, runs the unit tests
 # plainly and under AddressSanitizer with UndefinedBehaviorSanitizer, then
-# fuzzes the change-list filter for a bounded time (TARN_FUZZ_SECONDS, 30).
+# fuzzes the change-list filter for a bounded time (TARN_FUZZ_SECONDS, 30),
+# then runs the end-to-end tests on a local GlusterFS volume
+# (scripts/gluster-rig.sh), which is torn down afterwards whatever the tests
+# did. Needs root for the volume; TARN_SKIP_E2E=1 leaves the end-to-end tests
+# out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +22,7 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and unit tests"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
   >/dev/null
-cmake --build build/asan -j"$jobs"
+cmake --build build/asan -j"$jobs" --target tarn_unit_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -L unit -j"$jobs" --output-on-failure
 
@@ -29,3 +33,15 @@ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=
   >/dev/null
 cmake --build build/fuzz -j"$jobs" --target filter_fuzzer
 ctest --test-dir build/fuzz -L fuzz --output-on-failure
+
+if [ "${TARN_SKIP_E2E:-0}" = 1 ]; then
+  echo "== end-to-end tests skipped (TARN_SKIP_E2E=1)"
+  exit 0
+fi
+echo "== end-to-end tests on a local GlusterFS volume"
+[ "$(id -u)" -eq 0 ] || { echo "the end-to-end tests need root (or TARN_SKIP_E2E=1)"; exit 1; }
+volume=tarn-e2e
+trap 'scripts/gluster-rig.sh down "$volume"' EXIT
+scripts/gluster-rig.sh up "$volume"
+TARN_E2E_VOLUME=$volume TARN_E2E_MOUNT=/mnt/$volume \
+  ctest --test-dir build/release -L e2e --output-on-failure

@@ -140,6 +140,9 @@ class test_peer {
   static session::gfid_attribute_reader& read_gfid_attribute(session& s) {
     return s.read_gfid_attribute;
   }
+  static session::owner_attribute_reader& read_owner_attribute(session& s) {
+    return s.read_owner_attribute;
+  }
   static scanner::scantype scan_type(scanner& s) { return s.scan_type; }
   static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }
   static const std::string& lock_path(scanner& s) { return s.lock_path; }

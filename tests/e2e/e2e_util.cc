@@ -1,0 +1,153 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+#include "e2e/e2e_util.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace tarn {
+namespace e2e {
+namespace {
+
+std::string env_or(const char* name, const std::string& fallback) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+constexpr char kWorking[] = ".tarn/working/scanner";
+constexpr char kRigMark[] = "/var/lib/tarn-rig/glusterd.started";
+
+}  // namespace
+
+const std::string& volume() {
+  static const std::string v = env_or("TARN_E2E_VOLUME", "tarn-e2e");
+  return v;
+}
+
+const std::string& mount() {
+  static const std::string m = env_or("TARN_E2E_MOUNT", "/mnt/" + volume());
+  return m;
+}
+
+std::string on_mount(const std::string& rel) { return mount() + "/" + rel; }
+
+int sh(const std::string& command) {
+  int status = std::system(command.c_str());
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::string quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string unique_session(const std::string& base) {
+  return base + "_" + std::to_string(getpid());
+}
+
+std::string gfid_text(const std::string& rel) {
+  char buf[64] = {0};
+  ssize_t n = getxattr(on_mount(rel).c_str(), "glusterfs.gfid.string", buf, sizeof buf - 1);
+  if (n < 36) return "";
+  return std::string(buf, 36);
+}
+
+std::vector<std::string> pieces_of(const std::string& rel) {
+  // Clients may not look into ".shard"; every block past the first of a file
+  // written in full is a piece "<gfid>.<n>".
+  constexpr long long kBlock = 4ll << 20;
+  std::vector<std::string> pieces;
+  std::string gfid = gfid_text(rel);
+  struct stat st;
+  if (gfid.empty() || stat(on_mount(rel).c_str(), &st) != 0) return pieces;
+  for (long long n = 1; n * kBlock < st.st_size; ++n) {
+    pieces.push_back(".shard/" + gfid + "." + std::to_string(n));
+  }
+  std::sort(pieces.begin(), pieces.end());
+  return pieces;
+}
+
+std::map<std::string, std::vector<std::string>> results() {
+  std::map<std::string, std::vector<std::string>> out;
+  std::string root = on_mount(kWorking);
+  for (const std::string& rel : testing_util::list_tree(root)) {
+    std::vector<std::string> lines = testing_util::read_lines(root + "/" + rel);
+    std::sort(lines.begin(), lines.end());
+    out[rel] = lines;
+  }
+  return out;
+}
+
+void clear_results() { sh("rm -rf " + quote(on_mount(".tarn"))); }
+
+void clear_volume() {
+  sh("find " + quote(mount()) +
+     " -mindepth 1 -maxdepth 1 ! -name .shard -exec rm -rf {} + 2>/dev/null");
+}
+
+void populate() {
+  clear_volume();
+  using testing_util::write_file;
+  sh("mkdir -p " + quote(on_mount("app1/sub")) + " " + quote(on_mount("app2")) + " " +
+     quote(on_mount("app 3")));
+  write_file(on_mount("app1/a.txt"), "a\n");
+  write_file(on_mount("app1/sub/b.txt"), "b\n");
+  write_file(on_mount("app2/c.txt"), "c\n");
+  write_file(on_mount("app 3/file with blank.txt"), "blank\n");
+  sh("dd if=/dev/urandom of=" + quote(on_mount("app2/big.bin")) +
+     " bs=1M count=20 status=none");
+}
+
+void append_mb(const std::string& rel, int mb) {
+  sh("dd if=/dev/urandom of=" + quote(on_mount(rel)) + " bs=1M count=" + std::to_string(mb) +
+     " oflag=append conv=notrunc status=none");
+}
+
+void overwrite_mb(const std::string& rel, int at_mb) {
+  sh("dd if=/dev/urandom of=" + quote(on_mount(rel)) + " bs=1M count=1 seek=" +
+     std::to_string(at_mb) + " conv=notrunc status=none");
+}
+
+void wait_for_changelog() { pause(6); }
+
+void pause(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+int rig(const std::string& command) {
+  return sh(std::string(TARN_SOURCE_DIR) + "/scripts/gluster-rig.sh " + command + " " +
+            quote(volume()) + " >/dev/null 2>&1");
+}
+
+bool rig_owns_glusterd() {
+  std::string mark = testing_util::read_file(kRigMark);
+  return !mark.empty() && std::atoi(mark.c_str()) == glusterd_pid();
+}
+
+int glusterd_pid() {
+  std::string text = testing_util::read_file("/var/run/glusterd.pid");
+  int pid = std::atoi(text.c_str());
+  if (pid <= 0 || kill(pid, 0) != 0) return 0;
+  return pid;
+}
+
+volume_test::volume_test() : no_local_volume_("TARN_LOCAL_VOLUME_ROOT") {}
+
+void volume_test::SetUp() {
+  struct stat st;
+  ASSERT_EQ(stat(on_mount(".gfid").c_str(), &st), 0)
+      << mount() << " is not an aux-gfid mount of volume " << volume()
+      << "; start it with scripts/gluster-rig.sh up " << volume();
+}
+
+}  // namespace e2e
+}  // namespace tarn

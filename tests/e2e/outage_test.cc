@@ -1,0 +1,121 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Runs while glusterd or the volume is down: the run fails, says why, and the
+// changes made meanwhile show in the first run after the rig is restored.
+#include <signal.h>
+
+#include <fcntl.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "e2e/scan_fixture.h"
+
+namespace tarn {
+namespace e2e {
+namespace {
+
+using testing_util::exists;
+using testing_util::write_file;
+
+class OutageTest : public scan_test {
+ protected:
+  void TearDown() override {
+    // Whatever happened, leave the rig as the next test expects it.
+    if (!glusterd_pid() || !exists(on_mount(".gfid"))) {
+      EXPECT_EQ(rig("up"), 0) << "the rig could not be restored";
+    }
+  }
+
+  // A full run and post_scan, then changes: piece .5 of big.bin and a file.
+  void scan_then_change(scanner::scanner& s) {
+    ASSERT_EQ(s.initiate_scan(session_), success) << log_.text();
+    ASSERT_EQ(s.get_sessionobj(session_)->post_scan(), 0);
+    clear_results();
+    append_mb("app2/big.bin", 2);
+    write_file(on_mount("app1/during outage.txt"), "x\n");
+    wait_for_changelog();
+  }
+
+  result_map expected_changes() const {
+    std::vector<std::string> pieces = pieces_of("app2/big.bin");
+    if (pieces.size() != 5) return {};
+    return {{result_file("app1", 0), {}}, {result_file("app2", 1), {pieces[4]}}};
+  }
+};
+
+TEST_F(OutageTest, GlusterdStoppedFailsTheRunAndLosesNothing) {
+  if (!rig_owns_glusterd()) GTEST_SKIP() << "glusterd was not started by the rig";
+  scanner::scanner s(volume(), out_, mount());
+  scan_then_change(s);
+  result_map expected = expected_changes();
+  ASSERT_FALSE(expected.empty());
+
+  int pid = glusterd_pid();
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  for (int tenth = 0; tenth < 100 && glusterd_pid() != 0; ++tenth) pause(0.1);
+  ASSERT_EQ(glusterd_pid(), 0);
+
+  // The bricks still serve the lock file; glusterfind needs glusterd.
+  s.set_scan_type(scanner::scanner::scan_incremental);
+  EXPECT_EQ(s.initiate_scan(session_).value(), EFAULT);
+  EXPECT_TRUE(log_.contains("Failed to perform incr scan for session " + session_ +
+                            " on volume " + volume()))
+      << log_.text();
+  EXPECT_TRUE(lock_gone());
+  EXPECT_TRUE(results().empty());
+
+  // A process that starts now cannot reach the volume at all, and says so.
+  std::string late_log = local_.path("late.log");
+  EXPECT_EQ(sh("TARN_LOG_FILE=" + quote(late_log) + " " + quote(TARN_E2E_HOST) + " " +
+               quote(volume()) + " " + quote(local_.path("late")) + " " + quote(mount()) + " " +
+               quote(session_) + " incremental > /dev/null"),
+            1);
+  EXPECT_NE(testing_util::read_file(late_log).find("Cannot open volume " + volume() + ": "),
+            std::string::npos)
+      << testing_util::read_file(late_log);
+
+  ASSERT_EQ(rig("up"), 0);
+  EXPECT_EQ(scan_until(s, expected), success) << log_.text();
+  EXPECT_EQ(results(), expected);
+  EXPECT_TRUE(lock_gone());
+}
+
+TEST_F(OutageTest, VolumeStoppedFailsTheRunAndLosesNothing) {
+  scanner::scanner s(volume(), out_, mount());
+  scan_then_change(s);
+  result_map expected = expected_changes();
+  ASSERT_FALSE(expected.empty());
+
+  // A file with lines kept back when the volume goes away: close tells.
+  tarn_api api;
+  iopx_tree_cfg cfg;
+  cfg.fs_type = "glusterfs";
+  cfg.volume = volume();
+  boost::shared_ptr<tarn_iopx::tarn_iopx> iopx = api.init(cfg);
+  ASSERT_TRUE(iopx);
+  boost::shared_ptr<tarn_file::tarn_file> f = api.open(iopx, "pending.txt", O_CREAT | O_WRONLY);
+  ASSERT_TRUE(f);
+  boost::shared_ptr<tarn_mem::buff> line = api.alloc_io_buffer(5);
+  memcpy(line->get_base(), "line\n", 5);
+  EXPECT_EQ(api.write(f, line, 5, 0, 0), 5);
+
+  ASSERT_EQ(sh("gluster --mode=script volume stop " + quote(volume()) + " >/dev/null"), 0);
+
+  EXPECT_TRUE(api.close(f));
+  s.set_scan_type(scanner::scanner::scan_incremental);
+  EXPECT_EQ(s.initiate_scan(session_).value(), EBUSY);
+  EXPECT_TRUE(log_.contains("Failed to create lock file")) << log_.text();
+  EXPECT_TRUE(log_.contains("Transport endpoint is not connected")) << log_.text();
+
+  ASSERT_EQ(rig("up"), 0);
+  // The connection comes back by itself within seconds; scan_until retries.
+  EXPECT_EQ(scan_until(s, expected), success) << log_.text();
+  EXPECT_EQ(results(), expected);
+  EXPECT_TRUE(lock_gone());
+  sh("rm -f " + quote(on_mount("pending.txt")));
+}
+
+}  // namespace
+}  // namespace e2e
+}  // namespace tarn
