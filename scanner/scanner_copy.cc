@@ -138,8 +138,8 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
     result = closed;
   }
   // A part of a list under its final name would pass for the whole list with
-  // whoever reads the volume; the local file stays for the next attempt. A
-  // destination that held lines before cannot be cut back and stays.
+  // whoever reads the volume; the local file stays. A destination that held
+  // lines before cannot be cut back and stays.
   if (result && made_here) {
     if (api->unlink(iopx, destination)) {
       logger.error(kFn, "Failed to remove the incomplete destination file %s on gluster volume",
