@@ -30,6 +30,13 @@ std::error_code remove_directory(const std::string& path) {
   return std::error_code();
 }
 
+std::error_code make_unique_directory(const std::string& prefix, std::string* path) {
+  std::string name = prefix + "XXXXXX";
+  if (::mkdtemp(&name[0]) == nullptr) return error_from(errno);
+  *path = name;
+  return std::error_code();
+}
+
 std::error_code list_directory(const std::string& path, std::list<std::string>* names) {
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) return error_from(errno);

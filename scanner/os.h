@@ -22,6 +22,9 @@ inline std::error_code error_from(int e) {
 std::error_code rename_file(const std::string& from, const std::string& to);
 std::error_code remove_file(const std::string& path);
 std::error_code remove_directory(const std::string& path);
+// Makes a new directory named `prefix` followed by six random characters
+// (mode 0700) and puts its path in `*path`.
+std::error_code make_unique_directory(const std::string& prefix, std::string* path);
 
 // Appends every name of the directory, "." and ".." included, in the order
 // the directory stream gives them. On error `names` may hold a part.

@@ -186,9 +186,13 @@ class TARN_EXPORT scanner {
   // Holds for every later run; any non-zero value means a full scan.
   void set_scan_type(scantype type);
 
-  // One complete scan run. Returns tarn::success, or (generic category):
-  //   14 (EFAULT) empty session name or output directory, no session, a
-  //      failed glusterfind pass, post-processing or copy;
+  // One complete scan run. Whatever output_dir holds when the run begins
+  // was left by a run that failed or was killed; it is moved into a new
+  // directory "<output_dir>.leftover-XXXXXX" beside output_dir, never filed
+  // as a result. Returns tarn::success, or (generic category):
+  //   14 (EFAULT) empty session name or output directory, no session, such
+  //      files that cannot be moved, a failed glusterfind pass,
+  //      post-processing or copy;
   //   16 (EBUSY)  the session's lock file could not be created;
   //   errno       the filtered file could not be renamed.
   std::error_code initiate_scan(std::string session_name);
@@ -213,10 +217,15 @@ class TARN_EXPORT scanner {
   std::error_code read_directory(std::string directory, std::list<std::string>& entries);
   // Copies every file of output_dir to .tarn/working/scanner/<prefix>/<name>
   // on the volume, then removes the local files. On failure every local file
-  // stays.
+  // stays, and so do the files copied whole before it; see file_copy for
+  // the one being copied.
   std::error_code copy_files_to_gluster();
   std::error_code create_directory(std::string path);
   std::error_code create_recursive_directory(std::string path);
+  // Appends the lines of the local `source` to the volume file
+  // `destination`, made when missing. When the copy fails, a destination
+  // that was empty before it is removed again, so that no part of a list
+  // lies in the volume under its final name.
   std::error_code file_copy(std::string source, std::string destination);
 
   static tarn_debug logger;

@@ -59,7 +59,7 @@ std::error_code read_shard_list(const std::string& path, std::set<std::string>& 
   std::string line;
   while (in.next(&line)) pieces.insert(line);
   if (std::error_code ec = in.error()) {
-    session::logger.error(kFn, "Failed to read file %s", path.c_str());
+    session::logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
     return ec;
   }
   return success;
@@ -96,7 +96,8 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
   while (in.next(&line)) {
     const std::string path = mount_path + "/" + line;
     if (std::error_code ec = read_gfid(reader, path, gfid)) {
-      session::logger.error(kFn, "Failed to read the gfid of %s", path.c_str());
+      session::logger.error(kFn, "Failed to read the gfid of %s: %s", path.c_str(),
+                            ec.message().c_str());
       return abandon(ec);
     }
     uuid_unparse(gfid, text);
@@ -107,18 +108,20 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
     if (it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0) claimed.emplace(text);
     for (; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
       if (std::error_code ec = out.write_line(*it)) {
-        session::logger.error(kFn, "Failed to write file %s", base.c_str());
+        session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
+                              ec.message().c_str());
         return abandon(ec);
       }
       ++count;
     }
   }
   if (std::error_code ec = in.error()) {
-    session::logger.error(kFn, "Failed to read file %s", app_file.c_str());
+    session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
+                          ec.message().c_str());
     return abandon(ec);
   }
   if (std::error_code ec = out.close()) {
-    session::logger.error(kFn, "Failed to write file %s", base.c_str());
+    session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(), ec.message().c_str());
     return abandon(ec);
   }
   linked = base + "." + boost::lexical_cast<std::string>(count);

@@ -102,6 +102,8 @@ class small_tmpfs {
   small_tmpfs& operator=(const small_tmpfs&) = delete;
   bool mounted() const { return mounted_; }
   const std::string& path() const { return dir_.path(); }
+  // Gives the mounted file system a new size; false when that fails.
+  bool resize(const std::string& size);
 
  private:
   temp_dir dir_;
