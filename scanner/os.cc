@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -26,6 +27,13 @@ std::error_code remove_file(const std::string& path) {
 
 std::error_code remove_directory(const std::string& path) {
   if (::rmdir(path.c_str()) != 0) return error_from(errno);
+  return std::error_code();
+}
+
+std::error_code make_unique_directory(const std::string& prefix, std::string* path) {
+  std::string name = prefix + "XXXXXX";
+  if (::mkdtemp(&name[0]) == nullptr) return error_from(errno);
+  *path = name;
   return std::error_code();
 }
 
@@ -51,6 +59,30 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
   ssize_t n = ::getxattr(path.c_str(), name, value, size);
   if (n < 0) return error_from(errno);
   *length = n;
+  return std::error_code();
+}
+
+std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value) {
+  // Most values fit at once; a longer one is measured and read again, as
+  // long as it keeps growing in between.
+  std::string buffer(1024, '\0');
+  for (;;) {
+    ssize_t n = ::getxattr(path.c_str(), name, &buffer[0], buffer.size());
+    if (n >= 0) {
+      value->assign(buffer.data(), static_cast<std::size_t>(n));
+      return std::error_code();
+    }
+    if (errno != ERANGE) return error_from(errno);
+    ssize_t needed = ::getxattr(path.c_str(), name, nullptr, 0);
+    if (needed < 0) return error_from(errno);
+    buffer.assign(static_cast<std::size_t>(needed) + 1, '\0');
+  }
+}
+
+std::error_code stat_path(const std::string& path, bool* directory) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return error_from(errno);
+  *directory = S_ISDIR(status.st_mode);
   return std::error_code();
 }
 

@@ -22,6 +22,9 @@ inline std::error_code error_from(int e) {
 std::error_code rename_file(const std::string& from, const std::string& to);
 std::error_code remove_file(const std::string& path);
 std::error_code remove_directory(const std::string& path);
+// Makes a new directory named `prefix` followed by six random characters
+// (mode 0700) and puts its path in `*path`.
+std::error_code make_unique_directory(const std::string& prefix, std::string* path);
 
 // Appends every name of the directory, "." and ".." included, in the order
 // the directory stream gives them. On error `names` may hold a part.
@@ -31,6 +34,14 @@ std::error_code list_directory(const std::string& path, std::list<std::string>* 
 // into `value`, at most `size` bytes; `*length` receives the attribute's size.
 std::error_code get_xattr(const std::string& path, const char* name, void* value,
                           std::size_t size, ssize_t* length);
+
+// Reads the whole value of the extended attribute `name` of `path`
+// (following symbolic links) into `value`, however long it is.
+std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value);
+
+// Whether `path` exists (following symbolic links): success, with
+// `*directory` telling a directory, or the errno of a failed stat(2).
+std::error_code stat_path(const std::string& path, bool* directory);
 
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 int run_shell(const std::string& command);

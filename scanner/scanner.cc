@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "scanner/leftovers.h"
 #include "scanner/os.h"
 #include "scanner/paths.h"
 
@@ -77,6 +78,23 @@ std::error_code scanner::initiate_scan(std::string session_name) {
     logger.error(kFn, "Failed to initiate session object for session %s ", session_name.c_str());
     release();
     return efault;
+  }
+
+  // Whatever output_dir holds now was left by a run that failed or was
+  // killed: lists cut short, lists of files rather than pieces, files already
+  // (partly) copied. The copy step files everything in output_dir into the
+  // volume, so they are moved out of its way, never taken for results.
+  std::string set_aside;
+  std::size_t moved = 0;
+  if (std::error_code ec = set_aside_leftovers(output_dir, &set_aside, &moved)) {
+    logger.error(kFn, "Failed to move the files left in %s by an earlier run: %s",
+                 output_dir.c_str(), ec.message().c_str());
+    release();
+    return efault;
+  }
+  if (moved > 0) {
+    logger.error(kFn, "Moved %zu files left in %s by an earlier run to %s", moved,
+                 output_dir.c_str(), set_aside.c_str());
   }
 
   // Not tested: a volume where it cannot be made fails at the copy step.

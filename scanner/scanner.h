@@ -114,8 +114,17 @@ class TARN_EXPORT session {
   // Replaces each application list by the list of changed pieces of its
   // files, found through each file's gfid ("trusted.gfid", on a GlusterFS
   // mount "glusterfs.gfid"). A vanished file or one without either attribute
-  // owns no piece; any other failure to read the gfid is an error. Removes
-  // the input lists on success.
+  // owns no piece; any other failure to read the gfid is an error.
+  // A piece ".shard/<gfid>.<n>" that no listed file claimed (an in-place
+  // write lists only the piece) goes to the application of its owner, or of
+  // each of the owner's hard links, found once per owner through
+  // "<mount_path>/.gfid/<gfid>" on a mount made with -o aux-gfid-mount:
+  // appended to that application's list (renamed to its new count) or in a
+  // new list <output_dir>/<application>-<session_name>.<count> added to
+  // `linked_files`. Pieces of owners that no longer exist,
+  // or all of them on a mount without ".gfid", are dropped with one message;
+  // pieces of owners that filtering excludes are dropped silently. Any other
+  // failure to find an owner is an error. Removes the input lists on success.
   std::error_code link_shard_to_app(std::vector<std::string>& app_files,
                                     std::vector<std::string>& shard_files,
                                     std::vector<std::string>& linked_files);
@@ -149,6 +158,13 @@ class TARN_EXPORT session {
   using gfid_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
                                                     unsigned char* value);
   gfid_attribute_reader read_gfid_attribute = nullptr;
+
+  // How link_shard_to_app reads the owner's path, the attribute `name` of
+  // "<mount_path>/.gfid/<gfid>", whole into `value`; null means getxattr(2).
+  // Unit tests set it to play an aux-gfid mount.
+  using owner_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
+                                                     std::string* value);
+  owner_attribute_reader read_owner_attribute = nullptr;
 };
 
 // The entry point: one object per volume. One run at a time (no internal
@@ -170,9 +186,13 @@ class TARN_EXPORT scanner {
   // Holds for every later run; any non-zero value means a full scan.
   void set_scan_type(scantype type);
 
-  // One complete scan run. Returns tarn::success, or (generic category):
-  //   14 (EFAULT) empty session name or output directory, no session, a
-  //      failed glusterfind pass, post-processing or copy;
+  // One complete scan run. Whatever output_dir holds when the run begins
+  // was left by a run that failed or was killed; it is moved into a new
+  // directory "<output_dir>.leftover-XXXXXX" beside output_dir, never filed
+  // as a result. Returns tarn::success, or (generic category):
+  //   14 (EFAULT) empty session name or output directory, no session, such
+  //      files that cannot be moved, a failed glusterfind pass,
+  //      post-processing or copy;
   //   16 (EBUSY)  the session's lock file could not be created;
   //   errno       the filtered file could not be renamed.
   std::error_code initiate_scan(std::string session_name);
@@ -197,10 +217,15 @@ class TARN_EXPORT scanner {
   std::error_code read_directory(std::string directory, std::list<std::string>& entries);
   // Copies every file of output_dir to .tarn/working/scanner/<prefix>/<name>
   // on the volume, then removes the local files. On failure every local file
-  // stays.
+  // stays, and so do the files copied whole before it; see file_copy for
+  // the one being copied.
   std::error_code copy_files_to_gluster();
   std::error_code create_directory(std::string path);
   std::error_code create_recursive_directory(std::string path);
+  // Appends the lines of the local `source` to the volume file
+  // `destination`, made when missing. When the copy fails, a destination
+  // that was empty before it is removed again, so that no part of a list
+  // lies in the volume under its final name.
   std::error_code file_copy(std::string source, std::string destination);
 
   static tarn_debug logger;

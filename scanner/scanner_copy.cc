@@ -111,6 +111,8 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
     return os::error_from(EFAULT);
   }
   int64_t offset = out->get_file_size();
+  // Empty before the copy: this copy made it, or it held nothing to lose.
+  const bool made_here = offset == 0;
   std::error_code result;
   if (offset < 0) {
     result = os::error_from(EIO);
@@ -120,8 +122,8 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
   std::string line;
   while (!result && in.next(&line)) {
     if ((result = write_line(*api, out, line + "\n", &offset))) {
-      logger.error(kFn, "Failed to write destination file %s on gluster volume at offset %lld",
-                   destination.c_str(), static_cast<long long>(offset));
+      logger.error(kFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
+                   destination.c_str(), static_cast<long long>(offset), result.message().c_str());
     }
   }
   if (!result && in.error()) {
@@ -131,8 +133,21 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
   // A volume may hold writes back and report their failure only here.
   std::error_code closed = api->close(out);
   if (closed && !result) {
-    logger.error(kFn, "Failed to close destination file %s on gluster volume", destination.c_str());
+    logger.error(kFn, "Failed to close destination file %s on gluster volume: %s",
+                 destination.c_str(), closed.message().c_str());
     result = closed;
+  }
+  // A part of a list under its final name would pass for the whole list with
+  // whoever reads the volume; the local file stays. A destination that held
+  // lines before cannot be cut back and stays.
+  if (result && made_here) {
+    if (api->unlink(iopx, destination)) {
+      logger.error(kFn, "Failed to remove the incomplete destination file %s on gluster volume",
+                   destination.c_str());
+    } else {
+      logger.error(kFn, "Removed the incomplete destination file %s on gluster volume",
+                   destination.c_str());
+    }
   }
   return result;
 }

@@ -113,7 +113,7 @@ std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
   };
   auto finish_chunk = [&](std::uint64_t size) -> std::error_code {
     if (std::error_code ec = chunk.close()) {
-      logger.error(kFn, "Failed to write file %s", temporary.c_str());
+      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
       return abandon(ec);
     }
     std::string final_path = temporary + "." + boost::lexical_cast<std::string>(size);
@@ -141,12 +141,12 @@ std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
     }
     ++entries;
     if (std::error_code ec = chunk.write_line(line)) {
-      logger.error(kFn, "Failed to write file %s", temporary.c_str());
+      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
       return abandon(ec);
     }
   }
   if (std::error_code ec = in.error()) {
-    logger.error(kFn, "Failed to read file %s", path.c_str());
+    logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
     return chunk.is_open() ? abandon(ec) : ec;
   }
   if (chunk.is_open()) {

@@ -26,7 +26,7 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
   // (by its leading characters only) or as an application list.
   auto end_group = [&]() -> std::error_code {
     if (std::error_code ec = group.close()) {
-      logger.error(kFn, "Failed to write file %s", temporary.c_str());
+      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
       os::remove_file(temporary);  // incomplete; nothing may use it
       return ec;
     }
@@ -61,7 +61,7 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
       }
     }
     if (std::error_code ec = group.write_line(entry)) {
-      logger.error(kFn, "Failed to write file %s", temporary.c_str());
+      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
       group.close();
       os::remove_file(temporary);
       return ec;

@@ -58,17 +58,17 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
     // One write per line, so every kept line reaches the file at once.
     kept += '\n';
     if (std::error_code ec = out.write_all(kept.data(), kept.size())) {
-      logger.error(kFilterFn, "Failed to write %s", output_path.c_str());
+      logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(), ec.message().c_str());
       return ec;
     }
     ++written;
   }
   if (std::error_code ec = in.error()) {
-    logger.error(kFilterFn, "Failed to read %s", input_path.c_str());
+    logger.error(kFilterFn, "Failed to read %s: %s", input_path.c_str(), ec.message().c_str());
     return ec;
   }
   if (std::error_code ec = out.close()) {
-    logger.error(kFilterFn, "Failed to write %s", output_path.c_str());
+    logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(), ec.message().c_str());
     return ec;
   }
   count = written;

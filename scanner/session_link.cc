@@ -11,6 +11,7 @@
 
 #include "scanner/os.h"
 #include "scanner/scanner.h"
+#include "scanner/session_owner.h"
 
 namespace tarn {
 namespace scanner {
@@ -59,17 +60,18 @@ std::error_code read_shard_list(const std::string& path, std::set<std::string>& 
   // A shard list comes sorted, so the hint makes each insertion constant time.
   while (in.next(&line)) pieces.insert(pieces.end(), line);
   if (std::error_code ec = in.error()) {
-    session::logger.error(kFn, "Failed to read file %s", path.c_str());
+    session::logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
     return ec;
   }
   return success;
 }
 
 // Writes the pieces owned by the files of one application list to its base
-// name, then renames that to base.<count>, which goes to `linked`.
+// name, then renames that to base.<count>, which goes to `linked`. The
+// owners of the pieces written go to `claimed`.
 std::error_code link_list(const std::string& app_file, const std::string& mount_path,
                           const std::set<std::string>& pieces, gfid_reader reader,
-                          std::string& linked) {
+                          owner_set& claimed, std::string& linked) {
   os::line_reader in;
   if (std::error_code ec = in.open(app_file)) {
     session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
@@ -102,7 +104,8 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
   while (in.next(&line)) {
     path.assign(mount_path).append("/").append(line);
     if (std::error_code ec = read_gfid(reader, path, gfid)) {
-      session::logger.error(kFn, "Failed to read the gfid of %s", path.c_str());
+      session::logger.error(kFn, "Failed to read the gfid of %s: %s", path.c_str(),
+                            ec.message().c_str());
       return abandon(ec);
     }
     uuid_unparse(gfid, text);
@@ -112,21 +115,26 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
       // first entry not below the prefix.
       first = pieces.lower_bound(prefix);
       last_prefix = prefix;
+      if (first != pieces.end() && first->compare(0, prefix.size(), prefix) == 0) {
+        claimed.emplace(text);
+      }
     }
     for (auto it = first; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
       if (std::error_code ec = out.write_line(*it)) {
-        session::logger.error(kFn, "Failed to write file %s", base.c_str());
+        session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
+                              ec.message().c_str());
         return abandon(ec);
       }
       ++count;
     }
   }
   if (std::error_code ec = in.error()) {
-    session::logger.error(kFn, "Failed to read file %s", app_file.c_str());
+    session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
+                          ec.message().c_str());
     return abandon(ec);
   }
   if (std::error_code ec = out.close()) {
-    session::logger.error(kFn, "Failed to write file %s", base.c_str());
+    session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(), ec.message().c_str());
     return abandon(ec);
   }
   linked = base + "." + boost::lexical_cast<std::string>(count);
@@ -149,10 +157,24 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
     if (std::error_code ec = read_shard_list(path, pieces)) return ec;
   }
   gfid_reader reader = read_gfid_attribute != nullptr ? read_gfid_attribute : getxattr_gfid;
+  owner_set claimed;
+  const std::size_t first = linked_files.size();
   for (const std::string& app_file : app_files) {
     std::string linked;
-    if (std::error_code ec = link_list(app_file, mount_path, pieces, reader, linked)) return ec;
+    if (std::error_code ec = link_list(app_file, mount_path, pieces, reader, claimed, linked)) {
+      return ec;
+    }
     linked_files.push_back(linked);
+  }
+  // An in-place write to a sharded file lists the piece but not the file.
+  owner_lookup lookup;
+  lookup.mount_path = mount_path;
+  lookup.output_dir = output_dir;
+  lookup.session_name = session_name;
+  lookup.read_attribute = read_owner_attribute;
+  lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
+  if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
+    return ec;
   }
 
   // A linked list gets the very name of its application list when both

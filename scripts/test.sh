@@ -1,9 +1,11 @@
 #!/bin/bash
 # The whole test suite: installs what it needs, builds, runs the unit tests
 # plainly and under AddressSanitizer with UndefinedBehaviorSanitizer, then
-# the end-to-end tests on a local GlusterFS volume (scripts/gluster-rig.sh),
-# which is torn down afterwards whatever the tests did. Needs root for the
-# volume; TARN_SKIP_E2E=1 leaves the end-to-end tests out.
+# fuzzes the change-list filter for a bounded time (TARN_FUZZ_SECONDS, 30),
+# then runs the end-to-end tests on a local GlusterFS volume
+# (scripts/gluster-rig.sh), which is torn down afterwards whatever the tests
+# did. Needs root for the volume; TARN_SKIP_E2E=1 leaves the end-to-end tests
+# out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,9 +22,17 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and unit tests"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
   >/dev/null
-cmake --build build/asan -j"$jobs"
+cmake --build build/asan -j"$jobs" --target tarn_unit_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -L unit -j"$jobs" --output-on-failure
+
+echo "== libFuzzer: the change-list filter for ${TARN_FUZZ_SECONDS:-30} s"
+cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_FUZZERS=ON -DTARN_FUZZ_SECONDS="${TARN_FUZZ_SECONDS:-30}" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
+  >/dev/null
+cmake --build build/fuzz -j"$jobs" --target filter_fuzzer
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 if [ "${TARN_SKIP_E2E:-0}" = 1 ]; then
   echo "== end-to-end tests skipped (TARN_SKIP_E2E=1)"

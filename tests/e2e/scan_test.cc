@@ -66,7 +66,7 @@ TEST_F(ScanTest, RunsFollowEachOtherOnOneScanner) {
 
   // The second run takes a lock of its own and gives the same results.
   EXPECT_EQ(s.initiate_scan(session_), success) << log_.text();
-  EXPECT_EQ(results(), expected_full());
+  EXPECT_EQ(results(), expected_full()) << log_.text();
   EXPECT_EQ(count_of(log_.text(), "Trying to acquire lock for session " + session_), 2u);
   EXPECT_FALSE(log_.contains("Lock is already being held"));
   EXPECT_TRUE(lock_gone());

@@ -244,29 +244,30 @@ TEST_F(CopyTest, RecursiveDirectoryCreation) {
   EXPECT_EQ(faults_.plan().calls(volume_call::mkdir), 6);  // 3 + 1 + "/a" and "/a/b"
 }
 
-// The copy as the last step of a run; post-processing leaves nothing of its
-// own yet, so a result file is put into the output directory beforehand.
+// The copy as the last step of a run. The change list names one file that
+// has no gfid, so the run's one result is the empty linked list home-s1.0.
 class CopyRunTest : public CopyTest {
  protected:
+  CopyRunTest() { tool_.set_changelist("NEW home/a\n"); }
   std::string lock_file() const { return in_volume("vol1.lock.s1"); }
   testing_util::fake_glusterfind tool_;
 };
 
 TEST_F(CopyRunTest, RunEndsWithItsResultsInTheVolume) {
-  write_file(out_ + "/home-s1.1", "home/a\n");
   ASSERT_EQ(scanner_->initiate_scan("s1"), success);
-  EXPECT_EQ(read_file(working("home/home-s1.1")), "home/a\n");
+  EXPECT_TRUE(exists(working("home/home-s1.0")));
+  EXPECT_EQ(read_file(working("home/home-s1.0")), "");
   EXPECT_FALSE(exists(out_));
   EXPECT_FALSE(exists(lock_file()));
 }
 
 TEST_F(CopyRunTest, FailedCopyEndsTheRunAndKeepsTheLocalFiles) {
-  write_file(out_ + "/home-s1.1", "home/a\n");
-  faults_.plan().fail(volume_call::close, 1, EIO, "home-s1.1");
+  faults_.plan().fail(volume_call::close, 1, EIO, "home-s1.0");
   EXPECT_EQ(scanner_->initiate_scan("s1"), err(EFAULT));
   EXPECT_TRUE(
       log_.contains("[scanner::initiate_scan] Failed to copy collect files into gluster volume"));
-  EXPECT_EQ(list_dir(out_), std::vector<std::string>{"home-s1.1"});
+  EXPECT_EQ(list_dir(out_), std::vector<std::string>{"home-s1.0"});
+  EXPECT_FALSE(exists(working("home/home-s1.0")));  // made by the failed copy, so removed
   EXPECT_FALSE(exists(lock_file()));
 }
 

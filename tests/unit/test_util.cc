@@ -137,6 +137,11 @@ small_tmpfs::~small_tmpfs() {
   if (mounted_) umount2(dir_.path().c_str(), MNT_DETACH);
 }
 
+bool small_tmpfs::resize(const std::string& size) {
+  return mounted_ && mount("tmpfs", dir_.path().c_str(), "tmpfs", MS_REMOUNT,
+                           ("size=" + size).c_str()) == 0;
+}
+
 bool set_gfid(const std::string& path, const std::string& uuid_text) {
   uuid_t gfid;
   if (uuid_parse(uuid_text.c_str(), gfid) != 0) abort();

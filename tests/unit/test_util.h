@@ -102,6 +102,8 @@ class small_tmpfs {
   small_tmpfs& operator=(const small_tmpfs&) = delete;
   bool mounted() const { return mounted_; }
   const std::string& path() const { return dir_.path(); }
+  // Gives the mounted file system a new size; false when that fails.
+  bool resize(const std::string& size);
 
  private:
   temp_dir dir_;
@@ -137,6 +139,9 @@ class test_peer {
   static const std::string& output_dir(session& s) { return s.output_dir; }
   static session::gfid_attribute_reader& read_gfid_attribute(session& s) {
     return s.read_gfid_attribute;
+  }
+  static session::owner_attribute_reader& read_owner_attribute(session& s) {
+    return s.read_owner_attribute;
   }
   static scanner::scantype scan_type(scanner& s) { return s.scan_type; }
   static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }
