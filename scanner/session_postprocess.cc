@@ -2,28 +2,13 @@
 // The post-processing driver: the collect file becomes per-application lists
 // of changed shard pieces, cut into chunks.
 #include <algorithm>
-#include <string_view>
 
+#include "scanner/entry_order.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
 namespace scanner {
-namespace {
-
-std::string_view application_of(const std::string& entry) {
-  return std::string_view(entry).substr(0, entry.find('/'));
-}
-
-// Byte order, except that the entries of one application are kept together:
-// in plain byte order "app 3/x" lies between "app" and "app/y", which would
-// give the application "app" two list files under one name.
-bool by_application(const std::string& a, const std::string& b) {
-  int c = application_of(a).compare(application_of(b));
-  return c != 0 ? c < 0 : a < b;
-}
-
-}  // namespace
 
 std::error_code session::process_filtered_files(std::string& collect_file) {
   static const char* const kFn = "sessoin::process_filtered_files";
@@ -42,7 +27,7 @@ std::error_code session::process_filtered_files(std::string& collect_file) {
       return ec;
     }
   }
-  std::sort(entries.begin(), entries.end(), by_application);
+  std::sort(entries.begin(), entries.end(), application_order);
 
   std::vector<std::string> app_files;
   std::vector<std::string> shard_files;

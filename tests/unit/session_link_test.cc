@@ -105,6 +105,19 @@ TEST_F(LinkTest, DuplicatesCountPerListedLineAndOncePerPiece) {
   EXPECT_EQ(read_file(out("vm-s1.2")), piece(kGfidA, 1) + "\n" + piece(kGfidA, 1) + "\n");
 }
 
+TEST_F(LinkTest, OwnersAmongVanishedFilesAreFoundEachTimeWhateverTheShardListOrder) {
+  if (!volume_file("vm/a.img", kGfidA) || !volume_file("vm/b.img", kGfidB)) {
+    GTEST_SKIP() << "trusted.gfid cannot be set here";
+  }
+  app_files_ = {list("vm-s1.6", {"vm/gone1", "vm/a.img", "vm/gone2", "vm/gone3", "vm/b.img",
+                                 "vm/a.img"})};
+  shard_files_ = {list(".shard-s1.3", {piece(kGfidB, 1), piece(kGfidA, 2), piece(kGfidA, 1)})};
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(linked_files_, Lines{out("vm-s1.5")});
+  const std::string a = piece(kGfidA, 1) + "\n" + piece(kGfidA, 2) + "\n";
+  EXPECT_EQ(read_file(out("vm-s1.5")), a + piece(kGfidB, 1) + "\n" + a);
+}
+
 TEST_F(LinkTest, WithoutPiecesEveryApplicationGetsAnEmptyList) {
   app_files_ = {list("a-s1.1", {"a/x"}), list("vm-s1.2", {"vm/a.img", "vm/b.img"})};
   ASSERT_NO_ERROR(link());

@@ -1,0 +1,50 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// One scan run taken apart: the steps of scanner::initiate_scan called one by
+// one through the public methods of scanner and session, each timed.
+#ifndef TARN_BENCH_SCAN_STEPS_H_
+#define TARN_BENCH_SCAN_STEPS_H_
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "scanner/scanner.h"
+
+namespace tarn {
+namespace bench {
+
+// Seconds of one step: elapsed, and CPU of this process (all threads).
+struct step_time {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// Seconds per step, and the entries each step took in.
+struct step_times {
+  step_time glusterfind;  // the "pre" pass (the fake copies the change list)
+  step_time filter;       // filter_new_and_modified
+  step_time sort;         // reading the collect file into memory and sorting it
+  step_time distribute;   // distribute_basedon_application
+  step_time link;         // link_shard_to_app
+  step_time chunk;        // multithreaded_chunking
+  step_time copy;         // copy_files_to_gluster
+  step_time total;        // lock to release, all of the above included
+
+  uint64_t kept = 0;         // entries in the collect file
+  uint64_t app_lines = 0;    // entries of the application lists
+  uint64_t shard_lines = 0;  // entries of the shard lists
+  uint64_t linked = 0;       // entries of the linked shard lists
+};
+
+// Runs the steps of one scan of `session_name` in the order of
+// scanner::initiate_scan. The collect file is read and sorted here (in the
+// driver's order, scanner/entry_order.h), since the driver has no seam
+// between that and distribution. Returns the first failure.
+std::error_code run_steps(scanner::scanner& s, const std::string& volume,
+                          const std::string& output_dir, const std::string& session_name,
+                          step_times* out);
+
+}  // namespace bench
+}  // namespace tarn
+
+#endif  // TARN_BENCH_SCAN_STEPS_H_
