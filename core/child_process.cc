@@ -2,6 +2,7 @@
 // The process and socket calls behind core/child_process.h.
 #include "core/child_process.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -142,6 +143,16 @@ std::error_code child_process::start(const std::vector<std::string>& argv, child
   out->pid_ = pid;
   out->channel_ = std::move(parent_end);
   return std::error_code();
+}
+
+bool is_executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+std::string directory_of_code(const void* address) {
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return "";
+  std::string holder = info.dli_fname;
+  std::string::size_type slash = holder.rfind('/');
+  return slash == std::string::npos ? "." : holder.substr(0, slash);
 }
 
 bool reap_if_exited(pid_t pid) {

@@ -69,6 +69,12 @@ class child_process {
   channel channel_;
 };
 
+// True when `path` names a file this process may execute.
+bool is_executable(const std::string& path);
+// The directory of the program or shared library that holds the code at
+// `address`; empty when it cannot be told.
+std::string directory_of_code(const void* address);
+
 // Reaps child `pid` when it has ended, without waiting. True when it is gone:
 // reaped now, or not (any longer) a child of this process.
 bool reap_if_exited(pid_t pid);

@@ -3,9 +3,6 @@
 // helpers it has left behind.
 #include "core/exclusive_create.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -63,8 +60,6 @@ void finish(child_process* helper, steady_time deadline) {
   leave_behind(helper);
 }
 
-bool is_executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
-
 }  // namespace
 
 std::error_code create_exclusively(const create_helper_args& request,
@@ -110,18 +105,12 @@ std::size_t reap_create_helpers() {
 std::error_code find_create_helper(std::string* path) {
   const char* env = getenv("TARN_CREATE_HELPER");
   if (env != nullptr && *env != '\0') {
-    if (!is_executable(env)) return os_error(errno);
+    if (!is_executable(env)) return os_error(ENOENT);
     *path = env;
     return std::error_code();
   }
-  Dl_info info;
-  if (dladdr(reinterpret_cast<void*>(&find_create_helper), &info) == 0 ||
-      info.dli_fname == nullptr) {
-    return os_error(ENOENT);
-  }
-  std::string holder = info.dli_fname;
-  std::string::size_type slash = holder.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : holder.substr(0, slash);
+  std::string dir = directory_of_code(reinterpret_cast<const void*>(&find_create_helper));
+  if (dir.empty()) return os_error(ENOENT);
   std::string installed(TARN_CREATE_HELPER_DIR);
   if (installed.empty() || installed[0] != '/') installed = dir + "/" + installed;
   for (const std::string& candidate : {installed + "/" + kHelperName, dir + "/" + kHelperName}) {
