@@ -44,7 +44,8 @@ std::error_code load_case(const std::string& data_dir, const std::string& name, 
 std::error_code enter_case(const bench_case& c);
 
 // Removes what earlier runs left: results in the volume, the output
-// directory, the lock file, the log. Not part of any timed region.
+// directory and leftovers set aside from it, the lock file, the log. Not part
+// of any timed region.
 std::error_code reset_case(const bench_case& c);
 
 // Lines in every result file below the volume's ".tarn/working/scanner".

@@ -39,7 +39,9 @@ struct step_times {
 // Runs the steps of one scan of `session_name` in the order of
 // scanner::initiate_scan. The collect file is read and sorted here (in the
 // driver's order, scanner/entry_order.h), since the driver has no seam
-// between that and distribution. Returns the first failure.
+// between that and distribution. Leftovers of earlier runs are not looked
+// for (the output directory of a benchmark run starts empty). Returns the
+// first failure.
 std::error_code run_steps(scanner::scanner& s, const std::string& volume,
                           const std::string& output_dir, const std::string& session_name,
                           step_times* out);
