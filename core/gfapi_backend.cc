@@ -6,7 +6,9 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <chrono>
 
+#include "core/exclusive_create.h"
 #include "core/gfapi_calls.h"
 #include "core/gluster_connection.h"
 #include "core/tarn_debug.h"
@@ -62,20 +64,34 @@ class gluster_file : public backend_file {
   glfs_fd* fd_;
 };
 
+// The handle of a file that a helper created exclusively (see
+// exclusive_create.h). The helper closed it; the file is empty and is never
+// written through this handle.
+class created_file : public backend_file {
+ public:
+  int64_t pwrite(const void*, std::size_t, int64_t) override { return -EBADF; }
+  std::error_code size(int64_t* out) override {
+    *out = 0;
+    return std::error_code();
+  }
+  std::error_code close() override { return std::error_code(); }
+};
+
 class gluster_backend : public volume_backend {
  public:
-  explicit gluster_backend(std::shared_ptr<gluster_connection> connection)
-      : connection_(std::move(connection)) {}
+  gluster_backend(std::shared_ptr<gluster_connection> connection, gluster_server server)
+      : connection_(std::move(connection)), server_(std::move(server)) {}
+  // Helpers of given-up creates that have ended since are reaped here too.
+  ~gluster_backend() override { reap_create_helpers(); }
 
   std::error_code open(const std::string& path, int flags,
                        std::unique_ptr<backend_file>* out) override {
     std::string abs;
     if (std::error_code ec = absolute(path, &abs)) return ec;
+    if ((flags & O_CREAT) && (flags & O_EXCL)) return create_exclusively_in_helper(abs, flags, out);
     glfs_fd* fd = nullptr;
     std::error_code ec;
-    if ((flags & O_CREAT) && (flags & O_EXCL)) {
-      ec = gfapi::creat(fs(), abs, flags, kFileMode, &fd);
-    } else if (flags & O_CREAT) {
+    if (flags & O_CREAT) {
       ec = open_or_create(abs, flags & ~O_CREAT, &fd);
     } else {
       ec = gfapi::open(fs(), abs, flags, &fd);
@@ -108,6 +124,27 @@ class gluster_backend : public volume_backend {
  private:
   glfs* fs() const { return connection_->fs(); }
 
+  // The exclusive create, in a helper process that is given up in time.
+  std::error_code create_exclusively_in_helper(const std::string& abs, int flags,
+                                               std::unique_ptr<backend_file>* out) {
+    create_helper_args request;
+    request.volume = connection_->volume();
+    request.host = server_.host;
+    request.port = server_.port;
+    request.path = abs;
+    request.flags = flags;
+    request.mode = kFileMode;
+    create_stage stage;
+    std::error_code ec =
+        create_exclusively(request, std::chrono::seconds(kExclusiveCreateTimeoutSeconds), &stage);
+    if (ec) {
+      report_exclusive_create(abs, ec, stage);
+      return ec;
+    }
+    out->reset(new created_file);
+    return std::error_code();
+  }
+
   // glfs_open cannot create, and glfs_creat of an existing file may truncate
   // it: open first, create exclusively when missing, and open again when
   // another client created the file in between.
@@ -120,6 +157,31 @@ class gluster_backend : public volume_backend {
       if (ec.value() != EEXIST) return ec;
     }
     return ec;
+  }
+
+  // Logs a failed exclusive create with the stage it failed in. A file that
+  // exists is the answer, not a fault.
+  void report_exclusive_create(const std::string& abs, const std::error_code& ec,
+                               create_stage stage) const {
+    const char* volume = connection_->volume().c_str();
+    if (stage == create_stage::starting) {
+      logger().error("gluster_backend::open",
+                     "Cannot run tarn-create-exclusive, the helper program for exclusive "
+                     "creates: %s (TARN_CREATE_HELPER may name it)",
+                     ec.message().c_str());
+    } else if (ec.value() == ETIMEDOUT) {
+      logger().error(
+          "gluster_backend::open", "Exclusive create of %s on volume %s given up after %d s: %s",
+          abs.c_str(), volume, kExclusiveCreateTimeoutSeconds,
+          stage == create_stage::creating ? "the create did not return"
+                                          : "no connection to the volume was made in time");
+    } else if (stage == create_stage::connecting) {
+      logger().error("gluster_backend::open",
+                     "Exclusive create of %s on volume %s failed: cannot connect to the volume: %s",
+                     abs.c_str(), volume, ec.message().c_str());
+    } else {
+      report("gluster_backend::open", "Exclusive create", abs, ec);
+    }
   }
 
   static std::error_code absolute(const std::string& path, std::string* abs) {
@@ -140,6 +202,7 @@ class gluster_backend : public volume_backend {
   }
 
   std::shared_ptr<gluster_connection> connection_;
+  gluster_server server_;  // for the helpers' connections
 };
 
 }  // namespace
@@ -155,7 +218,7 @@ std::error_code open_gluster_backend(const iopx_tree_cfg& cfg,
   if (std::error_code ec = acquire_gluster_connection(cfg.volume, server, &connection)) {
     return ec;
   }
-  out->reset(new gluster_backend(std::move(connection)));
+  out->reset(new gluster_backend(std::move(connection), server));
   return std::error_code();
 }
 

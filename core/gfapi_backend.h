@@ -19,6 +19,10 @@ namespace core {
 // failures come back as libgfapi's errno, e.g. ENOTCONN when glusterd does not
 // answer or ENOENT for an unknown volume.
 //
+// Exclusive creates (O_CREAT|O_EXCL) run in a helper process and are given
+// up after kExclusiveCreateTimeoutSeconds with ETIMEDOUT; see
+// exclusive_create.h.
+//
 // The backend's files keep consecutive writes back (up to 1 MiB) and write
 // them out in one call; see coalescing_file for when errors are reported.
 // Failures of volume calls other than EEXIST and ENOENT (an unreachable

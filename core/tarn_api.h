@@ -32,6 +32,12 @@ struct TARN_EXPORT iopx_tree_cfg {
   std::string options;  // unused
 };
 
+// How long an exclusive create (O_CREAT|O_EXCL) on a GlusterFS volume may
+// take before tarn_api::open gives it up with ETIMEDOUT. A normal one takes
+// tens of milliseconds; one that loses a race for the name on a distribute
+// volume may otherwise not return until the winner removes the file.
+constexpr int kExclusiveCreateTimeoutSeconds = 5;
+
 // Result of an asynchronous call. Every call of this library is synchronous
 // and is passed an empty handle.
 class tarn_aio_result;
@@ -102,6 +108,13 @@ class TARN_EXPORT tarn_api {
   // exclusively (fails when the file exists); O_CREAT without O_EXCL creates
   // a missing file and never truncates. Empty handle on any failure; the
   // reason is then in last_error().
+  //
+  // On a GlusterFS volume an exclusive create runs in a helper process (the
+  // program tarn-create-exclusive, installed with the library) and is given
+  // up with ETIMEDOUT after kExclusiveCreateTimeoutSeconds; a file that the
+  // given-up create makes later is removed by the helper at once. Its handle
+  // stands for the new, empty file: size 0, no writes (EBADF); close does
+  // nothing on the volume.
   boost::shared_ptr<tarn_file::tarn_file> open(
       boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path, int flags,
       boost::shared_ptr<tarn_aio_result> aio = boost::shared_ptr<tarn_aio_result>());

@@ -3,18 +3,47 @@
 // directory whose existence is the lock.
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include "scanner/scanner.h"
 
 namespace tarn {
 namespace scanner {
+namespace {
+
+constexpr char kAcquireLock[] = "scanner::acquire_lock";
+
+// Says why the lock file could not be created, so that an operator can tell
+// a running (or crashed) scan from a create that the volume left hanging.
+void log_reason(const std::string& lock_path, const std::string& volume,
+                const std::error_code& why) {
+  if (why.value() == EEXIST) {
+    scanner::logger.error(kAcquireLock,
+                          "Lock file %s on volume %s exists: another scan of the session is "
+                          "running, or a crashed one left it",
+                          lock_path.c_str(), volume.c_str());
+  } else if (why.value() == ETIMEDOUT) {
+    scanner::logger.error(kAcquireLock,
+                          "Creating lock file %s on volume %s did not finish within %d s and was "
+                          "given up: another client holds it and the volume did not answer, or "
+                          "the volume does not answer at all",
+                          lock_path.c_str(), volume.c_str(), kExclusiveCreateTimeoutSeconds);
+  } else {
+    scanner::logger.error(kAcquireLock, "Creating lock file %s on volume %s failed: %s",
+                          lock_path.c_str(), volume.c_str(), why.message().c_str());
+  }
+}
+
+}  // namespace
 
 boost::shared_ptr<tarn_file> scanner::acquire_lock(std::string session_name) {
   lock_path = volume_name + ".lock." + session_name;
   boost::shared_ptr<tarn_file> lock = api->open(iopx, lock_path, O_CREAT | O_EXCL);
   if (!lock) {
     // The format runs the path straight into "on"; kept as operators know it.
-    logger.error("scanner::acquire_lock", "Failed to create lock file %son volume %s",
-                 lock_path.c_str(), volume_name.c_str());
+    logger.error(kAcquireLock, "Failed to create lock file %son volume %s", lock_path.c_str(),
+                 volume_name.c_str());
+    log_reason(lock_path, volume_name, api->last_error());
     return boost::shared_ptr<tarn_file>();
   }
   return lock;

@@ -102,13 +102,13 @@ brick_host() {
 volume_exists() { gcli volume info "$1" >/dev/null 2>&1; }
 
 create_volume() {
-  local volume=$1 bricks=$2 host spec=()
+  local volume=$1 bricks=$2 host brick_list=()
   host=$(brick_host)
   for ((b = 1; b <= bricks; b++)); do
     mkdir -p "$STATE_DIR/bricks/$volume/b$b"
-    spec+=("$host:$STATE_DIR/bricks/$volume/b$b")
+    brick_list+=("$host:$STATE_DIR/bricks/$volume/b$b")
   done
-  gcli volume create "$volume" "${spec[@]}" force >/dev/null
+  gcli volume create "$volume" "${brick_list[@]}" force >/dev/null
   log "created volume $volume (${bricks} brick(s) on $host)"
 }
 

@@ -2,10 +2,10 @@
 # The whole test suite: installs what it needs, builds, runs the unit tests
 # plainly and under AddressSanitizer with UndefinedBehaviorSanitizer, then
 # fuzzes the change-list filter for a bounded time (TARN_FUZZ_SECONDS, 30),
-# then runs the end-to-end tests on a local GlusterFS volume
-# (scripts/gluster-rig.sh), which is torn down afterwards whatever the tests
-# did. Needs root for the volume; TARN_SKIP_E2E=1 leaves the end-to-end tests
-# out.
+# then runs the end-to-end tests on local GlusterFS volumes
+# (scripts/gluster-rig.sh), which are torn down afterwards whatever the tests
+# did. Needs root for the volumes; TARN_SKIP_E2E=1 leaves the end-to-end
+# tests out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,8 +40,13 @@ if [ "${TARN_SKIP_E2E:-0}" = 1 ]; then
 fi
 echo "== end-to-end tests on a local GlusterFS volume"
 [ "$(id -u)" -eq 0 ] || { echo "the end-to-end tests need root (or TARN_SKIP_E2E=1)"; exit 1; }
+# A single-brick volume for every test, and a two-brick distribute volume
+# for the lock races (a contended create behaves differently there).
 volume=tarn-e2e
-trap 'scripts/gluster-rig.sh down "$volume"' EXIT
+dist_volume=tarn-dist
+trap 'scripts/gluster-rig.sh down "$dist_volume" || true; scripts/gluster-rig.sh down "$volume"' EXIT
 scripts/gluster-rig.sh up "$volume"
+scripts/gluster-rig.sh distribute "$dist_volume"
 TARN_E2E_VOLUME=$volume TARN_E2E_MOUNT=/mnt/$volume \
+  TARN_E2E_DIST_VOLUME=$dist_volume TARN_E2E_DIST_MOUNT=/mnt/$dist_volume \
   ctest --test-dir build/release -L e2e --output-on-failure

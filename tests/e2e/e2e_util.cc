@@ -22,6 +22,12 @@ std::string env_or(const char* name, const std::string& fallback) {
 }
 
 constexpr char kWorking[] = ".tarn/working/scanner";
+
+// The test programs hold the core library's code themselves, so it cannot
+// find its helper program beside itself: name the build's, for the hosts
+// the tests start too.
+[[maybe_unused]] const bool kHelperNamed =
+    setenv("TARN_CREATE_HELPER", TARN_CREATE_HELPER_BINARY, 0) == 0;
 constexpr char kRigMark[] = "/var/lib/tarn-rig/glusterd.started";
 
 }  // namespace
@@ -37,6 +43,16 @@ const std::string& mount() {
 }
 
 std::string on_mount(const std::string& rel) { return mount() + "/" + rel; }
+
+const std::string& dist_volume() {
+  static const std::string v = env_or("TARN_E2E_DIST_VOLUME", "tarn-dist");
+  return v;
+}
+
+const std::string& dist_mount() {
+  static const std::string m = env_or("TARN_E2E_DIST_MOUNT", "/mnt/" + dist_volume());
+  return m;
+}
 
 int sh(const std::string& command) {
   int status = std::system(command.c_str());

@@ -21,6 +21,12 @@ namespace e2e {
 const std::string& volume();
 const std::string& mount();
 std::string on_mount(const std::string& rel);
+// The distribute volume (two bricks) of the lock race tests
+// (TARN_E2E_DIST_VOLUME, default tarn-dist) and its mount
+// (TARN_E2E_DIST_MOUNT, default /mnt/<volume>), from
+// scripts/gluster-rig.sh distribute.
+const std::string& dist_volume();
+const std::string& dist_mount();
 
 // Runs `command` with /bin/sh; its exit status, or -1.
 int sh(const std::string& command);

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/child_process.h"
+#include "core/exclusive_create.h"
 #include "core/gluster_connection.h"
 #include "core/tarn_api.h"
 #include "e2e/e2e_util.h"
@@ -123,6 +125,52 @@ TEST_F(GlusterBackendTest, ExactlyOneOfManyRacingCreatesWins) {
     EXPECT_EQ(others.load(), kRacers - 1) << "round " << round;
     ASSERT_NO_ERROR(api_.unlink(iopx_, path("race.lock")));
   }
+}
+
+// The helper program on the volume, talked to directly: a file it created
+// stays when told "keep" and goes when the library closes the channel.
+TEST_F(GlusterBackendTest, TheCreateHelperKeepsOrRemovesWhatItCreated) {
+  std::string program;
+  ASSERT_NO_ERROR(core::find_create_helper(&program));
+  for (bool keep : {true, false}) {
+    core::create_helper_args args;
+    args.volume = e2e::volume();
+    args.host = "127.0.0.1";
+    args.port = 24007;
+    const std::string name = keep ? "kept.lock" : "dropped.lock";
+    args.path = "/" + path(name);
+    args.flags = O_CREAT | O_EXCL;
+    args.mode = 0644;
+    core::child_process helper;
+    ASSERT_NO_ERROR(core::child_process::start(args.to_argv(program), &helper));
+    std::string line;
+    ASSERT_NO_ERROR(helper.link().receive_line(nullptr, &line));
+    EXPECT_EQ(line, core::kConnectedLine);
+    ASSERT_NO_ERROR(helper.link().receive_line(nullptr, &line));
+    EXPECT_EQ(line, "result 0");
+    if (keep) ASSERT_NO_ERROR(helper.link().send("keep\n"));
+    helper.link().close();
+    core::wait_for_exit(helper.pid());
+    file_handle f = api_.open(iopx_, path(name), O_RDONLY);
+    EXPECT_EQ(static_cast<bool>(f), keep) << api_.last_error().message();
+    if (f) api_.close(f);
+  }
+
+  // An attempt given up before the helper has connected creates nothing.
+  core::create_helper_args args;
+  args.volume = e2e::volume();
+  args.host = "127.0.0.1";
+  args.port = 24007;
+  args.path = "/" + path("early.lock");
+  args.flags = O_CREAT | O_EXCL;
+  args.mode = 0644;
+  core::create_stage stage;
+  EXPECT_EQ(core::create_exclusively(args, std::chrono::milliseconds(1), &stage).value(),
+            ETIMEDOUT);
+  for (int i = 0; i < 200 && core::reap_create_helpers() != 0; ++i) e2e::pause(0.05);
+  EXPECT_EQ(core::reap_create_helpers(), 0u);
+  EXPECT_FALSE(api_.open(iopx_, path("early.lock"), O_RDONLY));
+  EXPECT_EQ(api_.last_error().value(), ENOENT);
 }
 
 TEST_F(GlusterBackendTest, MkdirReportsAnExistingDirectoryAs17) {

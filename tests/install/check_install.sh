@@ -32,3 +32,15 @@ status=$?
 set -e
 [ "$status" = 2 ] || { echo "installed tarn-scan: expected status 2 for missing options, got $status"; exit 1; }
 echo "installed tarn-scan: runs, has its manual page"
+
+# The helper program for exclusive creates on GlusterFS lies where the
+# library looks for it: <libdir>/../libexec/tarn.
+libdir=$(pkg-config --variable=libdir tarn-scanner)
+helper="$libdir/../libexec/tarn/tarn-create-exclusive"
+[ -x "$helper" ] || { echo "installed helper missing: $helper"; exit 1; }
+set +e
+"$helper" >/dev/null 2>&1
+status=$?
+set -e
+[ "$status" = 2 ] || { echo "installed helper: expected status 2 without arguments, got $status"; exit 1; }
+echo "installed helper program: in place"

@@ -154,10 +154,35 @@ TEST_F(LockTest, LockFileOfAKilledRunBlocksUntilRemoved) {
       count_of(log_.text(),
                "[scanner::acquire_lock] Failed to create lock file vol1.lock.s1on volume vol1"),
       2u);
+  EXPECT_EQ(count_of(log_.text(),
+                     "[scanner::acquire_lock] Lock file vol1.lock.s1 on volume vol1 exists: "
+                     "another scan of the session is running, or a crashed one left it"),
+            2u);
   EXPECT_TRUE(tool_.calls().empty());
   EXPECT_TRUE(exists(lock_file("vol1")));
 
   ::unlink(lock_file("vol1").c_str());
+  EXPECT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_FALSE(exists(lock_file("vol1")));
+}
+
+TEST_F(LockTest, ACreateGivenUpIsRefusedAndToldApartFromAHeldLock) {
+  testing_util::fault_injection faults;
+  faults.plan().fail(volume_call::open, 1, ETIMEDOUT, ".lock.");
+  faults.plan().fail(volume_call::open, 2, EACCES, ".lock.");
+  scanner s("vol1", root_.path("out"), root_.path("vol1"));
+  EXPECT_EQ(s.initiate_scan("s1"), err(EBUSY));
+  EXPECT_TRUE(log_.contains("Failed to create lock file vol1.lock.s1on volume vol1\n"));
+  EXPECT_TRUE(
+      log_.contains("Creating lock file vol1.lock.s1 on volume vol1 did not finish within " +
+                    std::to_string(kExclusiveCreateTimeoutSeconds) + " s and was given up"));
+  EXPECT_FALSE(log_.contains("exists:"));
+
+  EXPECT_EQ(s.initiate_scan("s1"), err(EBUSY));
+  EXPECT_TRUE(log_.contains("Creating lock file vol1.lock.s1 on volume vol1 failed: " +
+                            err(EACCES).message()));
+  EXPECT_TRUE(tool_.calls().empty());  // neither run went past the lock
+
   EXPECT_EQ(s.initiate_scan("s1"), success);
   EXPECT_FALSE(exists(lock_file("vol1")));
 }

@@ -25,7 +25,8 @@ std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
     case EBUSY:
       return "session '" + o.session + "' is locked on volume '" + o.volume +
              "': another scan is running, or a crashed one left " + o.volume + ".lock." +
-             o.session + " in the volume root";
+             o.session + " in the volume root (or it could not be created; the library's log" +
+             (o.log_file.empty() ? " above" : " in " + o.log_file) + " says which)";
     case EFAULT:
       return "scan of " + who + " failed; the library's log" +
              (o.log_file.empty() ? " above" : " in " + o.log_file) +

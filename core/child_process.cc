@@ -1,0 +1,175 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The process and socket calls behind core/child_process.h.
+#include "core/child_process.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace tarn {
+namespace core {
+namespace {
+
+std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
+
+// Milliseconds left until `deadline` for poll(2): -1 without a deadline.
+int poll_timeout(const steady_time* deadline) {
+  if (deadline == nullptr) return -1;
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// The spawn attributes and file actions of a helper, released when done.
+class spawn_setup {
+ public:
+  explicit spawn_setup(int child_end) {
+    posix_spawnattr_init(&attr_);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_init(&actions_);
+    // dup2 onto the same number clears close-on-exec, so any descriptor
+    // number of the child's end works; /dev/null is opened after it.
+    posix_spawn_file_actions_adddup2(&actions_, child_end, 0);
+    posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions_, 1, 2);
+    // A helper may outlive the call that started it; it must not hold the
+    // host's files, pipes or sockets open meanwhile.
+    posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+  }
+  ~spawn_setup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  spawn_setup(const spawn_setup&) = delete;
+  spawn_setup& operator=(const spawn_setup&) = delete;
+
+  const posix_spawnattr_t* attr() const { return &attr_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+channel& channel::operator=(channel&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    pending_ = std::move(other.pending_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::error_code channel::send(const std::string& data) {
+  const char* p = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::send(fd_, p, left, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return os_error(errno);
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return std::error_code();
+}
+
+std::error_code channel::receive_line(const steady_time* deadline, std::string* line) {
+  for (;;) {
+    std::string::size_type end = pending_.find('\n');
+    if (end != std::string::npos) {
+      *line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      return std::error_code();
+    }
+    struct pollfd p = {fd_, POLLIN, 0};
+    int ready = ::poll(&p, 1, poll_timeout(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return os_error(errno);
+    }
+    if (ready == 0) return os_error(ETIMEDOUT);
+    char buf[256];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return os_error(errno);
+    }
+    if (n == 0) {
+      line->clear();
+      return std::error_code();
+    }
+    pending_.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+void channel::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::error_code child_process::start(const std::vector<std::string>& argv, child_process* out) {
+  if (argv.empty()) return os_error(EINVAL);
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return os_error(errno);
+  channel parent_end(ends[0]);
+  channel child_end(ends[1]);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  int e;
+  {
+    spawn_setup setup(ends[1]);
+    e = posix_spawn(&pid, args[0], setup.actions(), setup.attr(), args.data(), environ);
+  }
+  if (e != 0) return os_error(e);
+  out->pid_ = pid;
+  out->channel_ = std::move(parent_end);
+  return std::error_code();
+}
+
+bool is_executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+std::string directory_of_code(const void* address) {
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return "";
+  std::string holder = info.dli_fname;
+  std::string::size_type slash = holder.rfind('/');
+  return slash == std::string::npos ? "." : holder.substr(0, slash);
+}
+
+bool reap_if_exited(pid_t pid) {
+  for (;;) {
+    int status;
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return true;
+    if (r == 0) return false;
+    if (errno != EINTR) return true;  // ECHILD: reaped by someone else
+  }
+}
+
+void wait_for_exit(pid_t pid) {
+  int status;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace core
+}  // namespace tarn
