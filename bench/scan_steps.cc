@@ -97,7 +97,7 @@ std::error_code run_steps(scanner::scanner& s, const std::string& volume,
       std::ifstream in(collect_file);
       std::string line;
       while (std::getline(in, line)) entries.push_back(line);
-      std::sort(entries.begin(), entries.end(), scanner::application_order);
+      scanner::sort_entries(entries);
       return 0;
     });
 

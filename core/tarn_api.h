@@ -131,9 +131,9 @@ class TARN_EXPORT tarn_api {
       boost::shared_ptr<tarn_aio_result> aio = boost::shared_ptr<tarn_aio_result>());
 
   // Writes `size` bytes from the start of `buf` at byte `offset`. Returns the
-  // number of bytes written, or a negative errno value on failure. A
-  // GlusterFS volume keeps consecutive writes to a file back and writes them
-  // together, in order; an error of kept-back bytes is returned by a later
+  // number of bytes written, or a negative errno value on failure. Both
+  // backends keep consecutive writes to a file back and write them together,
+  // in order (up to 1 MiB on GlusterFS, 64 KiB on a local directory); an error of kept-back bytes is returned by a later
   // write or get_file_size, and by close at the latest. The buffer may be
   // reused as soon as the call returns.
   int64_t write(

@@ -1,6 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Gathers consecutive small writes to one file into few large ones, for
-// backends where every call is a network round trip.
+// Gathers consecutive small writes to one file into few large ones: on
+// GlusterFS every call is a network round trip, on a local directory a
+// system call.
 #ifndef TARN_CORE_WRITE_COALESCER_H_
 #define TARN_CORE_WRITE_COALESCER_H_
 

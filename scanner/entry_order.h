@@ -4,8 +4,10 @@
 #define TARN_SCANNER_ENTRY_ORDER_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace tarn {
 namespace scanner {
@@ -17,25 +19,33 @@ namespace scanner {
 // application "app" two list files under one name.
 //
 // Sorting a million entries calls this some twenty million times, so it
-// walks the common prefix once instead of cutting out both applications:
-// where the entries first differ, a "/" already passed means one application,
-// and otherwise the entry whose application ends there comes first.
+// finds where the entries first differ, eight bytes at a time, instead of
+// cutting out both applications: a "/" before that point means one
+// application, and otherwise the entry whose application ends there comes
+// first.
 inline bool application_order(const std::string& a, const std::string& b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
   const unsigned char* pa = reinterpret_cast<const unsigned char*>(a.data());
   const unsigned char* pb = reinterpret_cast<const unsigned char*>(b.data());
   std::size_t i = 0;
-  while (i < n && pa[i] == pb[i]) {
-    if (pa[i] == '/') {  // one application: plain order of the rest
-      return std::string_view(a).substr(i + 1) < std::string_view(b).substr(i + 1);
-    }
-    ++i;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t wa;
+    std::uint64_t wb;
+    std::memcpy(&wa, pa + i, 8);
+    std::memcpy(&wb, pb + i, 8);
+    if (wa != wb) break;
   }
+  while (i < n && pa[i] == pb[i]) ++i;
   if (i == n) return a.size() < b.size();
+  if (i > 0 && std::memchr(pa, '/', i) != nullptr) return pa[i] < pb[i];
   if (pa[i] == '/') return true;
   if (pb[i] == '/') return false;
   return pa[i] < pb[i];
 }
+
+// Sorts `entries` in application_order. Large lists are sorted in two halves
+// on two threads and merged; where no second thread can be had, on one.
+void sort_entries(std::vector<std::string>& entries);
 
 }  // namespace scanner
 }  // namespace tarn

@@ -152,10 +152,17 @@ line_reader::~line_reader() {
 }
 
 std::error_code line_reader::open(const std::string& path) {
+  close();
   // "e": O_CLOEXEC, since the library runs shell commands.
   file_ = ::fopen(path.c_str(), "re");
   if (file_ == nullptr) return error_from(errno);
   return std::error_code();
+}
+
+void line_reader::close() {
+  if (file_ != nullptr) ::fclose(file_);
+  file_ = nullptr;
+  error_ = std::error_code();
 }
 
 bool line_reader::next(std::string* line) {

@@ -82,6 +82,9 @@ class line_reader {
   line_reader& operator=(const line_reader&) = delete;
 
   std::error_code open(const std::string& path);
+  // Closes the file, if one is open, and forgets its error; open() may
+  // follow.
+  void close();
   // Reads the next line into `line`, without its "\n"; a last line without
   // "\n" counts too. False at the end of the file and on a read error;
   // error() tells the two apart.

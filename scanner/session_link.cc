@@ -4,11 +4,12 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
-#include <cstring>
+#include <tuple>
 #include <unordered_set>
 
 #include <boost/lexical_cast.hpp>
 
+#include "scanner/listed_gfids.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
 #include "scanner/session_owner.h"
@@ -18,36 +19,10 @@ namespace scanner {
 namespace {
 
 const char* const kFn = "session::link_shard_to_app";
-constexpr std::size_t kGfidSize = 16;
-
-using gfid_reader = std::error_code (*)(const std::string& path, const char* name,
-                                        unsigned char* value);
 
 std::error_code getxattr_gfid(const std::string& path, const char* name, unsigned char* value) {
   ssize_t length = 0;
-  return os::get_xattr(path, name, value, kGfidSize, &length);
-}
-
-bool is_missing_attribute(const std::error_code& ec) {
-  return ec.value() == ENODATA || ec.value() == ENOTSUP || ec.value() == EOPNOTSUPP;
-}
-
-// A GlusterFS mount answers "trusted.gfid" with ENODATA and gives the same
-// 16 bytes as "glusterfs.gfid"; a brick or a local file system is the other
-// way round. A file that has gone, or has neither attribute, keeps the zero
-// identifier, which owns no piece. Any other failure (a mount that went
-// away, say) is returned: it must not pass for "nothing changed".
-std::error_code read_gfid(gfid_reader reader, const std::string& path, unsigned char* gfid) {
-  std::memset(gfid, 0, kGfidSize);
-  std::error_code ec = reader(path, "trusted.gfid", gfid);
-  if (ec && is_missing_attribute(ec)) {
-    std::memset(gfid, 0, kGfidSize);
-    ec = reader(path, "glusterfs.gfid", gfid);
-  }
-  if (!ec) return success;
-  std::memset(gfid, 0, kGfidSize);
-  if (ec.value() == ENOENT || ec.value() == ENOTDIR || is_missing_attribute(ec)) return success;
-  return ec;
+  return os::get_xattr(path, name, value, std::tuple_size<gfid_value>::value, &length);
 }
 
 std::error_code read_shard_list(const std::string& path, std::set<std::string>& pieces) {
@@ -66,16 +41,20 @@ std::error_code read_shard_list(const std::string& path, std::set<std::string>& 
   return success;
 }
 
-// Writes the pieces owned by the files of one application list to its base
-// name, then renames that to base.<count>, which goes to `linked`. The
-// owners of the pieces written go to `claimed`.
-std::error_code link_list(const std::string& app_file, const std::string& mount_path,
-                          const std::set<std::string>& pieces, gfid_reader reader,
-                          owner_set& claimed, std::string& linked) {
-  os::line_reader in;
-  if (std::error_code ec = in.open(app_file)) {
+// Writes the pieces owned by the files of one application list, read from
+// `listed` batch by batch, to its base name, then renames that to
+// base.<count>, which goes to `linked`. The owners of the pieces written go
+// to `claimed`.
+std::error_code link_list(std::size_t index, const std::string& app_file, listed_gfids& listed,
+                          const std::set<std::string>& pieces, owner_set& claimed,
+                          std::string& linked) {
+  // Batches come in list order; one of another list would be a fault here.
+  const std::error_code out_of_step(EIO, std::generic_category());
+  listed_batch batch;
+  if (!listed.next(&batch) || batch.list != index) return out_of_step;
+  if (batch.failed == listed_batch::failure::open) {
     session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
-    return ec;
+    return batch.error;
   }
   const std::string base = app_file.substr(0, app_file.rfind('.'));
   os::file_writer out;
@@ -91,9 +70,6 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
   };
 
   unsigned long count = 0;
-  std::string line;
-  std::string path;
-  unsigned char gfid[kGfidSize];
   char text[37];
   std::string prefix;
   // The last prefix looked up and where its pieces begin: most listed files
@@ -101,37 +77,41 @@ std::error_code link_list(const std::string& app_file, const std::string& mount_
   // once per list instead of once per file.
   std::string last_prefix;
   auto first = pieces.end();
-  while (in.next(&line)) {
-    path.assign(mount_path).append("/").append(line);
-    if (std::error_code ec = read_gfid(reader, path, gfid)) {
-      session::logger.error(kFn, "Failed to read the gfid of %s: %s", path.c_str(),
-                            ec.message().c_str());
-      return abandon(ec);
-    }
-    uuid_unparse(gfid, text);
-    prefix.assign(".shard/").append(text);
-    if (prefix != last_prefix) {
-      // The pieces of one owner are adjacent in the set and begin at the
-      // first entry not below the prefix.
-      first = pieces.lower_bound(prefix);
-      last_prefix = prefix;
-      if (first != pieces.end() && first->compare(0, prefix.size(), prefix) == 0) {
-        claimed.emplace(text);
+  for (;;) {
+    for (const gfid_value& gfid : batch.gfids) {
+      uuid_unparse(gfid.data(), text);
+      prefix.assign(".shard/").append(text);
+      if (prefix != last_prefix) {
+        // The pieces of one owner are adjacent in the set and begin at the
+        // first entry not below the prefix.
+        first = pieces.lower_bound(prefix);
+        last_prefix = prefix;
+        if (first != pieces.end() && first->compare(0, prefix.size(), prefix) == 0) {
+          claimed.emplace(text);
+        }
+      }
+      for (auto it = first; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0;
+           ++it) {
+        if (std::error_code ec = out.write_line(*it)) {
+          session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
+                                ec.message().c_str());
+          return abandon(ec);
+        }
+        ++count;
       }
     }
-    for (auto it = first; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
-      if (std::error_code ec = out.write_line(*it)) {
-        session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
-                              ec.message().c_str());
-        return abandon(ec);
-      }
-      ++count;
+    if (batch.failed == listed_batch::failure::gfid) {
+      session::logger.error(kFn, "Failed to read the gfid of %s: %s", batch.failed_path.c_str(),
+                            batch.error.message().c_str());
+      return abandon(batch.error);
     }
-  }
-  if (std::error_code ec = in.error()) {
-    session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
-                          ec.message().c_str());
-    return abandon(ec);
+    if (batch.failed == listed_batch::failure::read) {
+      session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
+                            batch.error.message().c_str());
+      return abandon(batch.error);
+    }
+    if (batch.ends_list) break;
+    if (!listed.next(&batch) || batch.list != index) return abandon(out_of_step);
   }
   if (std::error_code ec = out.close()) {
     session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(), ec.message().c_str());
@@ -159,12 +139,15 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   gfid_reader reader = read_gfid_attribute != nullptr ? read_gfid_attribute : getxattr_gfid;
   owner_set claimed;
   const std::size_t first = linked_files.size();
-  for (const std::string& app_file : app_files) {
-    std::string linked;
-    if (std::error_code ec = link_list(app_file, mount_path, pieces, reader, claimed, linked)) {
-      return ec;
+  {
+    listed_gfids listed(app_files, mount_path, reader);
+    for (std::size_t i = 0; i < app_files.size(); ++i) {
+      std::string linked;
+      if (std::error_code ec = link_list(i, app_files[i], listed, pieces, claimed, linked)) {
+        return ec;
+      }
+      linked_files.push_back(linked);
     }
-    linked_files.push_back(linked);
   }
   // An in-place write to a sharded file lists the piece but not the file.
   owner_lookup lookup;

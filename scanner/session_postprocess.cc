@@ -1,7 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The post-processing driver: the collect file becomes per-application lists
 // of changed shard pieces, cut into chunks.
-#include <algorithm>
 
 #include "scanner/entry_order.h"
 #include "scanner/os.h"
@@ -27,7 +26,7 @@ std::error_code session::process_filtered_files(std::string& collect_file) {
       return ec;
     }
   }
-  std::sort(entries.begin(), entries.end(), application_order);
+  sort_entries(entries);
 
   std::vector<std::string> app_files;
   std::vector<std::string> shard_files;

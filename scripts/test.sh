@@ -1,8 +1,8 @@
 #!/bin/bash
 # The whole test suite: installs what it needs, builds, runs the unit tests
-# plainly and under AddressSanitizer with UndefinedBehaviorSanitizer, then
-# fuzzes the change-list filter for a bounded time (TARN_FUZZ_SECONDS, 30),
-# then runs the end-to-end tests on local GlusterFS volumes
+# plainly, under AddressSanitizer with UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, fuzzes the change-list filter for a bounded time
+# (TARN_FUZZ_SECONDS, 30), then runs the end-to-end tests on local GlusterFS volumes
 # (scripts/gluster-rig.sh), which are torn down afterwards whatever the tests
 # did. Needs root for the volumes; TARN_SKIP_E2E=1 leaves the end-to-end
 # tests out.
@@ -25,6 +25,12 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
 cmake --build build/asan -j"$jobs" --target tarn_unit_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -L unit -j"$jobs" --output-on-failure
+
+echo "== ThreadSanitizer build and unit tests"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTARN_INSTALL_TEST=OFF \
+  -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" >/dev/null
+cmake --build build/tsan -j"$jobs" --target tarn_unit_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L unit -j"$jobs" --output-on-failure
 
 echo "== libFuzzer: the change-list filter for ${TARN_FUZZ_SECONDS:-30} s"
 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

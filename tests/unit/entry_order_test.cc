@@ -31,21 +31,48 @@ TEST(EntryOrderTest, KeepsEachApplicationTogether) {
                                       "app", "app/", "app/y", "app 3/x", "app-old/x"}));
 }
 
+// Words over an alphabet around "/" in byte order, and a byte above 127, so
+// that every branch meets its edge; some share a long prefix, so that the
+// first difference lies past the first eight bytes too.
+class random_entries {
+ public:
+  std::string next() {
+    std::string w(random_() % 7, ' ');
+    for (char& c : w) c = alphabet_[random_() % alphabet_.size()];
+    switch (random_() % 4) {
+      case 0: return last_ = last_.substr(0, random_() % (last_.size() + 1)) + w;
+      case 1: return last_ = std::string(8 + random_() % 16, 'a') + w;
+      default: return last_ = w;
+    }
+  }
+
+ private:
+  const std::string alphabet_ = std::string(" -./0a") + '\xe9';
+  std::mt19937 random_{9};
+  std::string last_;
+};
+
 TEST(EntryOrderTest, AgreesWithTheDefinitionOnRandomEntries) {
-  // Short words over an alphabet around "/" in byte order, and a byte above
-  // 127, so that every branch meets its edge.
-  const std::string alphabet = std::string(" -./0a") + '\xe9';
-  std::mt19937 random(9);
-  auto word = [&] {
-    std::string w(random() % 7, ' ');
-    for (char& c : w) c = alphabet[random() % alphabet.size()];
-    return w;
-  };
+  random_entries words;
   for (int i = 0; i < 200000; ++i) {
-    std::string a = word();
-    std::string b = random() % 4 == 0 ? a.substr(0, random() % (a.size() + 1)) + word() : word();
+    std::string a = words.next();
+    std::string b = words.next();
     ASSERT_EQ(application_order(a, b), reference_order(a, b)) << "'" << a << "' '" << b << "'";
     ASSERT_EQ(application_order(b, a), reference_order(b, a)) << "'" << b << "' '" << a << "'";
+  }
+}
+
+// Large lists are sorted in two halves and merged: the result must be the
+// one order whatever the size, duplicates included.
+TEST(EntryOrderTest, SortEntriesGivesTheOneOrderAtEverySize) {
+  random_entries words;
+  for (std::size_t size : {0u, 1u, 2u, 1000u, 32767u, 32768u, 100001u}) {
+    std::vector<std::string> entries;
+    for (std::size_t i = 0; i < size; ++i) entries.push_back(words.next());
+    std::vector<std::string> expected = entries;
+    std::sort(expected.begin(), expected.end(), reference_order);
+    sort_entries(entries);
+    ASSERT_EQ(entries, expected) << size << " entries";
   }
 }
 

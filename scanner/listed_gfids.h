@@ -1,0 +1,96 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The files named in application lists, with their gfids, read ahead of the
+// linking on a second thread: reading a gfid is a system call per file, and
+// the linking has work of its own to overlap with it.
+#ifndef TARN_SCANNER_LISTED_GFIDS_H_
+#define TARN_SCANNER_LISTED_GFIDS_H_
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "scanner/os.h"
+
+namespace tarn {
+namespace scanner {
+
+using gfid_value = std::array<unsigned char, 16>;
+
+// Reads the 16-byte attribute `name` of `path` into `value`.
+using gfid_reader = std::error_code (*)(const std::string& path, const char* name,
+                                        unsigned char* value);
+
+// The gfid of `path`: "trusted.gfid", or "glusterfs.gfid" where the first is
+// missing (a GlusterFS mount). A file that has gone, or has neither
+// attribute, gets the zero identifier, which owns no piece; any other
+// failure is returned.
+std::error_code read_gfid(gfid_reader reader, const std::string& path, gfid_value* gfid);
+
+// A stretch of one application list: its lines, in order, with the gfid of
+// each line's file, and what stopped the reading after them, if anything.
+struct listed_batch {
+  enum class failure { none, open, read, gfid };
+
+  std::size_t list = 0;  // index of the application list
+  std::vector<std::string> lines;
+  std::vector<gfid_value> gfids;
+  bool ends_list = false;  // no further batch of this list follows
+  failure failed = failure::none;
+  std::error_code error;
+  std::string failed_path;  // the file whose gfid could not be read
+};
+
+// Reads the lists one after the other, in batches handed out in order. A
+// failure ends the reading: its batch is the last one handed out.
+class listed_gfids {
+ public:
+  // Starts threads that read ahead (the lines of one batch at a time, then
+  // the gfids of its files, several batches at once), or, where no thread
+  // can be had, reads each batch when it is asked for.
+  listed_gfids(const std::vector<std::string>& lists, std::string mount_path, gfid_reader reader);
+  // Stops the reading and waits for it.
+  ~listed_gfids();
+  listed_gfids(const listed_gfids&) = delete;
+  listed_gfids& operator=(const listed_gfids&) = delete;
+
+  // The next batch, in list and line order; false after the last one.
+  bool next(listed_batch* batch);
+
+ private:
+  // The lines of the next batch; false when every list has been read.
+  bool read_lines(listed_batch* batch);
+  // The gfids of the batch's files; a failure cuts the batch there.
+  void read_gfids(listed_batch* batch) const;
+  void read_ahead();
+
+  const std::vector<std::string>& lists_;
+  const std::string mount_path_;
+  const gfid_reader reader_;
+
+  // The list being read; under mutex_ while there are threads.
+  std::size_t index_ = 0;
+  bool list_open_ = false;
+  bool done_ = false;  // every list read, or the reading failed
+  os::line_reader in_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::size_t, listed_batch> ready_;  // by number, in reading order
+  std::size_t numbered_ = 0;                   // batches whose lines were read
+  std::size_t handed_ = 0;                     // batches handed out
+  std::size_t end_ = SIZE_MAX;                 // the number of batches, once known
+  bool stop_ = false;                          // the reader is going away
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_LISTED_GFIDS_H_
