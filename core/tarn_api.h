@@ -133,9 +133,10 @@ class TARN_EXPORT tarn_api {
   // Writes `size` bytes from the start of `buf` at byte `offset`. Returns the
   // number of bytes written, or a negative errno value on failure. Both
   // backends keep consecutive writes to a file back and write them together,
-  // in order (up to 1 MiB on GlusterFS, 64 KiB on a local directory); an error of kept-back bytes is returned by a later
-  // write or get_file_size, and by close at the latest. The buffer may be
-  // reused as soon as the call returns.
+  // in order (up to 1 MiB on GlusterFS, 64 KiB on a local directory); an
+  // error of kept-back bytes is returned by a later write or get_file_size,
+  // and by close at the latest. The buffer may be reused as soon as the call
+  // returns.
   int64_t write(
       boost::shared_ptr<tarn_file::tarn_file> file, boost::shared_ptr<tarn_mem::buff> buf,
       unsigned long size, long offset, int flags,

@@ -3,7 +3,7 @@
 #include "scanner/entry_order.h"
 
 #include <algorithm>
-#include <system_error>
+#include <exception>
 #include <thread>
 
 namespace tarn {
@@ -26,7 +26,7 @@ void sort_entries(std::vector<std::string>& entries) {
     helper = std::thread([&entries, middle] {
       std::sort(entries.begin(), middle, application_order);
     });
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
     std::sort(entries.begin(), entries.end(), application_order);
     return;
   }

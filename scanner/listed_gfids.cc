@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <utility>
 
 #include "scanner/scanner.h"
@@ -44,12 +45,11 @@ listed_gfids::listed_gfids(const std::vector<std::string>& lists, std::string mo
                            gfid_reader reader)
     : lists_(lists), mount_path_(std::move(mount_path)), reader_(reader) {
   const unsigned threads = std::min(std::max(std::thread::hardware_concurrency(), 2u), 4u);
-  for (unsigned i = 0; i < threads; ++i) {
-    try {
-      threads_.emplace_back(&listed_gfids::read_ahead, this);
-    } catch (const std::system_error&) {
-      break;  // fewer threads, or none: then next() reads each batch itself
-    }
+  try {
+    threads_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back(&listed_gfids::read_ahead, this);
+  } catch (const std::exception&) {
+    // Fewer threads, or none: then next() reads each batch itself.
   }
 }
 
@@ -70,7 +70,18 @@ bool listed_gfids::next(listed_batch* batch) {
     return true;
   }
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return handed_ >= end_ || ready_.count(handed_) != 0; });
+  changed_.wait(lock, [this] {
+    return handed_ >= end_ || handed_ == lost_number_ || ready_.count(handed_) != 0;
+  });
+  if (handed_ == lost_number_) {
+    *batch = listed_batch();
+    batch->list = lost_list_;
+    batch->failed = listed_batch::failure::read;
+    batch->error = std::error_code(ENOMEM, std::generic_category());
+    batch->ends_list = true;
+    ++handed_;
+    return true;
+  }
   if (handed_ >= end_) return false;
   auto it = ready_.find(handed_);
   *batch = std::move(it->second);
@@ -83,30 +94,57 @@ bool listed_gfids::next(listed_batch* batch) {
 
 // Each thread takes the lines of the next batch in turn and reads their
 // gfids alongside the others; the batches are numbered as their lines are
-// read, and next() hands them out by number.
+// read, and next() hands them out by number. Memory running out in a thread
+// becomes a read failure of its batch: escaping, it would end the process.
 void listed_gfids::read_ahead() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stop_ || done_ || numbered_ < handed_ + kBatchesAhead; });
     if (stop_ || done_) return;
     listed_batch batch;
-    if (!read_lines(&batch)) {
+    const std::size_t number = numbered_;
+    bool more = false;
+    try {
+      more = read_lines(&batch);
+    } catch (const std::exception&) {
+      return lose(number, index_);
+    }
+    if (!more) {
       end_ = std::min(end_, numbered_);
       changed_.notify_all();
       return;
     }
-    const std::size_t number = numbered_++;
+    ++numbered_;
     if (batch.failed != listed_batch::failure::none) end_ = std::min(end_, number + 1);
     lock.unlock();
-    read_gfids(&batch);
+    try {
+      read_gfids(&batch);
+    } catch (const std::exception&) {
+      lock.lock();
+      return lose(number, batch.list);
+    }
     lock.lock();
     if (batch.failed == listed_batch::failure::gfid) {
       done_ = true;
       end_ = std::min(end_, number + 1);
     }
-    ready_.emplace(number, std::move(batch));
+    try {
+      ready_.emplace(number, std::move(batch));
+    } catch (const std::exception&) {
+      return lose(number, batch.list);
+    }
     changed_.notify_all();
   }
+}
+
+void listed_gfids::lose(std::size_t number, std::size_t list) {
+  done_ = true;
+  if (number < lost_number_) {
+    lost_number_ = number;
+    lost_list_ = list;
+  }
+  end_ = std::min(end_, number + 1);
+  changed_.notify_all();
 }
 
 bool listed_gfids::read_lines(listed_batch* batch) {

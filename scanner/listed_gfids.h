@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The files named in application lists, with their gfids, read ahead of the
-// linking on a second thread: reading a gfid is a system call per file, and
-// the linking has work of its own to overlap with it.
+// linking on other threads: reading a gfid is a system call per file (a
+// round trip on a GlusterFS mount), and the linking has work of its own.
 #ifndef TARN_SCANNER_LISTED_GFIDS_H_
 #define TARN_SCANNER_LISTED_GFIDS_H_
 
@@ -69,6 +69,9 @@ class listed_gfids {
   // The gfids of the batch's files; a failure cuts the batch there.
   void read_gfids(listed_batch* batch) const;
   void read_ahead();
+  // Under mutex_: batch `number`, of list `list`, was lost for want of
+  // memory; it is handed out as the last batch, a read failure (ENOMEM).
+  void lose(std::size_t number, std::size_t list);
 
   const std::vector<std::string>& lists_;
   const std::string mount_path_;
@@ -86,6 +89,8 @@ class listed_gfids {
   std::size_t numbered_ = 0;                   // batches whose lines were read
   std::size_t handed_ = 0;                     // batches handed out
   std::size_t end_ = SIZE_MAX;                 // the number of batches, once known
+  std::size_t lost_number_ = SIZE_MAX;         // a batch lost for want of memory
+  std::size_t lost_list_ = 0;
   bool stop_ = false;                          // the reader is going away
   std::vector<std::thread> threads_;
 };

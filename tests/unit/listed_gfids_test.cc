@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <string>
@@ -32,13 +33,17 @@ const char* const kMount = "/mnt/vol";
 gfid_value gfid_of(const std::string& path) {
   gfid_value gfid{};
   std::size_t h = std::hash<std::string>()(path);
-  for (std::size_t i = 0; i < gfid.size(); ++i) gfid[i] = static_cast<unsigned char>(h >> (i % 8 * 8));
+  for (std::size_t i = 0; i < gfid.size(); ++i) {
+    gfid[i] = static_cast<unsigned char>(h >> (i % 8 * 8));
+  }
   gfid[0] |= 1;  // never the zero identifier
   return gfid;
 }
 
 std::error_code hashed_gfid(const std::string& path, const char* name, unsigned char* value) {
-  if (std::string(name) != "trusted.gfid") return std::error_code(ENODATA, std::generic_category());
+  if (std::string(name) != "trusted.gfid") {
+    return std::error_code(ENODATA, std::generic_category());
+  }
   // A file named "broken" is on a mount that went away.
   if (path.find("broken") != std::string::npos) return std::error_code(EIO, std::generic_category());
   gfid_value gfid = gfid_of(path);
@@ -141,6 +146,32 @@ TEST_F(ListedGfidsTest, AFailureEndsTheReadingAtItsLine) {
     EXPECT_EQ(batches.back().error.value(), what == failure::open ? ENOENT : EISDIR);
     EXPECT_TRUE(batches.back().ends_list);
   }
+}
+
+// The file "slow/broken" fails only once the files of list 1 were read, so
+// that later batches are ready before the failure of an earlier one.
+std::atomic<int> later_files_read(0);
+
+std::error_code late_failure(const std::string& path, const char* name, unsigned char* value) {
+  if (path.find("slow/broken") != std::string::npos) {
+    for (int i = 0; i < 500 && later_files_read.load() < 2000; ++i) usleep(10000);
+    return std::error_code(EIO, std::generic_category());
+  }
+  if (path.find("/app1/") != std::string::npos) ++later_files_read;
+  return hashed_gfid(path, name, value);
+}
+
+TEST_F(ListedGfidsTest, AnEarlierFailureWinsOverLaterBatchesReadBeforeIt) {
+  list(10, "slow/broken\n");
+  list(3000);
+  listed_gfids listed(lists_, kMount, late_failure);
+  std::vector<listed_batch> batches = drain(listed);
+  ASSERT_EQ(batches.size(), 1u);
+  EXPECT_EQ(batches[0].list, 0u);
+  EXPECT_EQ(batches[0].lines.size(), 10u);
+  EXPECT_EQ(batches[0].failed, failure::gfid);
+  EXPECT_EQ(batches[0].failed_path, std::string(kMount) + "/slow/broken");
+  EXPECT_GE(later_files_read.load(), 2000) << "the later batches were not read first";
 }
 
 TEST_F(ListedGfidsTest, ALinkingThatStopsEarlyEndsTheReading) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <functional>
 
@@ -41,11 +42,19 @@ int ready_fd = -1;
   for (;;) pause();
 }
 
-// Linking, at the third file: the first application's linked list is done,
-// the next one is being written.
+// The first application's linked list, which the linking writes before it
+// takes up the second application. Set before the child is forked.
+std::string first_linked;
+
+// Linking, at the gfid of the second application's first file: once the
+// first application's linked list is done, the run stops there. The gfids are
+// read on several threads; one of them stops.
 std::error_code gfid_then_wait(const std::string& path, const char* name, unsigned char* value) {
-  static int files = 0;
-  if (++files == 3) announce_and_wait();
+  static std::atomic<bool> fired(false);
+  if (path.find("/a1/") != std::string::npos && !fired.exchange(true)) {
+    for (int i = 0; i < 1000 && !exists(first_linked); ++i) usleep(10000);
+    announce_and_wait();
+  }
   return testing_util::scenario_gfid(path, name, value);
 }
 
@@ -89,6 +98,9 @@ class CrashTest : public ::testing::TestWithParam<crash_case> {
 
   // Starts a run in a child process and kills it once it reached the moment.
   void kill_a_run_at(const crash_case& c) {
+    for (const auto& result : scenario_.results) {
+      if (result.first.rfind("a0/", 0) == 0) first_linked = out_ + "/" + result.first.substr(3);
+    }
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     pid_t pid = fork();
