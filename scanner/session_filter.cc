@@ -1,8 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // From glusterfind's change list to the collect file, and the exclusion
 // rules applied on the way.
-#include <string_view>
-
+#include "scanner/kept_paths.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
 
@@ -11,24 +10,6 @@ namespace scanner {
 namespace {
 
 const char kFilterFn[] = "session::filter_new_and_modified";
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// A change-list line is "<TYPE> <path>". With --no-encode glusterfind writes
-// names raw, so the path is the rest of the line after the one blank or tab
-// that ends the type word, inner and outer blanks included. Returns false
-// for lines that are not NEW or MODIFY or that hold no path.
-bool changed_path(std::string_view line, std::string_view* path) {
-  std::size_t begin = 0;
-  while (begin < line.size() && is_blank(line[begin])) ++begin;
-  std::size_t end = begin;
-  while (end < line.size() && !is_blank(line[end])) ++end;
-  std::string_view type = line.substr(begin, end - begin);
-  if (type != "NEW" && type != "MODIFY") return false;
-  if (end + 1 >= line.size()) return false;  // a type word without a path
-  *path = line.substr(end + 1);
-  return true;
-}
 
 }  // namespace
 
@@ -46,26 +27,30 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
   }
 
   // A read or write error must fail the run: a partial list passed on would
-  // make the changes it lost look unchanged.
-  std::string line;
-  std::string kept;
+  // make the changes it lost look unchanged. The paths are found on another
+  // thread meanwhile; is_excluded() runs there, and nothing else touches the
+  // exclusion rules until the reading has stopped.
   unsigned long written = 0;
-  while (in.next(&line)) {
-    std::string_view path;
-    if (!changed_path(line, &path)) continue;
-    kept.assign(path);
-    if (is_excluded(kept)) continue;
-    // One write per line, so every kept line reaches the file at once.
-    kept += '\n';
-    if (std::error_code ec = out.write_all(kept.data(), kept.size())) {
-      logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(), ec.message().c_str());
+  {
+    kept_paths kept(&in, [this](const std::string& path) { return is_excluded(path); });
+    kept_batch batch;
+    while (kept.next(&batch)) {
+      std::size_t begin = 0;
+      for (std::size_t end : batch.ends) {
+        // One write per line, so every kept line reaches the file at once.
+        if (std::error_code ec = out.write_all(batch.text.data() + begin, end - begin)) {
+          logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(),
+                       ec.message().c_str());
+          return ec;
+        }
+        begin = end;
+        ++written;
+      }
+    }
+    if (std::error_code ec = kept.error()) {
+      logger.error(kFilterFn, "Failed to read %s: %s", input_path.c_str(), ec.message().c_str());
       return ec;
     }
-    ++written;
-  }
-  if (std::error_code ec = in.error()) {
-    logger.error(kFilterFn, "Failed to read %s: %s", input_path.c_str(), ec.message().c_str());
-    return ec;
   }
   if (std::error_code ec = out.close()) {
     logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(), ec.message().c_str());

@@ -2,7 +2,9 @@
 // Change list to filtered file: the line format glusterfind writes, the
 // exclusion rules and read and write failures.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <iterator>
@@ -139,6 +141,52 @@ TEST_F(FilterTest, ReadAndWriteErrorsFailTheFilter) {
             std::error_code(EISDIR, std::generic_category()));
   EXPECT_TRUE(log_.contains("Failed to read " + unreadable));
   EXPECT_EQ(count, 77u);
+}
+
+// A long list whose output fills the disk part-way: the writes stop at the
+// first failure, and so does the reading ahead of them.
+TEST_F(FilterTest, FullDiskPartWayStopsTheFilter) {
+  testing_util::small_tmpfs disk("64k");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  std::string change_list;
+  for (int i = 0; i < 50000; ++i) change_list += "NEW app/file-" + std::to_string(i) + "\n";
+  write_file(input_, change_list);
+  std::string output = disk.path() + "/filteredfile-s1";
+  unsigned long count = 77;
+  EXPECT_EQ(session_.filter_new_and_modified(input_, output, count),
+            std::error_code(ENOSPC, std::generic_category()));
+  EXPECT_TRUE(log_.contains("Failed to write " + output));
+  EXPECT_EQ(count, 77u);
+}
+
+// Filters `input` into `output` as a user allowed no further thread; exits
+// with the result's value.
+void filter_without_threads(const std::string& dir, std::string input, std::string output) {
+  struct rlimit none = {1, 1};
+  if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) {
+    _exit(100);
+  }
+  session s("s1", "vol1", dir + "/out", "/mnt/vol1");
+  unsigned long count = 0;
+  std::error_code ec = s.filter_new_and_modified(input, output, count);
+  _exit(ec ? ec.value() : count == 13333 ? 0 : 101);
+}
+
+TEST(FilterThreadTest, WithoutAThreadTheFilterReadsAsItWrites) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to drop to a limited user";
+  temp_dir dir;
+  chmod(dir.path().c_str(), 0777);
+  std::string change_list, filtered;
+  for (int i = 0; i < 20000; ++i) {
+    std::string path = "app/.snaps-not/file-" + std::to_string(i);
+    change_list += (i % 3 ? "MODIFY " : "RENAME ") + path + "\n";
+    if (i % 3) filtered += path + "\n";
+  }
+  write_file(dir.path("full-s1"), change_list);
+  chmod(dir.path("full-s1").c_str(), 0644);
+  EXPECT_EXIT(filter_without_threads(dir.path(), dir.path("full-s1"), dir.path("filtered")),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(read_file(dir.path("filtered")), filtered);
 }
 
 TEST(ExclusionTest, PrefixAndComponentRules) {
