@@ -43,8 +43,9 @@ inline bool application_order(const std::string& a, const std::string& b) {
   return pa[i] < pb[i];
 }
 
-// Sorts `entries` in application_order. Large lists are sorted in two halves
-// on two threads and merged; where no second thread can be had, on one.
+// Sorts `entries` in application_order: dealt out by application, then each
+// application's entries in byte order, on two threads for large lists where
+// a thread can be had.
 void sort_entries(std::vector<std::string>& entries);
 
 }  // namespace scanner

@@ -15,7 +15,7 @@
 #
 # The machine may be shared: the tables take the fastest of several
 # repetitions (TARN_BENCH_REPS for the 100,000-line case, default 5;
-# TARN_BENCH_REPS_LARGE for whole runs of the larger ones, default 2; their
+# TARN_BENCH_REPS_LARGE for whole runs of the larger ones, default 3; their
 # step-by-step runs go once).
 #
 # Environment: TARN_BENCH_DATA=DIR puts the cases in DIR instead (no image),
@@ -32,7 +32,7 @@ results_dir=build/bench-results
 build=build/bench
 jobs=${TARN_BENCH_JOBS:-2}
 reps=${TARN_BENCH_REPS:-5}
-reps_large=${TARN_BENCH_REPS_LARGE:-2}
+reps_large=${TARN_BENCH_REPS_LARGE:-3}
 
 echo "== release build of the benchmarks"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=OFF \

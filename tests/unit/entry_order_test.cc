@@ -62,17 +62,27 @@ TEST(EntryOrderTest, AgreesWithTheDefinitionOnRandomEntries) {
   }
 }
 
-// Large lists are sorted in two halves and merged: the result must be the
-// one order whatever the size, duplicates included.
+// The entries are dealt out by application and each application is sorted
+// on its own, on two threads for large lists: the result must be the one
+// order whatever the size and however the entries spread over applications,
+// duplicates included.
 TEST(EntryOrderTest, SortEntriesGivesTheOneOrderAtEverySize) {
   random_entries words;
+  const std::vector<std::string> spreads = {"", "one/", "x/"};
   for (std::size_t size : {0u, 1u, 2u, 1000u, 32767u, 32768u, 100001u}) {
-    std::vector<std::string> entries;
-    for (std::size_t i = 0; i < size; ++i) entries.push_back(words.next());
-    std::vector<std::string> expected = entries;
-    std::sort(expected.begin(), expected.end(), reference_order);
-    sort_entries(entries);
-    ASSERT_EQ(entries, expected) << size << " entries";
+    for (const std::string& lead : spreads) {
+      std::vector<std::string> entries;
+      std::mt19937 pick(static_cast<unsigned>(size));
+      for (std::size_t i = 0; i < size; ++i) {
+        // Many applications; all in one; or most in one and a few others.
+        bool in_lead = lead == "one/" || (lead == "x/" && pick() % 10 != 0);
+        entries.push_back(in_lead ? lead + words.next() : words.next());
+      }
+      std::vector<std::string> expected = entries;
+      std::sort(expected.begin(), expected.end(), reference_order);
+      sort_entries(entries);
+      ASSERT_EQ(entries, expected) << size << " entries, lead '" << lead << "'";
+    }
   }
 }
 
