@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <new>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
@@ -23,9 +24,9 @@ using entry_iterator = std::vector<std::string>::iterator;
 bool two_cores() { return std::thread::hardware_concurrency() >= 2; }
 
 // Byte order of [first, last): on two threads, two halves sorted and merged,
-// when the range is large and a thread can be had.
-void sort_range(entry_iterator first, entry_iterator last) {
-  if (static_cast<std::size_t>(last - first) < kTwoThreadMinimum || !two_cores()) {
+// when the range is large, `split` allows it and a thread can be had.
+void sort_range(entry_iterator first, entry_iterator last, bool split) {
+  if (!split || static_cast<std::size_t>(last - first) < kTwoThreadMinimum || !two_cores()) {
     std::sort(first, last);
     return;
   }
@@ -48,16 +49,14 @@ std::string_view application_of(const std::string& entry) {
   return std::string_view(entry).substr(0, entry.find('/'));
 }
 
-}  // namespace
-
 // Sorting a million scattered strings at once misses the caches on nearly
 // every comparison. The entries are dealt out to their applications first
 // (in one pass, by a hash of the application), the applications are put in
 // order, and each application's entries, far fewer and all close together
 // once touched, are sorted on their own.
-void sort_entries(std::vector<std::string>& entries) {
+void sort_by_application(std::vector<std::string>& entries) {
   const std::size_t n = entries.size();
-  if (n < 2) return;
+  if (n > UINT32_MAX) throw std::bad_alloc();  // group numbers are 32 bits
 
   // The application of every entry, as a number in order of appearance.
   std::vector<std::uint32_t> group(n);
@@ -100,29 +99,44 @@ void sort_entries(std::vector<std::string>& entries) {
   // application nearest to half of the entries. An application of more than
   // half of them is sorted on both threads by itself.
   const std::size_t ranks = begin.size() - 1;
-  auto sort_ranks = [&entries, &begin](std::size_t from, std::size_t to) {
+  auto sort_ranks = [&entries, &begin](std::size_t from, std::size_t to, bool split) {
     for (std::size_t r = from; r < to; ++r) {
       sort_range(entries.begin() + static_cast<std::ptrdiff_t>(begin[r]),
-                 entries.begin() + static_cast<std::ptrdiff_t>(begin[r + 1]));
+                 entries.begin() + static_cast<std::ptrdiff_t>(begin[r + 1]), split);
     }
   };
   std::size_t largest = 0;
   for (std::size_t r = 0; r < ranks; ++r) largest = std::max(largest, begin[r + 1] - begin[r]);
   if (n < kTwoThreadMinimum || largest > n / 2 || !two_cores()) {
-    sort_ranks(0, ranks);
+    sort_ranks(0, ranks, true);
     return;
   }
   const std::size_t split = static_cast<std::size_t>(
       std::lower_bound(begin.begin(), begin.end(), n / 2) - begin.begin());
   std::thread helper;
   try {
-    helper = std::thread(sort_ranks, 0, split);
+    helper = std::thread(sort_ranks, 0, split, false);
   } catch (const std::exception&) {
-    sort_ranks(0, ranks);
+    sort_ranks(0, ranks, true);
     return;
   }
-  sort_ranks(split, ranks);
+  sort_ranks(split, ranks, false);
   helper.join();
+}
+
+}  // namespace
+
+void sort_entries(std::vector<std::string>& entries) {
+  const std::size_t n = entries.size();
+  if (n < 2) return;
+  try {
+    sort_by_application(entries);
+  } catch (const std::bad_alloc&) {
+    // The dealing out needs memory in proportion to the list; it has moved
+    // nothing before its last allocation, so one sort of the whole list in
+    // place can still be done.
+    std::sort(entries.begin(), entries.end(), application_order);
+  }
 }
 
 }  // namespace scanner

@@ -41,6 +41,7 @@ kept_paths::kept_paths(os::line_reader* in, std::function<bool(const std::string
 
 kept_paths::~kept_paths() {
   if (!thread_.joinable()) return;
+  stopping_ = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
@@ -106,7 +107,8 @@ bool kept_paths::read_batch(kept_batch* batch) {
   if (ended_) return false;
   std::string line;
   std::string kept;
-  while (batch->ends.size() < kBatchPaths && in_->next(&line)) {
+  while (batch->ends.size() < kBatchPaths && !stopping_.load(std::memory_order_relaxed) &&
+         in_->next(&line)) {
     std::string_view path;
     if (!changed_path(line, &path)) continue;
     kept.assign(path);

@@ -4,6 +4,7 @@
 #ifndef TARN_SCANNER_KEPT_PATHS_H_
 #define TARN_SCANNER_KEPT_PATHS_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -67,6 +68,7 @@ class kept_paths {
   bool finished_ = false;  // the reading thread has handed out its last batch
   std::error_code error_;  // how the reading ended, once finished_
   bool stop_ = false;      // the reader is going away
+  std::atomic<bool> stopping_{false};  // the same, seen by a batch being read
   std::thread thread_;
 };
 

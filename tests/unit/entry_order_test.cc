@@ -47,7 +47,7 @@ class random_entries {
   }
 
  private:
-  const std::string alphabet_ = std::string(" -./0a") + '\xe9';
+  const std::string alphabet_ = std::string(" -./0a\xe9") + '\0';
   std::mt19937 random_{9};
   std::string last_;
 };
@@ -68,13 +68,18 @@ TEST(EntryOrderTest, AgreesWithTheDefinitionOnRandomEntries) {
 // duplicates included.
 TEST(EntryOrderTest, SortEntriesGivesTheOneOrderAtEverySize) {
   random_entries words;
-  const std::vector<std::string> spreads = {"", "one/", "x/"};
+  const std::vector<std::string> spreads = {"", "one/", "x/", "two/"};
   for (std::size_t size : {0u, 1u, 2u, 1000u, 32767u, 32768u, 100001u}) {
     for (const std::string& lead : spreads) {
       std::vector<std::string> entries;
       std::mt19937 pick(static_cast<unsigned>(size));
       for (std::size_t i = 0; i < size; ++i) {
-        // Many applications; all in one; or most in one and a few others.
+        // Many applications; all in one; most in one and a few others; or
+        // two of about the same size.
+        if (lead == "two/") {
+          entries.push_back((pick() % 2 ? "p/" : "q/") + words.next());
+          continue;
+        }
         bool in_lead = lead == "one/" || (lead == "x/" && pick() % 10 != 0);
         entries.push_back(in_lead ? lead + words.next() : words.next());
       }

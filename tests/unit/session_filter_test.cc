@@ -159,8 +159,31 @@ TEST_F(FilterTest, FullDiskPartWayStopsTheFilter) {
   EXPECT_EQ(count, 77u);
 }
 
-// Filters `input` into `output` as a user allowed no further thread; exits
-// with the result's value.
+// The paths are found a little ahead of the writes. When a write fails, the
+// rules must stand as if the lines after it had not been read: here the
+// ".snaps" line lies far beyond the first line, whose write fails.
+TEST_F(FilterTest, AFailedWriteLeavesTheRulesOfLaterLinesUnadded) {
+  std::string many;
+  for (int i = 0; i < 50000; ++i) many += "NEW app/file-" + std::to_string(i) + "\n";
+  std::string full = "/dev/full";
+  unsigned long count = 77;
+  // The first kept line fails: nothing after it counts as read.
+  write_file(input_, "NEW a\nMODIFY b/.tarn/c\n" + many + "NEW x/.snaps/y\n");
+  EXPECT_EQ(session_.filter_new_and_modified(input_, full, count),
+            std::error_code(ENOSPC, std::generic_category()));
+  EXPECT_EQ(test_peer::excludelist(session_), (std::set<std::string>{}));
+  // A line dropped before the failing one was read, and its rule stays.
+  write_file(input_, "MODIFY b/.tarn/c\nNEW a\n" + many + "NEW x/.snaps/y\n");
+  EXPECT_EQ(session_.filter_new_and_modified(input_, full, count),
+            std::error_code(ENOSPC, std::generic_category()));
+  EXPECT_EQ(test_peer::excludelist(session_), (std::set<std::string>{"/.tarn"}));
+  EXPECT_EQ(count, 77u);
+  EXPECT_TRUE(log_.contains("Failed to write /dev/full"));
+}
+
+// Filters `input` into `output` as a user allowed no further thread, when
+// the filter reads a batch at a time as it is asked; exits with the result's
+// value.
 void filter_without_threads(const std::string& dir, std::string input, std::string output) {
   struct rlimit none = {1, 1};
   if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) {
@@ -172,7 +195,7 @@ void filter_without_threads(const std::string& dir, std::string input, std::stri
   _exit(ec ? ec.value() : count == 13333 ? 0 : 101);
 }
 
-TEST(FilterThreadTest, WithoutAThreadTheFilterReadsAsItWrites) {
+TEST(FilterThreadTest, WithoutAThreadTheFilterReadsBatchByBatch) {
   if (getuid() != 0) GTEST_SKIP() << "needs root to drop to a limited user";
   temp_dir dir;
   chmod(dir.path().c_str(), 0777);
