@@ -183,8 +183,10 @@ file_writer::~file_writer() {
 }
 
 std::error_code file_writer::create(const std::string& path) {
+  path_.clear();
   file_ = ::fopen(path.c_str(), "we");
   if (file_ == nullptr) return error_from(errno);
+  path_ = path;
   return std::error_code();
 }
 
@@ -207,6 +209,13 @@ std::error_code file_writer::close() {
   }
   if (::fclose(file) != 0) return error_from(errno);
   return std::error_code();
+}
+
+std::error_code file_writer::abandon(std::error_code ec) {
+  close();
+  if (!path_.empty()) remove_file(path_);
+  path_.clear();
+  return ec;
 }
 
 }  // namespace os

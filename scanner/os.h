@@ -114,9 +114,14 @@ class file_writer {
   // Writes `line` and "\n".
   std::error_code write_line(const std::string& line);
   std::error_code close();
+  // Gives up the file last created: closes it, if still open, without
+  // reporting, and removes it, so that nothing incomplete stays behind to be
+  // taken for a result. Returns `ec`, the reason.
+  std::error_code abandon(std::error_code ec);
 
  private:
   std::FILE* file_ = nullptr;
+  std::string path_;  // of the file last created
 };
 
 }  // namespace os

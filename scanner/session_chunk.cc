@@ -105,16 +105,10 @@ std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
 
   os::file_writer chunk;
   std::string temporary;
-  // An incomplete chunk must not stay behind to be taken for a result.
-  auto abandon = [&](std::error_code ec) {
-    chunk.close();
-    os::remove_file(temporary);
-    return ec;
-  };
   auto finish_chunk = [&](std::uint64_t size) -> std::error_code {
     if (std::error_code ec = chunk.close()) {
       logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      return abandon(ec);
+      return chunk.abandon(ec);
     }
     std::string final_path = temporary + "." + boost::lexical_cast<std::string>(size);
     if (std::error_code ec = os::rename_file(temporary, final_path)) {
@@ -142,12 +136,12 @@ std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
     ++entries;
     if (std::error_code ec = chunk.write_line(line)) {
       logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      return abandon(ec);
+      return chunk.abandon(ec);
     }
   }
   if (std::error_code ec = in.error()) {
     logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
-    return chunk.is_open() ? abandon(ec) : ec;
+    return chunk.is_open() ? chunk.abandon(ec) : ec;
   }
   if (chunk.is_open()) {
     std::uint64_t rest = entries % chunk_size;

@@ -27,8 +27,7 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
   auto end_group = [&]() -> std::error_code {
     if (std::error_code ec = group.close()) {
       logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      os::remove_file(temporary);  // incomplete; nothing may use it
-      return ec;
+      return group.abandon(ec);
     }
     std::string final_path;
     get_outputfilepath(application, "." + boost::lexical_cast<std::string>(count), final_path);
@@ -62,9 +61,7 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
     }
     if (std::error_code ec = group.write_line(entry)) {
       logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      group.close();
-      os::remove_file(temporary);
-      return ec;
+      return group.abandon(ec);
     }
     ++count;
   }

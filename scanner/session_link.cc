@@ -62,12 +62,6 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     session::logger.error(kFn, "Failed to open file %s ", base.c_str());
     return ec;
   }
-  // An incomplete list must not stay behind to be taken for a result.
-  auto abandon = [&](std::error_code ec) {
-    out.close();
-    os::remove_file(base);
-    return ec;
-  };
 
   unsigned long count = 0;
   char text[37];
@@ -95,7 +89,7 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
         if (std::error_code ec = out.write_line(*it)) {
           session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
                                 ec.message().c_str());
-          return abandon(ec);
+          return out.abandon(ec);
         }
         ++count;
       }
@@ -103,19 +97,19 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     if (batch.failed == listed_batch::failure::gfid) {
       session::logger.error(kFn, "Failed to read the gfid of %s: %s", batch.failed_path.c_str(),
                             batch.error.message().c_str());
-      return abandon(batch.error);
+      return out.abandon(batch.error);
     }
     if (batch.failed == listed_batch::failure::read) {
       session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
                             batch.error.message().c_str());
-      return abandon(batch.error);
+      return out.abandon(batch.error);
     }
     if (batch.ends_list) break;
-    if (!listed.next(&batch) || batch.list != index) return abandon(out_of_step);
+    if (!listed.next(&batch) || batch.list != index) return out.abandon(out_of_step);
   }
   if (std::error_code ec = out.close()) {
     session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(), ec.message().c_str());
-    return abandon(ec);
+    return out.abandon(ec);
   }
   linked = base + "." + boost::lexical_cast<std::string>(count);
   if (std::error_code ec = os::rename_file(base, linked)) {

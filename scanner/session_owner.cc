@@ -112,42 +112,36 @@ std::error_code write_list(const std::string& base, const std::string& existing,
     session::logger.error(kFn, "Failed to open file %s ", base.c_str());
     return ec;
   }
-  // An incomplete list must not stay behind to be taken for a result.
-  auto abandon = [&](std::error_code ec) {
-    out.close();
-    os::remove_file(base);
-    return ec;
-  };
   unsigned long count = 0;
   if (!existing.empty()) {
     os::line_reader in;
     if (std::error_code ec = in.open(existing)) {
       session::logger.error(kFn, "Failed to open file %s", existing.c_str());
-      return abandon(ec);
+      return out.abandon(ec);
     }
     std::string line;
     while (in.next(&line)) {
       if (std::error_code ec = out.write_line(line)) {
         session::logger.error(kFn, "Failed to write file %s", base.c_str());
-        return abandon(ec);
+        return out.abandon(ec);
       }
       ++count;
     }
     if (std::error_code ec = in.error()) {
       session::logger.error(kFn, "Failed to read file %s", existing.c_str());
-      return abandon(ec);
+      return out.abandon(ec);
     }
   }
   for (const std::string* piece : added) {
     if (std::error_code ec = out.write_line(*piece)) {
       session::logger.error(kFn, "Failed to write file %s", base.c_str());
-      return abandon(ec);
+      return out.abandon(ec);
     }
     ++count;
   }
   if (std::error_code ec = out.close()) {
     session::logger.error(kFn, "Failed to write file %s", base.c_str());
-    return abandon(ec);
+    return out.abandon(ec);
   }
   *final_path = base + "." + boost::lexical_cast<std::string>(count);
   if (std::error_code ec = os::rename_file(base, *final_path)) {
