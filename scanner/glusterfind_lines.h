@@ -15,7 +15,9 @@ namespace scanner {
 std::string create_session_line(const std::string& session, const std::string& volume);
 // glusterfind list --session S --volume V > /dev/null 2>&1
 std::string session_exists_line(const std::string& session, const std::string& volume);
-// glusterfind pre S V O [--full] --regenerate-outfile --no-encode > /dev/null 2>&1
+// glusterfind pre S V O [--full] --regenerate-outfile --no-encode --disable-partial > /dev/null 2>&1
+// (--disable-partial: a node whose part of the pass fails makes pre fail,
+// rather than succeed with a short list)
 std::string pre_line(const std::string& session, const std::string& volume,
                      const std::string& output_file, bool full);
 // glusterfind post S V > /dev/null 2>&1

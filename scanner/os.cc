@@ -2,8 +2,12 @@
 // The POSIX calls behind scanner/os.h.
 #include "scanner/os.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -88,6 +92,77 @@ std::error_code stat_path(const std::string& path, bool* directory) {
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
 
+int run_shell_output(const std::string& command, std::string* output) {
+  std::FILE* pipe = ::popen(command.c_str(), "re");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+  return ::pclose(pipe);
+}
+
+std::error_code read_whole_file(const std::string& path, std::string* text) {
+  std::FILE* in = std::fopen(path.c_str(), "rbe");
+  if (in == nullptr) return error_from(errno != 0 ? errno : EIO);
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
+  std::error_code ec;
+  if (std::ferror(in)) ec = error_from(errno != 0 ? errno : EIO);
+  std::fclose(in);
+  return ec;
+}
+
+namespace {
+
+bool same_address(const struct sockaddr* a, const struct sockaddr* b) {
+  if (a == nullptr || b == nullptr || a->sa_family != b->sa_family) return false;
+  if (a->sa_family == AF_INET) {
+    return reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr ==
+           reinterpret_cast<const sockaddr_in*>(b)->sin_addr.s_addr;
+  }
+  if (a->sa_family == AF_INET6) {
+    return IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr,
+                              &reinterpret_cast<const sockaddr_in6*>(b)->sin6_addr);
+  }
+  return false;
+}
+
+bool is_loopback(const struct sockaddr* a) {
+  if (a->sa_family == AF_INET) {
+    return (ntohl(reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr) >> 24) == 127;
+  }
+  if (a->sa_family == AF_INET6) {
+    return IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool is_local_host(const std::string& host) {
+  if (host.empty()) return false;
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) == 0 && host == name) return true;
+  struct addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return false;
+  struct ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) interfaces = nullptr;
+  bool local = false;
+  for (struct addrinfo* a = found; a != nullptr && !local; a = a->ai_next) {
+    if (is_loopback(a->ai_addr)) local = true;
+    for (struct ifaddrs* i = interfaces; i != nullptr && !local; i = i->ifa_next) {
+      local = same_address(a->ai_addr, i->ifa_addr);
+    }
+  }
+  if (interfaces != nullptr) ::freeifaddrs(interfaces);
+  ::freeaddrinfo(found);
+  return local;
+}
+
 namespace {
 
 // A failing call that left errno at 0 must still read as a failure.
@@ -118,6 +193,10 @@ std::error_code file::open_with(const std::string& path, int flags, file* out) {
 
 std::error_code file::create_for_write(const std::string& path, file* out) {
   return open_with(path, O_WRONLY | O_CREAT | O_TRUNC, out);
+}
+
+std::error_code file::open_for_append(const std::string& path, file* out) {
+  return open_with(path, O_WRONLY | O_APPEND, out);
 }
 
 std::error_code file::write_all(const char* data, std::size_t size) {

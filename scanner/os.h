@@ -45,6 +45,17 @@ std::error_code stat_path(const std::string& path, bool* directory);
 
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 int run_shell(const std::string& command);
+// Runs `command` with /bin/sh, its standard output into `*output`; returns
+// the raw wait status (as system(3) does), or -1 when it could not be run.
+int run_shell_output(const std::string& command, std::string* output);
+
+// Reads the whole local file into `*text`.
+std::error_code read_whole_file(const std::string& path, std::string* text);
+
+// True when `host` names this machine: its host name, or a name or address
+// that resolves to a loopback address or to an address of one of its
+// network interfaces.
+bool is_local_host(const std::string& host);
 
 // An open file descriptor, closed when the object goes. Move-only. Files are
 // opened with O_CLOEXEC, so the shells the library runs inherit none.
@@ -59,6 +70,8 @@ class file {
 
   // Opens for writing, created (mode 0666 less the umask) or truncated.
   static std::error_code create_for_write(const std::string& path, file* out);
+  // Opens an existing file for writing at its end.
+  static std::error_code open_for_append(const std::string& path, file* out);
 
   // Writes all of `data`, going on after short writes.
   std::error_code write_all(const char* data, std::size_t size);

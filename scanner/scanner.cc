@@ -3,7 +3,9 @@
 #include "scanner/scanner.h"
 
 #include <cerrno>
+#include <cstdlib>
 
+#include "scanner/changelog_tail.h"
 #include "scanner/leftovers.h"
 #include "scanner/os.h"
 #include "scanner/paths.h"
@@ -14,6 +16,37 @@ const std::error_code success(0, std::generic_category());
 const std::error_condition ok;
 
 namespace scanner {
+namespace {
+
+// Looks for changes a brick restart hid from the incremental pass of
+// `session`. False when the pass must be a full one to miss nothing; else
+// `tail->lines` holds the changes to add to its list.
+bool incremental_is_complete(const std::string& volume, const std::string& session,
+                             const std::string& mount_path, lost_tail* tail) {
+  tail_probe probe;
+  probe.volume = volume;
+  probe.session = session;
+  probe.mount_path = mount_path;
+  if (const char* dir = std::getenv("TARN_GLUSTERFIND_DIR")) probe.state_dir = dir;
+  *tail = find_lost_tail(probe);
+  if (tail->journals.empty()) return true;
+  std::string names;
+  for (const std::string& journal : tail->journals) names += (names.empty() ? "" : ", ") + journal;
+  if (!tail->failure.empty()) {
+    scanner::logger.error("scanner::initiate_scan",
+                          "Found change-log journals that a brick restart left out of the index "
+                          "(%s); running a full pass instead, since %s",
+                          names.c_str(), tail->failure.c_str());
+    return false;
+  }
+  scanner::logger.error("scanner::initiate_scan",
+                        "Found change-log journals that a brick restart left out of the index "
+                        "(%s); adding the %zu changes they hold to the incremental pass",
+                        names.c_str(), tail->lines.size());
+  return true;
+}
+
+}  // namespace
 
 tarn_debug scanner::logger;
 
@@ -105,10 +138,19 @@ std::error_code scanner::initiate_scan(std::string session_name) {
   std::string prefix = "full";
   std::string scan_output;
   sess->get_outputfilepath(prefix, "", scan_output);
-  int status = scan_type != scan_incremental ? sess->full_scan(scan_output)
-                                             : sess->incremental_scan(scan_output);
+  lost_tail tail;
+  bool full = scan_type != scan_incremental;
+  if (!full) full = !incremental_is_complete(volume_name, session_name, mount_path, &tail);
+  int status = full ? sess->full_scan(scan_output) : sess->incremental_scan(scan_output);
+  if (status == 0 && !tail.lines.empty()) {
+    if (std::error_code ec = add_to_change_list(scan_output, tail.lines)) {
+      logger.error(kFn, "Failed to add the changes of the hidden journals to %s: %s",
+                   scan_output.c_str(), ec.message().c_str());
+      status = -1;
+    }
+  }
   if (status != 0) {
-    if (scan_type != scan_incremental) {
+    if (full) {
       logger.error(kFn, "Failed to perform full scan for session %s on volume %s",
                    session_name.c_str(), volume_name.c_str());
     } else {

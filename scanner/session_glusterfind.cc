@@ -34,7 +34,7 @@ std::string session_exists_line(const std::string& session, const std::string& v
 std::string pre_line(const std::string& session, const std::string& volume,
                      const std::string& output_file, bool full) {
   return "glusterfind pre " + shell_quote(session) + " " + shell_quote(volume) + " " +
-         shell_quote(output_file) + (full ? " --full" : "") + " --regenerate-outfile --no-encode" +
+         shell_quote(output_file) + (full ? " --full" : "") + " --regenerate-outfile --no-encode --disable-partial" +
          kQuiet;
 }
 

@@ -87,7 +87,7 @@ TEST_F(ScanRunTest, SuccessfulRunsTakeAndReleaseTheirOwnLock) {
   EXPECT_EQ(calls[0], "glusterfind list --session s1 --volume vol1");
   EXPECT_EQ(calls[1], "glusterfind create s1 vol1");
   EXPECT_EQ(calls[2], "glusterfind pre s1 vol1 " + output_dir_ +
-                          "/full-s1 --full --regenerate-outfile --no-encode");
+                          "/full-s1 --full --regenerate-outfile --no-encode --disable-partial");
   EXPECT_EQ(calls[3], calls[2]);  // the cached session runs no list/create
 }
 
@@ -100,7 +100,7 @@ TEST_F(ScanRunTest, IncrementalScanUsesTheSameOutputFile) {
   std::vector<std::string> calls = tool_.calls();
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[1], "glusterfind pre s1 vol1 " + output_dir_ +
-                          "/full-s1 --regenerate-outfile --no-encode");
+                          "/full-s1 --regenerate-outfile --no-encode --disable-partial");
   EXPECT_EQ(calls[2], calls[1]);
 }
 

@@ -68,10 +68,10 @@ TEST(GlusterfindLinesTest, PlainValuesGiveTheToolsLinesExactly) {
             "glusterfind list --session s1 --volume gv-0 > /dev/null 2>&1");
   EXPECT_EQ(pre_line(s, v, o, false),
             "glusterfind pre s1 gv-0 /var/tmp/out_1/full-s1 --regenerate-outfile --no-encode"
-            " > /dev/null 2>&1");
+            " --disable-partial > /dev/null 2>&1");
   EXPECT_EQ(pre_line(s, v, o, true),
             "glusterfind pre s1 gv-0 /var/tmp/out_1/full-s1 --full --regenerate-outfile"
-            " --no-encode > /dev/null 2>&1");
+            " --no-encode --disable-partial > /dev/null 2>&1");
   EXPECT_EQ(post_line(s, v), "glusterfind post s1 gv-0 > /dev/null 2>&1");
   // Every character of the plain set stays bare.
   EXPECT_EQ(post_line("aZ9._-/:@+=,", v), "glusterfind post aZ9._-/:@+=, gv-0 > /dev/null 2>&1");
@@ -93,8 +93,8 @@ TEST_F(GlusterfindCommandTest, TheToolReceivesTheArgumentsOfEachCommand) {
             (std::vector<args>{
                 {"create", "s1", "vol1"},
                 {"list", "--session", "s1", "--volume", "vol1"},
-                {"pre", "s1", "vol1", out, "--regenerate-outfile", "--no-encode"},
-                {"pre", "s1", "vol1", out, "--full", "--regenerate-outfile", "--no-encode"},
+                {"pre", "s1", "vol1", out, "--regenerate-outfile", "--no-encode", "--disable-partial"},
+                {"pre", "s1", "vol1", out, "--full", "--regenerate-outfile", "--no-encode", "--disable-partial"},
                 {"post", "s1", "vol1"},
             }));
 }
@@ -129,7 +129,7 @@ TEST_F(GlusterfindCommandTest, AnyValueReachesTheToolAsOneArgumentAndRunsNothing
     EXPECT_EQ(calls[0], (std::vector<std::string>{"create", value, value}));
     EXPECT_EQ(calls[1], (std::vector<std::string>{"list", "--session", value, "--volume", value}));
     EXPECT_EQ(calls[3], (std::vector<std::string>{"pre", value, value, value, "--full",
-                                                  "--regenerate-outfile", "--no-encode"}));
+                                                  "--regenerate-outfile", "--no-encode", "--disable-partial"}));
     EXPECT_EQ(calls[4], (std::vector<std::string>{"post", value, value}));
     EXPECT_FALSE(exists(marker));
   }

@@ -103,6 +103,10 @@ void fake_glusterfind::add_session(const std::string& session, const std::string
   write_file(state_.path("sessions/" + session + "@" + volume), "");
 }
 
+void fake_glusterfind::set_volume_info(const std::string& text) {
+  write_file(state_.path("volume-info"), text);
+}
+
 std::vector<std::string> fake_glusterfind::calls() const {
   return read_lines(state_.path("calls"));
 }

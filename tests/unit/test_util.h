@@ -69,6 +69,8 @@ class fake_glusterfind {
   void set_status(const std::string& sub, int status);   // one subcommand
   void clear_status(const std::string& sub);
   void add_session(const std::string& session, const std::string& volume);
+  // What the fake `gluster volume info` prints (it fails until this is set).
+  void set_volume_info(const std::string& text);
   std::vector<std::string> calls() const;                // one line per call
   std::vector<std::vector<std::string>> argv() const;    // arguments per call
 

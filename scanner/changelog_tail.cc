@@ -1,0 +1,415 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+#include "scanner/changelog_tail.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <list>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "scanner/kept_paths.h"
+#include "scanner/os.h"
+#include "scanner/shell_quote.h"
+
+namespace tarn {
+namespace scanner {
+namespace {
+
+// Journals this much older than the last pass's time may still hold changes
+// after it: a journal is rolled over only every rollover period
+// (changelog.rollover-time, 15 s by default, at most a few minutes).
+constexpr long kJournalSpan = 300;
+
+// GlusterFS's operation numbers, as the journal records them.
+enum op : int {
+  kMknod = 3,
+  kMkdir = 4,
+  kUnlink = 5,
+  kRmdir = 6,
+  kSymlink = 7,
+  kRename = 8,
+  kLink = 9,
+  kCreate = 23,
+};
+
+const char kRootGfid[] = "00000000-0000-0000-0000-000000000001";
+
+std::error_code bad_journal() { return os::error_from(EBADMSG); }
+
+bool is_gfid(const std::string& text, std::size_t at) {
+  if (text.size() - at != 36) return false;
+  for (std::size_t i = 0; i < 36; ++i) {
+    char c = text[at + i];
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+bool starts_record(const std::string& field) {
+  return !field.empty() && (field[0] == 'E' || field[0] == 'D' || field[0] == 'M') &&
+         is_gfid(field, 1);
+}
+
+bool to_number(const std::string& text, long* value) {
+  if (text.empty() || text.size() > 18) return false;
+  long n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  *value = n;
+  return true;
+}
+
+// How many fields follow the operation of an entry record.
+int entry_fields(int operation) {
+  switch (operation) {
+    case kMknod:
+    case kMkdir:
+    case kCreate:
+      return 4;  // mode, uid, gid, entry
+    case kUnlink:
+    case kRmdir:
+    case kSymlink:
+    case kLink:
+      return 1;  // entry (unlink and rmdir may add the removed path)
+    case kRename:
+      return 2;  // old entry, new entry
+    default:
+      return -1;
+  }
+}
+
+// The epoch of a journal name "CHANGELOG.<digits>".
+bool journal_epoch(const std::string& name, long* epoch) {
+  static const std::string kPrefix = "CHANGELOG.";
+  return name.compare(0, kPrefix.size(), kPrefix) == 0 &&
+         to_number(name.substr(kPrefix.size()), epoch);
+}
+
+// A journal holds records when it has more than its header line.
+bool holds_records(const std::string& path) {
+  std::string text;
+  if (os::read_whole_file(path, &text)) return true;  // cannot tell: look closer
+  std::size_t header_end = text.find('\n');
+  return header_end == std::string::npos || header_end + 1 < text.size();
+}
+
+void add_journals_of(const std::string& dir, long not_before, std::vector<std::string>* out) {
+  std::list<std::string> names;
+  if (os::list_directory(dir, &names)) return;
+  for (const std::string& name : names) {
+    long epoch = 0;
+    if (journal_epoch(name, &epoch) && epoch >= not_before && holds_records(dir + "/" + name)) {
+      out->push_back(dir + "/" + name);
+    }
+  }
+}
+
+// The subdirectories of `dir` whose names are numbers, by number.
+std::map<long, std::string> numbered_dirs(const std::string& dir) {
+  std::map<long, std::string> result;
+  std::list<std::string> names;
+  if (os::list_directory(dir, &names)) return result;
+  for (const std::string& name : names) {
+    long n = 0;
+    if (to_number(name, &n)) result[n] = dir + "/" + name;
+  }
+  return result;
+}
+
+// glusterfind's quoting of a brick path in a status file name (Python's
+// urllib quote_plus).
+std::string quote_plus(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '_' || c == '.' || c == '-' || c == '~') {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+bool read_time(const std::string& path, long* time) {
+  std::string text;
+  if (os::read_whole_file(path, &text)) return false;
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  return to_number(text, time);
+}
+
+// The path of a change-list line "<TYPE> <path>".
+std::string listed_path(const std::string& line) {
+  std::size_t blank = line.find_first_of(" \t");
+  return blank == std::string::npos ? std::string() : line.substr(blank + 1);
+}
+
+// Turns records into change-list lines, as glusterfind would have listed
+// them: created entries as NEW, data and metadata changes as MODIFY, each
+// under its path of now; entries gone since, removals and renames give none.
+class line_maker {
+ public:
+  explicit line_maker(const gfid_resolver& resolve) : resolve_(resolve) {}
+
+  std::error_code add(const journal_record& r) {
+    std::string path;
+    std::error_code ec;
+    if (r.type == 'D' || r.type == 'M') {
+      ec = resolve_(r.gfid, &path);
+      return take("MODIFY", path, ec);
+    }
+    switch (r.op) {
+      case kMknod:
+      case kMkdir:
+      case kCreate:
+      case kSymlink:
+        ec = resolve_(r.gfid, &path);
+        return take("NEW", path, ec);
+      case kLink: {
+        // The new name, not whichever name the identifier answers with.
+        std::size_t slash = r.entry.find('/');
+        if (slash == std::string::npos) return bad_journal();
+        std::string parent = r.entry.substr(0, slash);
+        if (parent != kRootGfid) ec = resolve_(parent, &path);
+        if (!ec && !path.empty()) path += "/";
+        return take("NEW", path + r.entry.substr(slash + 1), ec);
+      }
+      default:
+        return std::error_code();
+    }
+  }
+
+  std::vector<std::string> lines() const { return lines_; }
+
+ private:
+  std::error_code take(const char* type, const std::string& path, std::error_code ec) {
+    if (ec == std::errc::no_such_file_or_directory) return std::error_code();
+    if (ec) return ec;
+    if (path.empty() || !seen_.insert(path).second) return std::error_code();
+    lines_.push_back(std::string(type) + " " + path);
+    return std::error_code();
+  }
+
+  const gfid_resolver& resolve_;
+  std::set<std::string> seen_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace
+
+std::vector<brick_address> parse_brick_list(const std::string& volume_info) {
+  std::vector<brick_address> bricks;
+  std::istringstream in(volume_info);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, 5, "Brick") != 0) continue;
+    std::size_t digits = 5;
+    while (digits < line.size() && std::isdigit(static_cast<unsigned char>(line[digits]))) {
+      ++digits;
+    }
+    if (digits == 5 || line.compare(digits, 2, ": ") != 0) continue;
+    std::string address = line.substr(digits + 2);
+    while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) {
+      address.pop_back();
+    }
+    std::size_t colon = address.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 >= address.size()) continue;
+    bricks.push_back({address.substr(0, colon), address.substr(colon + 1)});
+  }
+  return bricks;
+}
+
+std::error_code parse_journal(const std::string& text, std::vector<journal_record>* records) {
+  std::size_t header_end = text.find('\n');
+  if (header_end == std::string::npos) return bad_journal();
+  std::string header = text.substr(0, header_end);
+  if (header.compare(0, 19, "GlusterFS Changelog") != 0 ||
+      header.find("encoding : 2") == std::string::npos) {
+    return bad_journal();
+  }
+  std::vector<std::string> fields;
+  std::size_t at = header_end + 1;
+  while (at < text.size()) {
+    std::size_t end = text.find('\0', at);
+    if (end == std::string::npos) return bad_journal();  // cut short
+    fields.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  for (std::size_t i = 0; i < fields.size();) {
+    if (!starts_record(fields[i])) return bad_journal();
+    journal_record r;
+    r.type = fields[i][0];
+    r.gfid = fields[i].substr(1);
+    ++i;
+    if (r.type != 'D') {
+      long operation = 0;
+      if (i >= fields.size() || !to_number(fields[i], &operation)) return bad_journal();
+      r.op = static_cast<int>(operation);
+      ++i;
+    }
+    if (r.type == 'E') {
+      int count = entry_fields(r.op);
+      if (count < 0 || i + count > fields.size()) return bad_journal();
+      r.entry = fields[i + count - 1];
+      i += count;
+      // The removed path that unlink and rmdir may record as well.
+      if ((r.op == kUnlink || r.op == kRmdir) && i < fields.size() && !starts_record(fields[i])) {
+        ++i;
+      }
+    }
+    records->push_back(std::move(r));
+  }
+  return std::error_code();
+}
+
+std::error_code find_unindexed_journals(const std::string& brick_path, long not_before,
+                                        std::vector<std::string>* journals) {
+  const std::string root = brick_path + "/.glusterfs/changelogs";
+  std::vector<std::string> found;
+  add_journals_of(root, not_before, &found);
+  // Dated directories YYYY/MM/DD, from the day before `not_before` on (in
+  // whatever time zone the brick named them).
+  std::time_t from = static_cast<std::time_t>(not_before) - 86400;
+  struct tm day = {};
+  gmtime_r(&from, &day);
+  const long first = (day.tm_year + 1900L) * 10000 + (day.tm_mon + 1) * 100 + day.tm_mday;
+  for (const auto& year : numbered_dirs(root)) {
+    if (year.first < first / 10000) continue;
+    for (const auto& month : numbered_dirs(year.second)) {
+      if (year.first * 100 + month.first < first / 100) continue;
+      for (const auto& date : numbered_dirs(month.second)) {
+        if ((year.first * 100 + month.first) * 100 + date.first < first) continue;
+        add_journals_of(date.second, not_before, &found);
+      }
+    }
+  }
+  if (found.empty()) return std::error_code();
+
+  // The index: NUL-separated journal paths, in every htime/HTIME.<epoch>.
+  std::string index;
+  std::list<std::string> names;
+  if (std::error_code ec = os::list_directory(root + "/htime", &names)) return ec;
+  for (const std::string& name : names) {
+    if (name.compare(0, 6, "HTIME.") != 0) continue;
+    if (std::error_code ec = os::read_whole_file(root + "/htime/" + name, &index)) return ec;
+    index += '\0';
+  }
+  for (const std::string& path : found) {
+    std::string name = "/" + path.substr(path.rfind('/') + 1) + '\0';
+    if (index.find(name) == std::string::npos) journals->push_back(path);
+  }
+  std::sort(journals->begin(), journals->end());
+  return std::error_code();
+}
+
+bool last_pass_time(const std::string& state_dir, const std::string& session,
+                    const std::string& volume, const std::string& brick_path, long* time) {
+  const std::string dir = state_dir + "/" + session + "/" + volume + "/";
+  return read_time(dir + quote_plus(brick_path) + ".status", time) ||
+         read_time(dir + "status", time);
+}
+
+gfid_resolver mount_resolver(const std::string& mount_path) {
+  return [mount_path](const std::string& gfid, std::string* path) {
+    std::string value;
+    std::error_code ec =
+        os::get_xattr_value(mount_path + "/.gfid/" + gfid, "glusterfs.ancestry.path", &value);
+    if (ec) return ec;
+    // "/dir/name" and a NUL that the length counts.
+    while (!value.empty() && value.back() == '\0') value.pop_back();
+    std::size_t start = value.find_first_not_of('/');
+    *path = start == std::string::npos ? std::string() : value.substr(start);
+    return std::error_code();
+  };
+}
+
+lost_tail find_lost_tail(const tail_probe& probe) {
+  lost_tail tail;
+  std::string info;
+  if (os::run_shell_output("gluster --mode=script volume info " + shell_quote(probe.volume) +
+                               " 2>/dev/null",
+                           &info) != 0) {
+    return tail;
+  }
+  for (const brick_address& brick : parse_brick_list(info)) {
+    long since = 0;
+    if (!os::is_local_host(brick.host) ||
+        !last_pass_time(probe.state_dir, probe.session, probe.volume, brick.path, &since)) {
+      continue;
+    }
+    if (std::error_code ec =
+            find_unindexed_journals(brick.path, since - kJournalSpan, &tail.journals)) {
+      tail.failure = "cannot read the change-log index of brick " + brick.path + ": " +
+                     ec.message();
+      return tail;
+    }
+  }
+  if (tail.journals.empty()) return tail;
+
+  gfid_resolver resolve = probe.resolve;
+  if (!resolve) {
+    bool directory = false;
+    if (os::stat_path(probe.mount_path + "/.gfid", &directory) || !directory) {
+      tail.failure = probe.mount_path + " was not mounted with -o aux-gfid-mount";
+      return tail;
+    }
+    resolve = mount_resolver(probe.mount_path);
+  }
+  line_maker lines(resolve);
+  for (const std::string& journal : tail.journals) {
+    std::string text;
+    std::vector<journal_record> records;
+    std::error_code ec = os::read_whole_file(journal, &text);
+    if (!ec) ec = parse_journal(text, &records);
+    for (std::size_t i = 0; !ec && i < records.size(); ++i) ec = lines.add(records[i]);
+    if (ec) {
+      tail.failure = "cannot read " + journal + ": " + ec.message();
+      return tail;
+    }
+  }
+  tail.lines = lines.lines();
+  return tail;
+}
+
+std::error_code add_to_change_list(const std::string& change_list,
+                                   const std::vector<std::string>& lines) {
+  std::set<std::string> listed;
+  {
+    std::set<std::string> wanted;
+    for (const std::string& line : lines) wanted.insert(listed_path(line));
+    os::line_reader in;
+    if (std::error_code ec = in.open(change_list)) return ec;
+    std::string line;
+    while (in.next(&line)) {
+      // Only the lines that the filter keeps hold a path already.
+      std::string_view path;
+      if (changed_path(line, &path) && wanted.count(std::string(path)) != 0) {
+        listed.insert(std::string(path));
+      }
+    }
+    if (in.error()) return in.error();
+  }
+  std::string text;
+  for (const std::string& line : lines) {
+    if (listed.count(listed_path(line)) == 0) text += line + "\n";
+  }
+  if (text.empty()) return std::error_code();
+  os::file out;
+  if (std::error_code ec = os::file::open_for_append(change_list, &out)) return ec;
+  std::error_code ec = out.write_all(text.data(), text.size());
+  std::error_code closed = out.close();
+  return ec ? ec : closed;
+}
+
+}  // namespace scanner
+}  // namespace tarn

@@ -1,0 +1,98 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The change-log tail that a brick restart hides from incremental passes.
+//
+// A brick writes its changes into a journal, <brick>/.glusterfs/changelogs/
+// CHANGELOG, which it rolls over every few seconds into a dated
+// "CHANGELOG.<epoch>" and enters in the index htime/HTIME.<epoch>; the
+// incremental pass of glusterfind reads only journals in that index. When a
+// brick stops (volume stop, node reboot, crash), its last journal is renamed
+// at the next start but never entered in the index: the changes of the last
+// seconds before the stop are missing from every later incremental pass.
+//
+// Before an incremental pass the run looks, on every brick of the volume
+// that this node hosts, for such journals newer than the session's last
+// completed pass, and reads their records: the paths they created or changed
+// become change-list lines ("NEW <path>", "MODIFY <path>") added to the
+// pass's list, their identifiers resolved through the aux-gfid mount. When
+// that is not possible (no aux-gfid mount, a journal it cannot read), the
+// pass must be a full one. Nothing of GlusterFS's own files is changed.
+#ifndef TARN_SCANNER_CHANGELOG_TAIL_H_
+#define TARN_SCANNER_CHANGELOG_TAIL_H_
+
+#include <functional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace tarn {
+namespace scanner {
+
+// A brick as `gluster volume info` names it: "Brick<N>: <host>:<path>".
+struct brick_address {
+  std::string host;
+  std::string path;
+};
+std::vector<brick_address> parse_brick_list(const std::string& volume_info);
+
+// One record of a journal: "E" an entry operation, "D" a data change, "M" a
+// metadata change of the file whose identifier is `gfid`.
+struct journal_record {
+  char type = 0;
+  std::string gfid;
+  int op = 0;         // E and M: GlusterFS's operation number
+  std::string entry;  // E: "<parent gfid>/<name>" (the new name of a rename)
+};
+// Parses a journal of the ASCII encoding ("GlusterFS Changelog | version:
+// v1.2 | encoding : 2" and NUL-separated fields). EBADMSG for any other
+// encoding, a record it does not know or a record cut short: such a journal
+// cannot be trusted to be read whole.
+std::error_code parse_journal(const std::string& text, std::vector<journal_record>* records);
+
+// The journals "CHANGELOG.<epoch>" below <brick>/.glusterfs/changelogs (the
+// top directory and the dated ones) that hold records, have an epoch of at
+// least `not_before` and are in no htime index. Sorted by path.
+std::error_code find_unindexed_journals(const std::string& brick_path, long not_before,
+                                        std::vector<std::string>* journals);
+
+// The time up to which the session's last completed pass saw the brick's
+// changes: glusterfind's "<state_dir>/<session>/<volume>/<brick>.status" (the
+// brick path quoted as glusterfind quotes it), else the volume's "status".
+// False when neither can be read.
+bool last_pass_time(const std::string& state_dir, const std::string& session,
+                    const std::string& volume, const std::string& brick_path, long* time);
+
+// The path, relative to the volume's top directory, of the file or directory
+// with identifier `gfid`; ENOENT when there is none (any more).
+using gfid_resolver = std::function<std::error_code(const std::string& gfid, std::string* path)>;
+// Through "<mount_path>/.gfid/<gfid>" of an aux-gfid mount.
+gfid_resolver mount_resolver(const std::string& mount_path);
+
+// What one run needs to know.
+struct tail_probe {
+  std::string volume;
+  std::string session;
+  std::string mount_path;
+  std::string state_dir = "/var/lib/glusterd/glusterfind";
+  gfid_resolver resolve;  // empty: mount_resolver(mount_path)
+};
+
+struct lost_tail {
+  std::vector<std::string> journals;  // found, on the bricks of this node
+  std::vector<std::string> lines;     // the change-list lines they give
+  std::string failure;                // why they cannot be read: run a full pass
+};
+
+// Finds the lost tail of the volume's bricks on this node and reads it. A
+// volume that `gluster volume info` does not describe (a local-directory
+// volume, glusterd not answering) has none that can be looked at.
+lost_tail find_lost_tail(const tail_probe& probe);
+
+// Adds to the change list `change_list` each of `lines` whose path the list
+// does not hold yet.
+std::error_code add_to_change_list(const std::string& change_list,
+                                   const std::vector<std::string>& lines);
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_CHANGELOG_TAIL_H_

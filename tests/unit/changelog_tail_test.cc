@@ -1,0 +1,262 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The journals a brick restart leaves out of the change-log index: found on
+// the bricks of this node, read into change-list lines, or a full pass.
+#include "scanner/changelog_tail.h"
+
+#include <sys/stat.h>
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "unit/test_util.h"
+
+namespace tarn {
+namespace scanner {
+namespace {
+
+using testing_util::fake_glusterfind;
+using testing_util::log_capture;
+using testing_util::read_file;
+using testing_util::scoped_env;
+using testing_util::temp_dir;
+using testing_util::write_file;
+
+const char kHeader[] = "GlusterFS Changelog | version: v1.2 | encoding : 2\n";
+const std::string kDir = "4e945351-7dc5-4739-8245-c0bcc9cf0100";   // fmt
+const std::string kFile = "d30b2818-9962-4a2e-afe7-25c8ae43c4d1";  // fmt/f1, then "fmt/f 2"
+const std::string kPiece = "e135c374-fa45-4ab6-b44a-510f194fb207";
+const std::string kShard = "be318638-e8a0-4c6d-977d-7a937aa84806";
+
+std::string fields(std::initializer_list<std::string> parts) {
+  std::string text;
+  for (const std::string& p : parts) text += p + '\0';
+  return text;
+}
+
+// Records as a brick wrote them for: echo > fmt/f1; mkdir fmt/d1; append;
+// ln fmt/f1 fmt/hl; ln -s; mv fmt/f1 "fmt/f 2"; rm fmt/hl; rmdir; mknod;
+// chmod; and a piece of a sharded file written.
+std::string journal_of_many_operations() {
+  return kHeader +
+         fields({"E" + kFile, "23", "33188", "0", "0", kDir + "/f1", "D" + kFile, "M" + kFile,
+                 "34", "E638b3ca8-47a6-40d9-9e43-2000a492de79", "4", "16877", "0", "0",
+                 kDir + "/d1", "E" + kFile, "9", kDir + "/hl",
+                 "Ea706ebfe-79ba-461e-ac81-a21982924551", "7", kDir + "/sl", "E" + kFile, "8",
+                 kDir + "/f1", kDir + "/f 2", "E" + kFile, "5", kDir + "/hl", "fmt/hl",
+                 "E638b3ca8-47a6-40d9-9e43-2000a492de79", "6", kDir + "/d1", "fmt/d1",
+                 "E755d6f6b-39c0-41b6-8b7a-952db8e85533", "3", "4516", "0", "0", kDir + "/fifo",
+                 "E" + kPiece, "3", "33188", "0", "0", kShard + "/piece.1", "D" + kPiece});
+}
+
+TEST(JournalTest, ReadsEveryKindOfRecordAndRefusesWhatItDoesNotKnow) {
+  std::vector<journal_record> records;
+  ASSERT_EQ(parse_journal(journal_of_many_operations(), &records), std::error_code());
+  std::string kinds;
+  for (const journal_record& r : records) kinds += r.type + std::to_string(r.op) + " ";
+  EXPECT_EQ(kinds, "E23 D0 M34 E4 E9 E7 E8 E5 E6 E3 E3 D0 ");
+  EXPECT_EQ(records[0].entry, kDir + "/f1");
+  EXPECT_EQ(records[6].entry, kDir + "/f 2");  // a rename's new name
+  EXPECT_EQ(records[10].gfid, kPiece);
+
+  // Without the removed path that unlink may record, the next record follows.
+  records.clear();
+  EXPECT_EQ(parse_journal(kHeader + fields({"E" + kFile, "5", kDir + "/hl", "D" + kFile}),
+                          &records),
+            std::error_code());
+  EXPECT_EQ(records.size(), 2u);
+
+  records.clear();
+  EXPECT_EQ(parse_journal(kHeader, &records), std::error_code());
+  EXPECT_TRUE(records.empty());
+
+  const std::string bad[] = {
+      "GlusterFS Changelog | version: v1.2 | encoding : 1\n" + fields({"D" + kFile}),
+      kHeader + fields({"E" + kFile, "99", kDir + "/x"}),      // an operation it does not know
+      kHeader + fields({"E" + kFile, "23", "33188", "0"}),     // cut short
+      kHeader + std::string("D") + kFile,                     // no final NUL
+      kHeader + fields({"X" + kFile}),
+      "not a journal",
+  };
+  for (const std::string& text : bad) {
+    records.clear();
+    EXPECT_EQ(parse_journal(text, &records), std::errc::bad_message) << text;
+  }
+}
+
+TEST(BrickListTest, TakesHostAndPathOfEveryBrick) {
+  std::vector<brick_address> bricks = parse_brick_list(
+      "Volume Name: gv0\nBricks:\nBrick1: vm:/var/lib/b1\nBrick12: node-2:/data/with:colon\n"
+      "Brick3: bad\nBrickX: x:/y\nOptions Reconfigured:\nfeatures.shard: on\n");
+  ASSERT_EQ(bricks.size(), 2u);
+  EXPECT_EQ(bricks[0].host, "vm");
+  EXPECT_EQ(bricks[0].path, "/var/lib/b1");
+  EXPECT_EQ(bricks[1].host, "node-2");
+  EXPECT_EQ(bricks[1].path, "/data/with:colon");
+}
+
+// A brick's change-log directory with an index.
+class BrickTest : public ::testing::Test {
+ protected:
+  BrickTest() : changelogs_(brick_.path(".glusterfs/changelogs")) {
+    for (const char* d : {".glusterfs", ".glusterfs/changelogs", ".glusterfs/changelogs/htime",
+                          ".glusterfs/changelogs/2026", ".glusterfs/changelogs/2026/12",
+                          ".glusterfs/changelogs/2026/12/08"}) {
+      mkdir(brick_.path(d).c_str(), 0755);
+    }
+  }
+  std::string dated(const std::string& name) const { return changelogs_ + "/2026/12/08/" + name; }
+  void index(std::initializer_list<std::string> names) {
+    std::string text;
+    for (const std::string& n : names) text += dated(n) + '\0';
+    write_file(changelogs_ + "/htime/HTIME.1796755082", text);
+  }
+
+  temp_dir brick_;
+  std::string changelogs_;
+};
+
+TEST_F(BrickTest, FindsJournalsWithRecordsThatNoIndexListsSinceTheLastPass) {
+  const std::string records = kHeader + fields({"D" + kFile});
+  write_file(dated("CHANGELOG.1796755091"), records);  // indexed
+  write_file(dated("CHANGELOG.1796755117"), records);  // hidden by a restart
+  write_file(dated("CHANGELOG.1796755093"), kHeader);  // hidden, but holds nothing
+  write_file(dated("CHANGELOG.1796700000"), records);  // older than the last pass
+  write_file(dated("changelog.1796755120"), records);
+  write_file(changelogs_ + "/CHANGELOG.1796755200", records);  // left in the top directory
+  write_file(changelogs_ + "/CHANGELOG", records);             // the live journal
+  index({"changelog.1796755088", "CHANGELOG.1796755091", "CHANGELOG.17967551170"});
+
+  std::vector<std::string> found;
+  ASSERT_EQ(find_unindexed_journals(brick_.path(), 1796755000, &found), std::error_code());
+  EXPECT_EQ(found, (std::vector<std::string>{dated("CHANGELOG.1796755117"),
+                                             changelogs_ + "/CHANGELOG.1796755200"}));
+
+  found.clear();
+  ASSERT_EQ(find_unindexed_journals(brick_.path(), 1796755300, &found), std::error_code());
+  EXPECT_TRUE(found.empty());
+}
+
+TEST(LastPassTest, BrickStatusFirstThenTheVolumes) {
+  temp_dir state;
+  mkdir(state.path("s1").c_str(), 0755);
+  mkdir(state.path("s1/gv0").c_str(), 0755);
+  long t = 0;
+  EXPECT_FALSE(last_pass_time(state.path(), "s1", "gv0", "/b 1/x", &t));
+  write_file(state.path("s1/gv0/status"), "1796755100\n");
+  EXPECT_TRUE(last_pass_time(state.path(), "s1", "gv0", "/b 1/x", &t));
+  EXPECT_EQ(t, 1796755100);
+  write_file(state.path("s1/gv0/%2Fb+1%2Fx.status"), "1796755140");
+  EXPECT_TRUE(last_pass_time(state.path(), "s1", "gv0", "/b 1/x", &t));
+  EXPECT_EQ(t, 1796755140);
+}
+
+// The whole probe: a fake `gluster volume info` naming this node's brick and
+// another node's, glusterfind's session state, and identifiers resolved by
+// a table.
+class LostTailTest : public BrickTest {
+ protected:
+  LostTailTest() {
+    tool_.set_volume_info("Brick1: localhost:" + brick_.path() +
+                          "\nBrick2: 192.0.2.1:/elsewhere\n");
+    mkdir(state_.path("s1").c_str(), 0755);
+    mkdir(state_.path("s1/gv0").c_str(), 0755);
+    write_file(state_.path("s1/gv0/status"), "1796755100");
+    probe_.volume = "gv0";
+    probe_.session = "s1";
+    probe_.mount_path = mount_.path();
+    probe_.state_dir = state_.path();
+    probe_.resolve = [this](const std::string& gfid, std::string* path) {
+      auto found = paths_.find(gfid);
+      if (found == paths_.end()) return std::make_error_code(std::errc::no_such_file_or_directory);
+      if (found->second == "!") return std::make_error_code(std::errc::io_error);
+      *path = found->second;
+      return std::error_code();
+    };
+    paths_ = {{kDir, "fmt"},
+              {kFile, "fmt/f 2"},
+              {"a706ebfe-79ba-461e-ac81-a21982924551", "fmt/sl"},
+              {kPiece, ".shard/piece.1"}};
+  }
+
+  fake_glusterfind tool_;
+  temp_dir state_;
+  temp_dir mount_;
+  tail_probe probe_;
+  std::map<std::string, std::string> paths_;
+};
+
+TEST_F(LostTailTest, RecordsBecomeTheLinesGlusterfindWouldHaveListed) {
+  EXPECT_TRUE(find_lost_tail(probe_).journals.empty());  // nothing hidden yet
+
+  write_file(dated("CHANGELOG.1796755117"), journal_of_many_operations());
+  index({"CHANGELOG.1796755091"});
+  lost_tail tail = find_lost_tail(probe_);
+  EXPECT_EQ(tail.journals, std::vector<std::string>{dated("CHANGELOG.1796755117")});
+  EXPECT_EQ(tail.failure, "");
+  // Under the names of now, once each; the hard link under its own name,
+  // the removed directory and the gone fifo not at all.
+  EXPECT_EQ(tail.lines, (std::vector<std::string>{"NEW fmt/f 2", "NEW fmt/hl", "NEW fmt/sl",
+                                                  "NEW .shard/piece.1"}));
+
+  paths_[kPiece] = "!";
+  tail = find_lost_tail(probe_);
+  EXPECT_NE(tail.failure.find("cannot read " + dated("CHANGELOG.1796755117")), std::string::npos);
+
+  // Without a resolver of its own the probe needs an aux-gfid mount.
+  probe_.resolve = nullptr;
+  tail = find_lost_tail(probe_);
+  EXPECT_EQ(tail.failure, mount_.path() + " was not mounted with -o aux-gfid-mount");
+
+  // A session whose state cannot be read, and a volume gluster does not know,
+  // give nothing to look at.
+  probe_.session = "other";
+  EXPECT_TRUE(find_lost_tail(probe_).journals.empty());
+  tool_.set_volume_info("");
+  probe_.session = "s1";
+  EXPECT_TRUE(find_lost_tail(probe_).journals.empty());
+}
+
+TEST(ChangeListTest, AddsOnlyPathsTheListDoesNotHold) {
+  temp_dir dir;
+  const std::string list = dir.path("full-s1");
+  write_file(list, "MODIFY app 1/a b.txt\nNEW app2\nDELETE gone\n");
+  EXPECT_EQ(add_to_change_list(list, {"NEW app 1/a b.txt", "MODIFY gone", "NEW app2/new"}),
+            std::error_code());
+  EXPECT_EQ(read_file(list),
+            "MODIFY app 1/a b.txt\nNEW app2\nDELETE gone\nMODIFY gone\nNEW app2/new\n");
+  EXPECT_EQ(add_to_change_list(dir.path("missing"), {"NEW x"}),
+            std::errc::no_such_file_or_directory);
+}
+
+// The run: a hidden journal on a volume whose mount has no ".gfid" makes the
+// incremental pass a full one, and says so.
+TEST_F(LostTailTest, AHiddenJournalTheRunCannotReadMakesTheIncrementalPassFull) {
+  temp_dir root;
+  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
+  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
+  mkdir(root.path("gv0").c_str(), 0755);
+  log_capture log;
+  tool_.add_session("s1", "gv0");
+  tool_.set_changelist("NEW app1/a\n");
+  scanner s("gv0", root.path("out"), root.path("gv0"));
+  s.set_scan_type(scanner::scan_incremental);
+
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
+  write_file(dated("CHANGELOG.1796755117"), kHeader + fields({"D" + kFile}));
+  index({});
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
+
+  std::vector<std::string> calls = tool_.calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1].find(" --full "), std::string::npos);
+  EXPECT_NE(calls[2].find(" --full "), std::string::npos);
+  EXPECT_TRUE(log.contains("Found change-log journals that a brick restart left out of the index (" +
+                           dated("CHANGELOG.1796755117") + "); running a full pass instead, since " +
+                           root.path("gv0") + " was not mounted with -o aux-gfid-mount"))
+      << log.text();
+}
+
+}  // namespace
+}  // namespace scanner
+}  // namespace tarn
