@@ -19,10 +19,12 @@ namespace tarn {
 namespace scanner {
 namespace {
 
-// Journals this much older than the last pass's time may still hold changes
-// after it: a journal is rolled over only every rollover period
-// (changelog.rollover-time, 15 s by default, at most a few minutes).
-constexpr long kJournalSpan = 300;
+// A journal is rolled over every changelog.rollover-time seconds (15 unless
+// the volume sets it), so one named up to that much before the last pass's
+// time may still hold changes after it; the slack covers clocks and delays.
+constexpr long kDefaultRollover = 15;
+constexpr long kJournalSlack = 60;
+
 
 // GlusterFS's operation numbers, as the journal records them.
 enum op : int {
@@ -64,6 +66,18 @@ bool to_number(const std::string& text, long* value) {
   }
   *value = n;
   return true;
+}
+
+long rollover_time(const std::string& volume_info) {
+  static const std::string kOption = "changelog.rollover-time: ";
+  std::size_t at = volume_info.find("\n" + kOption);
+  long seconds = 0;
+  if (at == std::string::npos) return kDefaultRollover;
+  std::size_t begin = at + 1 + kOption.size();
+  std::size_t end = volume_info.find('\n', begin);
+  std::string value = volume_info.substr(begin, end == std::string::npos ? end : end - begin);
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
+  return to_number(value, &seconds) ? seconds : kDefaultRollover;
 }
 
 // How many fields follow the operation of an entry record.
@@ -341,6 +355,7 @@ lost_tail find_lost_tail(const tail_probe& probe) {
                            &info) != 0) {
     return tail;
   }
+  const long span = rollover_time(info) + kJournalSlack;
   for (const brick_address& brick : parse_brick_list(info)) {
     long since = 0;
     if (!os::is_local_host(brick.host) ||
@@ -348,7 +363,7 @@ lost_tail find_lost_tail(const tail_probe& probe) {
       continue;
     }
     if (std::error_code ec =
-            find_unindexed_journals(brick.path, since - kJournalSpan, &tail.journals)) {
+            find_unindexed_journals(brick.path, since - span, &tail.journals)) {
       tail.failure = "cannot read the change-log index of brick " + brick.path + ": " +
                      ec.message();
       return tail;

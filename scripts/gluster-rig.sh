@@ -119,14 +119,17 @@ configure_volume() {
   gcli volume set "$volume" changelog.rollover-time 3 >/dev/null
 }
 
+mount_answers() { ls "$1" >/dev/null && stat "$1/.gfid" >/dev/null; }
+
 is_mounted() { awk -v m="$1" '$2 == m {found = 1} END {exit !found}' /proc/self/mounts; }
 
 mount_volume() {
   local volume=$1 mnt=/mnt/$1
   # A mount whose volume was stopped answers ENOTCONN until its client has
-  # reconnected (a few seconds after the start); one that does not recover
-  # is mounted afresh.
-  if is_mounted "$mnt" && ! wait_for 150 stat "$mnt/.gfid"; then
+  # reconnected (seconds after the start, at times a minute); one that does
+  # not recover soon is mounted afresh. Only a listing of the top directory
+  # tells: the .gfid directory answers without the bricks.
+  if is_mounted "$mnt" && ! wait_for 150 mount_answers "$mnt"; then
     umount "$mnt" 2>/dev/null || umount -l "$mnt"
   fi
   if ! is_mounted "$mnt"; then
@@ -134,7 +137,7 @@ mount_volume() {
     mount -t glusterfs -o aux-gfid-mount "127.0.0.1:/$volume" "$mnt"
   fi
   # The .gfid directory exists only on an aux-gfid mount.
-  wait_for 100 stat "$mnt/.gfid" || die "$mnt is not an aux-gfid mount of $volume"
+  wait_for 100 mount_answers "$mnt" || die "$mnt is not an aux-gfid mount of $volume"
 }
 
 cmd_up() {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 namespace tarn {
@@ -133,7 +134,59 @@ void overwrite_mb(const std::string& rel, int at_mb) {
      std::to_string(at_mb) + " conv=notrunc status=none");
 }
 
-void wait_for_changelog() { pause(6); }
+namespace {
+
+std::string capture(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+// The newest epoch in the change-log index of any brick of the volume under
+// test: the time of the last journal it rolled over and listed.
+long newest_indexed_journal() {
+  static const std::vector<std::string> bricks = [] {
+    std::vector<std::string> paths;
+    std::string info = capture("gluster --mode=script volume info " + quote(volume()));
+    std::size_t at = 0;
+    while ((at = info.find("\nBrick", at)) != std::string::npos) {
+      std::size_t colon = info.find(": ", at), end = info.find('\n', at + 1);
+      std::size_t host_end = info.find(':', colon + 2);
+      if (colon < end && host_end < end) paths.push_back(info.substr(host_end + 1, end - host_end - 1));
+      at = end;
+    }
+    return paths;
+  }();
+  long newest = 0;
+  for (const std::string& brick : bricks) {
+    const std::string htime = brick + "/.glusterfs/changelogs/htime";
+    for (const std::string& name : testing_util::list_dir(htime)) {
+      std::string index = testing_util::read_file(htime + "/" + name);
+      while (!index.empty() && index.back() == '\0') index.pop_back();
+      std::size_t dot = index.rfind('.');
+      if (dot != std::string::npos) newest = std::max(newest, std::atol(index.c_str() + dot + 1));
+    }
+  }
+  return newest;
+}
+
+}  // namespace
+
+void wait_for_changelog() {
+  // An incremental pass lists a change once the journal that holds it is
+  // rolled over into the index, and only when it starts at least the
+  // rollover time (3 s on the rig) after the change.
+  const long changed = static_cast<long>(std::time(nullptr));
+  for (int tenth = 0; tenth < 600; ++tenth) {
+    if (std::time(nullptr) > changed + 3 && newest_indexed_journal() > changed) return;
+    pause(0.1);
+  }
+}
 
 void pause(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));

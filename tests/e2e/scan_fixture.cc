@@ -17,7 +17,7 @@ void scan_test::SetUp() {
                                                      "and the pieces .1 to .4";
   // Let the changelog roll over the population, so that it lies wholly
   // before any session's start.
-  pause(4);
+  wait_for_changelog();
 }
 
 std::string scan_test::result_file(const std::string& application, std::size_t count) const {
