@@ -170,51 +170,28 @@ std::string listed_path(const std::string& line) {
 
 // Turns records into change-list lines, as glusterfind would have listed
 // them: created entries as NEW, data and metadata changes as MODIFY, each
-// under its path of now; entries gone since, removals and renames give none.
+// under its names of now; entries gone since, removals and renames give none.
 class line_maker {
  public:
-  explicit line_maker(const gfid_resolver& resolve) : resolve_(resolve) {}
-
-  std::error_code add(const journal_record& r) {
-    std::string path;
-    std::error_code ec;
-    if (r.type == 'D' || r.type == 'M') {
-      ec = resolve_(r.gfid, &path);
-      return take("MODIFY", path, ec);
+  std::error_code add(brick_paths* brick, const journal_record& r) {
+    const char* type = r.type == 'E' ? "NEW" : "MODIFY";
+    if (r.type == 'E' && r.op != kMknod && r.op != kMkdir && r.op != kCreate &&
+        r.op != kSymlink && r.op != kLink) {
+      return std::error_code();
     }
-    switch (r.op) {
-      case kMknod:
-      case kMkdir:
-      case kCreate:
-      case kSymlink:
-        ec = resolve_(r.gfid, &path);
-        return take("NEW", path, ec);
-      case kLink: {
-        // The new name, not whichever name the identifier answers with.
-        std::size_t slash = r.entry.find('/');
-        if (slash == std::string::npos) return bad_journal();
-        std::string parent = r.entry.substr(0, slash);
-        if (parent != kRootGfid) ec = resolve_(parent, &path);
-        if (!ec && !path.empty()) path += "/";
-        return take("NEW", path + r.entry.substr(slash + 1), ec);
-      }
-      default:
-        return std::error_code();
-    }
-  }
-
-  std::vector<std::string> lines() const { return lines_; }
-
- private:
-  std::error_code take(const char* type, const std::string& path, std::error_code ec) {
+    std::vector<std::string> paths;
+    std::error_code ec = brick->paths_of(r.gfid, &paths);
     if (ec == std::errc::no_such_file_or_directory) return std::error_code();
     if (ec) return ec;
-    if (path.empty() || !seen_.insert(path).second) return std::error_code();
-    lines_.push_back(std::string(type) + " " + path);
+    for (const std::string& path : paths) {
+      if (!path.empty() && seen_.insert(path).second) lines_.push_back(type + (" " + path));
+    }
     return std::error_code();
   }
 
-  const gfid_resolver& resolve_;
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
   std::set<std::string> seen_;
   std::vector<std::string> lines_;
 };
@@ -333,18 +310,69 @@ bool last_pass_time(const std::string& state_dir, const std::string& session,
          read_time(dir + "status", time);
 }
 
-gfid_resolver mount_resolver(const std::string& mount_path) {
-  return [mount_path](const std::string& gfid, std::string* path) {
-    std::string value;
-    std::error_code ec =
-        os::get_xattr_value(mount_path + "/.gfid/" + gfid, "glusterfs.ancestry.path", &value);
-    if (ec) return ec;
-    // "/dir/name" and a NUL that the length counts.
-    while (!value.empty() && value.back() == '\0') value.pop_back();
-    std::size_t start = value.find_first_not_of('/');
-    *path = start == std::string::npos ? std::string() : value.substr(start);
+std::string brick_paths::entry(const std::string& gfid) const {
+  return brick_ + "/.glusterfs/" + gfid.substr(0, 2) + "/" + gfid.substr(2, 2) + "/" + gfid;
+}
+
+std::error_code brick_paths::directory(const std::string& gfid, std::string* path, int depth) {
+  if (gfid == kRootGfid) {
+    path->clear();
     return std::error_code();
-  };
+  }
+  auto known = directories_.find(gfid);
+  if (known != directories_.end()) {
+    *path = known->second;
+    return std::error_code();
+  }
+  if (depth > 1024 || gfid.size() != 36) return os::error_from(ELOOP);
+  std::string target;
+  if (std::error_code ec = os::read_link(entry(gfid), &target)) return ec;
+  // "../../xx/yy/<parent gfid>/<name>"
+  std::size_t slash = target.rfind('/');
+  std::size_t before = slash == std::string::npos ? std::string::npos : target.rfind('/', slash - 1);
+  if (before == std::string::npos) return bad_journal();
+  std::string parent;
+  std::error_code ec =
+      directory(target.substr(before + 1, slash - before - 1), &parent, depth + 1);
+  if (ec) return ec;
+  *path = (parent.empty() ? "" : parent + "/") + target.substr(slash + 1);
+  directories_[gfid] = *path;
+  return std::error_code();
+}
+
+std::error_code brick_paths::paths_of(const std::string& gfid, std::vector<std::string>* paths) {
+  if (gfid == kRootGfid) {
+    paths->push_back(std::string());
+    return std::error_code();
+  }
+  std::vector<std::string> names;
+  if (std::error_code ec = os::list_xattr_names(entry(gfid), &names)) return ec;
+  static const std::string kNameAttribute = "trusted.gfid2path.";
+  bool named = false;
+  for (const std::string& name : names) {
+    if (name.compare(0, kNameAttribute.size(), kNameAttribute) != 0) continue;
+    named = true;
+    std::string value, parent;
+    if (std::error_code ec = os::get_link_xattr_value(entry(gfid), name.c_str(), &value)) {
+      if (ec == std::errc::no_such_file_or_directory || ec == std::errc::no_message_available) {
+        continue;  // renamed or removed meanwhile
+      }
+      return ec;
+    }
+    std::size_t slash = value.find('/');
+    if (slash == std::string::npos) return bad_journal();
+    std::error_code ec = directory(value.substr(0, slash), &parent, 0);
+    if (ec == std::errc::no_such_file_or_directory) continue;
+    if (ec) return ec;
+    paths->push_back((parent.empty() ? "" : parent + "/") + value.substr(slash + 1));
+  }
+  if (named) return std::error_code();
+  // No names of its own: a directory, whose entry is a link.
+  std::string path;
+  std::error_code ec = directory(gfid, &path, 0);
+  if (ec == std::errc::invalid_argument) return os::error_from(EOPNOTSUPP);
+  if (!ec) paths->push_back(path);
+  return ec;
 }
 
 lost_tail find_lost_tail(const tail_probe& probe) {
@@ -356,40 +384,34 @@ lost_tail find_lost_tail(const tail_probe& probe) {
     return tail;
   }
   const long span = rollover_time(info) + kJournalSlack;
+  std::map<std::string, std::vector<std::string>> journals;  // by brick
   for (const brick_address& brick : parse_brick_list(info)) {
     long since = 0;
     if (!os::is_local_host(brick.host) ||
         !last_pass_time(probe.state_dir, probe.session, probe.volume, brick.path, &since)) {
       continue;
     }
-    if (std::error_code ec =
-            find_unindexed_journals(brick.path, since - span, &tail.journals)) {
+    std::vector<std::string>& found = journals[brick.path];
+    if (std::error_code ec = find_unindexed_journals(brick.path, since - span, &found)) {
       tail.failure = "cannot read the change-log index of brick " + brick.path + ": " +
                      ec.message();
       return tail;
     }
+    tail.journals.insert(tail.journals.end(), found.begin(), found.end());
   }
-  if (tail.journals.empty()) return tail;
-
-  gfid_resolver resolve = probe.resolve;
-  if (!resolve) {
-    bool directory = false;
-    if (os::stat_path(probe.mount_path + "/.gfid", &directory) || !directory) {
-      tail.failure = probe.mount_path + " was not mounted with -o aux-gfid-mount";
-      return tail;
-    }
-    resolve = mount_resolver(probe.mount_path);
-  }
-  line_maker lines(resolve);
-  for (const std::string& journal : tail.journals) {
-    std::string text;
-    std::vector<journal_record> records;
-    std::error_code ec = os::read_whole_file(journal, &text);
-    if (!ec) ec = parse_journal(text, &records);
-    for (std::size_t i = 0; !ec && i < records.size(); ++i) ec = lines.add(records[i]);
-    if (ec) {
-      tail.failure = "cannot read " + journal + ": " + ec.message();
-      return tail;
+  line_maker lines;
+  for (const auto& found : journals) {
+    brick_paths brick(found.first);
+    for (const std::string& journal : found.second) {
+      std::string text;
+      std::vector<journal_record> records;
+      std::error_code ec = os::read_whole_file(journal, &text);
+      if (!ec) ec = parse_journal(text, &records);
+      for (std::size_t i = 0; !ec && i < records.size(); ++i) ec = lines.add(&brick, records[i]);
+      if (ec) {
+        tail.failure = "cannot read " + journal + ": " + ec.message();
+        return tail;
+      }
     }
   }
   tail.lines = lines.lines();

@@ -13,13 +13,13 @@
 // that this node hosts, for such journals newer than the session's last
 // completed pass, and reads their records: the paths they created or changed
 // become change-list lines ("NEW <path>", "MODIFY <path>") added to the
-// pass's list, their identifiers resolved through the aux-gfid mount. When
-// that is not possible (no aux-gfid mount, a journal it cannot read), the
-// pass must be a full one. Nothing of GlusterFS's own files is changed.
+// pass's list, their identifiers resolved on the brick. When that is not
+// possible (a journal it cannot read, a file it cannot name), the pass must
+// be a full one. Nothing of GlusterFS's own files is changed.
 #ifndef TARN_SCANNER_CHANGELOG_TAIL_H_
 #define TARN_SCANNER_CHANGELOG_TAIL_H_
 
-#include <functional>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -61,19 +61,34 @@ std::error_code find_unindexed_journals(const std::string& brick_path, long not_
 bool last_pass_time(const std::string& state_dir, const std::string& session,
                     const std::string& volume, const std::string& brick_path, long* time);
 
-// The path, relative to the volume's top directory, of the file or directory
-// with identifier `gfid`; ENOENT when there is none (any more).
-using gfid_resolver = std::function<std::error_code(const std::string& gfid, std::string* path)>;
-// Through "<mount_path>/.gfid/<gfid>" of an aux-gfid mount.
-gfid_resolver mount_resolver(const std::string& mount_path);
+// The paths, relative to the volume's top directory, of files and
+// directories of a brick by identifier, read from the brick itself as
+// glusterfind does (the aux-gfid mount is not asked: its client was seen to
+// crash on such lookups right after a brick restart). A directory's entry
+// <brick>/.glusterfs/xx/yy/<gfid> is a symbolic link
+// "../../xx/yy/<parent gfid>/<name>"; a file's is a hard link whose
+// attributes "trusted.gfid2path.<hash>" hold "<parent gfid>/<name>", one per
+// name it has.
+class brick_paths {
+ public:
+  explicit brick_paths(std::string brick_path) : brick_(std::move(brick_path)) {}
+  // Every path of `gfid` ("" for the top directory); ENOENT when it is gone,
+  // EOPNOTSUPP for a file without "trusted.gfid2path" attributes.
+  std::error_code paths_of(const std::string& gfid, std::vector<std::string>* paths);
+
+ private:
+  std::string entry(const std::string& gfid) const;
+  std::error_code directory(const std::string& gfid, std::string* path, int depth);
+
+  std::string brick_;
+  std::map<std::string, std::string> directories_;
+};
 
 // What one run needs to know.
 struct tail_probe {
   std::string volume;
   std::string session;
-  std::string mount_path;
   std::string state_dir = "/var/lib/glusterd/glusterfind";
-  gfid_resolver resolve;  // empty: mount_resolver(mount_path)
 };
 
 struct lost_tail {

@@ -66,21 +66,37 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
   return std::error_code();
 }
 
-std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value) {
+namespace {
+
+using xattr_call = ssize_t (*)(const char*, const char*, void*, size_t);
+
+std::error_code whole_xattr(xattr_call call, const std::string& path, const char* name,
+                            std::string* value) {
   // Most values fit at once; a longer one is measured and read again, as
   // long as it keeps growing in between.
   std::string buffer(1024, '\0');
   for (;;) {
-    ssize_t n = ::getxattr(path.c_str(), name, &buffer[0], buffer.size());
+    ssize_t n = call(path.c_str(), name, &buffer[0], buffer.size());
     if (n >= 0) {
       value->assign(buffer.data(), static_cast<std::size_t>(n));
       return std::error_code();
     }
     if (errno != ERANGE) return error_from(errno);
-    ssize_t needed = ::getxattr(path.c_str(), name, nullptr, 0);
+    ssize_t needed = call(path.c_str(), name, nullptr, 0);
     if (needed < 0) return error_from(errno);
     buffer.assign(static_cast<std::size_t>(needed) + 1, '\0');
   }
+}
+
+}  // namespace
+
+std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value) {
+  return whole_xattr(::getxattr, path, name, value);
+}
+
+std::error_code get_link_xattr_value(const std::string& path, const char* name,
+                                     std::string* value) {
+  return whole_xattr(::lgetxattr, path, name, value);
 }
 
 std::error_code stat_path(const std::string& path, bool* directory) {
@@ -91,6 +107,39 @@ std::error_code stat_path(const std::string& path, bool* directory) {
 }
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
+
+std::error_code read_link(const std::string& path, std::string* target) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t n = ::readlink(path.c_str(), &buffer[0], buffer.size());
+    if (n < 0) return error_from(errno != 0 ? errno : EIO);
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      target->assign(buffer.data(), static_cast<std::size_t>(n));
+      return std::error_code();
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::error_code list_xattr_names(const std::string& path, std::vector<std::string>* names) {
+  std::string buffer(1024, '\0');
+  for (;;) {
+    ssize_t n = ::llistxattr(path.c_str(), &buffer[0], buffer.size());
+    if (n >= 0) {
+      for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+        std::size_t end = buffer.find('\0', at);
+        if (end == std::string::npos || end > static_cast<std::size_t>(n)) end = n;
+        names->push_back(buffer.substr(at, end - at));
+        at = end + 1;
+      }
+      return std::error_code();
+    }
+    if (errno != ERANGE) return error_from(errno != 0 ? errno : EIO);
+    ssize_t needed = ::llistxattr(path.c_str(), nullptr, 0);
+    if (needed < 0) return error_from(errno != 0 ? errno : EIO);
+    buffer.assign(static_cast<std::size_t>(needed) + 1, '\0');
+  }
+}
 
 int run_shell_output(const std::string& command, std::string* output) {
   std::FILE* pipe = ::popen(command.c_str(), "re");

@@ -11,6 +11,7 @@
 #include <list>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tarn {
 namespace os {
@@ -38,6 +39,18 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
 // Reads the whole value of the extended attribute `name` of `path`
 // (following symbolic links) into `value`, however long it is.
 std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value);
+
+// Reads the whole value of the extended attribute `name` of `path` itself,
+// not following a symbolic link.
+std::error_code get_link_xattr_value(const std::string& path, const char* name,
+                                     std::string* value);
+
+// The target of the symbolic link `path`; EINVAL when `path` is no link.
+std::error_code read_link(const std::string& path, std::string* target);
+
+// The names of the extended attributes of `path` itself (not following a
+// symbolic link).
+std::error_code list_xattr_names(const std::string& path, std::vector<std::string>* names);
 
 // Whether `path` exists (following symbolic links): success, with
 // `*directory` telling a directory, or the errno of a failed stat(2).

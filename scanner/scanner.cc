@@ -22,11 +22,10 @@ namespace {
 // `session`. False when the pass must be a full one to miss nothing; else
 // `tail->lines` holds the changes to add to its list.
 bool incremental_is_complete(const std::string& volume, const std::string& session,
-                             const std::string& mount_path, lost_tail* tail) {
+                             lost_tail* tail) {
   tail_probe probe;
   probe.volume = volume;
   probe.session = session;
-  probe.mount_path = mount_path;
   if (const char* dir = std::getenv("TARN_GLUSTERFIND_DIR")) probe.state_dir = dir;
   *tail = find_lost_tail(probe);
   if (tail->journals.empty()) return true;
@@ -140,7 +139,7 @@ std::error_code scanner::initiate_scan(std::string session_name) {
   sess->get_outputfilepath(prefix, "", scan_output);
   lost_tail tail;
   bool full = scan_type != scan_incremental;
-  if (!full) full = !incremental_is_complete(volume_name, session_name, mount_path, &tail);
+  if (!full) full = !incremental_is_complete(volume_name, session_name, &tail);
   int status = full ? sess->full_scan(scan_output) : sess->incremental_scan(scan_output);
   if (status == 0 && !tail.lines.empty()) {
     if (std::error_code ec = add_to_change_list(scan_output, tail.lines)) {
