@@ -263,8 +263,8 @@ std::error_code parse_journal(const std::string& text, std::vector<journal_recor
   return std::error_code();
 }
 
-std::error_code find_unindexed_journals(const std::string& brick_path, long not_before,
-                                        std::vector<std::string>* journals) {
+std::error_code find_unread_journals(const std::string& brick_path, long not_before,
+                                     long skipped, std::vector<std::string>* journals) {
   const std::string root = brick_path + "/.glusterfs/changelogs";
   std::vector<std::string> found;
   add_journals_of(root, not_before, &found);
@@ -296,8 +296,12 @@ std::error_code find_unindexed_journals(const std::string& brick_path, long not_
     index += '\0';
   }
   for (const std::string& path : found) {
-    std::string name = "/" + path.substr(path.rfind('/') + 1) + '\0';
-    if (index.find(name) == std::string::npos) journals->push_back(path);
+    std::string name = path.substr(path.rfind('/') + 1);
+    long epoch = 0;
+    if (index.find("/" + name + '\0') == std::string::npos ||
+        (journal_epoch(name, &epoch) && epoch == skipped)) {
+      journals->push_back(path);
+    }
   }
   std::sort(journals->begin(), journals->end());
   return std::error_code();
@@ -308,6 +312,17 @@ bool last_pass_time(const std::string& state_dir, const std::string& session,
   const std::string dir = state_dir + "/" + session + "/" + volume + "/";
   return read_time(dir + quote_plus(brick_path) + ".status", time) ||
          read_time(dir + "status", time);
+}
+
+bool last_pass_was_full(const std::string& state_dir, const std::string& session,
+                        const std::string& volume, const std::string& brick_path) {
+  const std::string dir = state_dir + "/" + session + "/" + volume + "/";
+  long brick = 0, whole = 0;
+  // A full pass records the time it crawled the brick; the volume's time is
+  // that less the rollover time. An incremental pass records for the brick
+  // the last journal it read, which is never later than the volume's time.
+  return read_time(dir + quote_plus(brick_path) + ".status", &brick) &&
+         read_time(dir + "status", &whole) && brick >= whole + 2;
 }
 
 std::string brick_paths::entry(const std::string& gfid) const {
@@ -391,8 +406,12 @@ lost_tail find_lost_tail(const tail_probe& probe) {
         !last_pass_time(probe.state_dir, probe.session, probe.volume, brick.path, &since)) {
       continue;
     }
+    // glusterfind skips the journal named by the brick's time as read by
+    // the last pass, which after a full pass it is not.
+    const long skipped =
+        last_pass_was_full(probe.state_dir, probe.session, probe.volume, brick.path) ? since : -1;
     std::vector<std::string>& found = journals[brick.path];
-    if (std::error_code ec = find_unindexed_journals(brick.path, since - span, &found)) {
+    if (std::error_code ec = find_unread_journals(brick.path, since - span, skipped, &found)) {
       tail.failure = "cannot read the change-log index of brick " + brick.path + ": " +
                      ec.message();
       return tail;

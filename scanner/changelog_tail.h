@@ -4,10 +4,15 @@
 // A brick writes its changes into a journal, <brick>/.glusterfs/changelogs/
 // CHANGELOG, which it rolls over every few seconds into a dated
 // "CHANGELOG.<epoch>" and enters in the index htime/HTIME.<epoch>; the
-// incremental pass of glusterfind reads only journals in that index. When a
-// brick stops (volume stop, node reboot, crash), its last journal is renamed
-// at the next start but never entered in the index: the changes of the last
-// seconds before the stop are missing from every later incremental pass.
+// incremental pass of glusterfind reads only journals in that index. Two
+// kinds of journal are never read by it:
+//  - when a brick stops (volume stop, node reboot, crash), its last journal
+//    is renamed at the next start but never entered in the index: the
+//    changes of the last seconds before the stop are missing from every
+//    later incremental pass;
+//  - after a full pass, the journal whose epoch is the time the pass
+//    recorded for the brick is taken for one read already: the changes made
+//    in the seconds after the full pass are missing.
 //
 // Before an incremental pass the run looks, on every brick of the volume
 // that this node hosts, for such journals newer than the session's last
@@ -50,9 +55,10 @@ std::error_code parse_journal(const std::string& text, std::vector<journal_recor
 
 // The journals "CHANGELOG.<epoch>" below <brick>/.glusterfs/changelogs (the
 // top directory and the dated ones) that hold records, have an epoch of at
-// least `not_before` and are in no htime index. Sorted by path.
-std::error_code find_unindexed_journals(const std::string& brick_path, long not_before,
-                                        std::vector<std::string>* journals);
+// least `not_before` and are in no htime index, and the one of epoch
+// `skipped` even when indexed. Sorted by path.
+std::error_code find_unread_journals(const std::string& brick_path, long not_before,
+                                     long skipped, std::vector<std::string>* journals);
 
 // The time up to which the session's last completed pass saw the brick's
 // changes: glusterfind's "<state_dir>/<session>/<volume>/<brick>.status" (the
@@ -60,6 +66,11 @@ std::error_code find_unindexed_journals(const std::string& brick_path, long not_
 // False when neither can be read.
 bool last_pass_time(const std::string& state_dir, const std::string& session,
                     const std::string& volume, const std::string& brick_path, long* time);
+// True when the session's last completed pass of the brick was a full one.
+// The next incremental pass then skips the journal whose epoch is the brick's
+// time, though it holds the changes made right after that pass.
+bool last_pass_was_full(const std::string& state_dir, const std::string& session,
+                        const std::string& volume, const std::string& brick_path);
 
 // The paths, relative to the volume's top directory, of files and
 // directories of a brick by identifier, read from the brick itself as

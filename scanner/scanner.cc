@@ -18,8 +18,8 @@ const std::error_condition ok;
 namespace scanner {
 namespace {
 
-// Looks for changes a brick restart hid from the incremental pass of
-// `session`. False when the pass must be a full one to miss nothing; else
+// Looks for changes that the incremental pass of `session` would miss (a
+// brick restart, a full pass just before). False when the pass must be a full one to miss nothing; else
 // `tail->lines` holds the changes to add to its list.
 bool incremental_is_complete(const std::string& volume, const std::string& session,
                              lost_tail* tail) {
@@ -33,14 +33,14 @@ bool incremental_is_complete(const std::string& volume, const std::string& sessi
   for (const std::string& journal : tail->journals) names += (names.empty() ? "" : ", ") + journal;
   if (!tail->failure.empty()) {
     scanner::logger.error("scanner::initiate_scan",
-                          "Found change-log journals that a brick restart left out of the index "
+                          "Found change-log journals that the incremental pass does not read "
                           "(%s); running a full pass instead, since %s",
                           names.c_str(), tail->failure.c_str());
     return false;
   }
   scanner::logger.error("scanner::initiate_scan",
-                        "Found change-log journals that a brick restart left out of the index "
-                        "(%s); adding the %zu changes they hold to the incremental pass",
+                        "Found change-log journals that the incremental pass does not read "
+                        "(%s); adding the %zu changes they hold to it",
                         names.c_str(), tail->lines.size());
   return true;
 }

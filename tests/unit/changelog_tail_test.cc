@@ -128,12 +128,20 @@ TEST_F(BrickTest, FindsJournalsWithRecordsThatNoIndexListsSinceTheLastPass) {
   index({"changelog.1796755088", "CHANGELOG.1796755091", "CHANGELOG.17967551170"});
 
   std::vector<std::string> found;
-  ASSERT_EQ(find_unindexed_journals(brick_.path(), 1796755000, &found), std::error_code());
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755000, -1, &found), std::error_code());
   EXPECT_EQ(found, (std::vector<std::string>{dated("CHANGELOG.1796755117"),
                                              changelogs_ + "/CHANGELOG.1796755200"}));
 
+  // The one a pass after a full pass skips, indexed or not.
   found.clear();
-  ASSERT_EQ(find_unindexed_journals(brick_.path(), 1796755300, &found), std::error_code());
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755000, 1796755091, &found),
+            std::error_code());
+  EXPECT_EQ(found, (std::vector<std::string>{dated("CHANGELOG.1796755091"),
+                                             dated("CHANGELOG.1796755117"),
+                                             changelogs_ + "/CHANGELOG.1796755200"}));
+
+  found.clear();
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755300, -1, &found), std::error_code());
   EXPECT_TRUE(found.empty());
 }
 
@@ -146,9 +154,14 @@ TEST(LastPassTest, BrickStatusFirstThenTheVolumes) {
   write_file(state.path("s1/gv0/status"), "1796755100\n");
   EXPECT_TRUE(last_pass_time(state.path(), "s1", "gv0", "/b 1/x", &t));
   EXPECT_EQ(t, 1796755100);
-  write_file(state.path("s1/gv0/%2Fb+1%2Fx.status"), "1796755140");
+  write_file(state.path("s1/gv0/%2Fb+1%2Fx.status"), "1796755099");
   EXPECT_TRUE(last_pass_time(state.path(), "s1", "gv0", "/b 1/x", &t));
-  EXPECT_EQ(t, 1796755140);
+  EXPECT_EQ(t, 1796755099);
+  // An incremental pass leaves the brick at the last journal it read; a full
+  // one at the time of its crawl, the rollover time after the volume's.
+  EXPECT_FALSE(last_pass_was_full(state.path(), "s1", "gv0", "/b 1/x"));
+  write_file(state.path("s1/gv0/%2Fb+1%2Fx.status"), "1796755103");
+  EXPECT_TRUE(last_pass_was_full(state.path(), "s1", "gv0", "/b 1/x"));
 }
 
 // The whole probe: a fake `gluster volume info` naming this node's brick and
@@ -274,14 +287,14 @@ TEST_F(LostTailTest, TheRunAddsTheHiddenChangesOrRunsAFullPass) {
   index({});
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
   EXPECT_TRUE(testing_util::exists(root.path("gv0/.tarn/working/scanner/fmt/fmt-s1.0")));
-  EXPECT_TRUE(log.contains("Found change-log journals that a brick restart left out of the index (" +
-                           journal + "); adding the 1 changes they hold to the incremental pass"))
+  EXPECT_TRUE(log.contains("Found change-log journals that the incremental pass does not read (" +
+                           journal + "); adding the 1 changes they hold to it"))
       << log.text();
 
   write_file(entry(kFile), "");
   write_file(journal, kHeader + fields({"D" + kFile}));
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
-  EXPECT_TRUE(log.contains("Found change-log journals that a brick restart left out of the index (" +
+  EXPECT_TRUE(log.contains("Found change-log journals that the incremental pass does not read (" +
                            journal + "); running a full pass instead, since cannot read " +
                            journal))
       << log.text();
