@@ -3,13 +3,11 @@
 // lists shared out over a few worker threads.
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <new>
 
-#include <boost/lexical_cast.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "scanner/list_file.h"
 #include "scanner/os.h"
 #include "scanner/paths.h"
 #include "scanner/scanner.h"
@@ -19,13 +17,6 @@ namespace scanner {
 namespace {
 
 const char* const kFn = "session::chunk_collectfile";
-
-// The number after the last "." of a list name, read like atoi() (leading
-// digits, 0 without any) but without its overflow.
-long long entry_count_of(const std::string& path) {
-  std::string suffix = path.substr(path.rfind('.') + 1);
-  return std::strtoll(suffix.c_str(), nullptr, 10);
-}
 
 // Starts one thread per range and joins every thread it started. Returns the
 // first failure in list order, or the failure to start a thread.
@@ -92,60 +83,36 @@ std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
   logger.error(kFn, "Chunking the collect file %s ", path.c_str());
   if (chunk_size < 1) return os::error_from(EINVAL);
   // The count in the name decides: a list that needs no cutting is not read.
-  if (entry_count_of(path) <= chunk_size) return success;
+  list_name name = list_name::parse(path);
+  if (name.count <= chunk_size) return success;
 
-  const std::string base = path.substr(0, path.rfind('.'));
-  std::uint64_t entries = 0;
-  unsigned chunk_number = 1;
   os::line_reader in;
   if (std::error_code ec = in.open(path)) {
     logger.error(kFn, "Failed to open the file %s ", path.c_str());
     return ec;
   }
-
-  os::file_writer chunk;
-  std::string temporary;
-  auto finish_chunk = [&](std::uint64_t size) -> std::error_code {
-    if (std::error_code ec = chunk.close()) {
-      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      return chunk.abandon(ec);
-    }
-    std::string final_path = temporary + "." + boost::lexical_cast<std::string>(size);
-    if (std::error_code ec = os::rename_file(temporary, final_path)) {
-      logger.error(kFn, "Failed to rename the generated file %s to %s", temporary.c_str(),
-                   final_path.c_str());
-      return ec;
-    }
-    return success;
-  };
-
+  const std::string base = name.base();
+  list_writer chunk(kFn, list_writer::rename_wording::to);
+  std::string done;
   std::string line;
   while (in.next(&line)) {
-    if (entries % chunk_size == 0) {
+    if (chunk.count() % chunk_size == 0) {
       if (chunk.is_open()) {
-        if (std::error_code ec = finish_chunk(chunk_size)) return ec;
+        if (std::error_code ec = chunk.commit(&done)) return ec;
       }
-      temporary = base + "-" + boost::lexical_cast<std::string>(chunk_number);
-      logger.error(kFn, "Chunking the collect file %s to %s ", base.c_str(), temporary.c_str());
-      if (std::error_code ec = chunk.create(temporary)) {
-        logger.error(kFn, "Failed to open file %s ", temporary.c_str());
-        return ec;
-      }
-      ++chunk_number;
+      ++name.chunk;
+      const std::string next = name.base();
+      logger.error(kFn, "Chunking the collect file %s to %s ", base.c_str(), next.c_str());
+      if (std::error_code ec = chunk.create(next)) return ec;
     }
-    ++entries;
-    if (std::error_code ec = chunk.write_line(line)) {
-      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      return chunk.abandon(ec);
-    }
+    if (std::error_code ec = chunk.write_line(line)) return ec;
   }
   if (std::error_code ec = in.error()) {
     logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
-    return chunk.is_open() ? chunk.abandon(ec) : ec;
+    return chunk.abandon(ec);
   }
   if (chunk.is_open()) {
-    std::uint64_t rest = entries % chunk_size;
-    if (std::error_code ec = finish_chunk(rest != 0 ? rest : chunk_size)) return ec;
+    if (std::error_code ec = chunk.commit(&done)) return ec;
   }
   // The chunks hold every entry now; the outcome of the removal is not
   // looked at.

@@ -7,8 +7,7 @@
 #include <tuple>
 #include <unordered_set>
 
-#include <boost/lexical_cast.hpp>
-
+#include "scanner/list_file.h"
 #include "scanner/listed_gfids.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
@@ -56,14 +55,9 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
     return batch.error;
   }
-  const std::string base = app_file.substr(0, app_file.rfind('.'));
-  os::file_writer out;
-  if (std::error_code ec = out.create(base)) {
-    session::logger.error(kFn, "Failed to open file %s ", base.c_str());
-    return ec;
-  }
+  list_writer out(kFn);
+  if (std::error_code ec = out.create(list_name::parse(app_file).base())) return ec;
 
-  unsigned long count = 0;
   char text[37];
   std::string prefix;
   // The last prefix looked up and where its pieces begin: most listed files
@@ -86,12 +80,7 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
       }
       for (auto it = first; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0;
            ++it) {
-        if (std::error_code ec = out.write_line(*it)) {
-          session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
-                                ec.message().c_str());
-          return out.abandon(ec);
-        }
-        ++count;
+        if (std::error_code ec = out.write_line(*it)) return ec;
       }
     }
     if (batch.failed == listed_batch::failure::gfid) {
@@ -107,17 +96,7 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     if (batch.ends_list) break;
     if (!listed.next(&batch) || batch.list != index) return out.abandon(out_of_step);
   }
-  if (std::error_code ec = out.close()) {
-    session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(), ec.message().c_str());
-    return out.abandon(ec);
-  }
-  linked = base + "." + boost::lexical_cast<std::string>(count);
-  if (std::error_code ec = os::rename_file(base, linked)) {
-    session::logger.error(kFn, "Failed to rename the generated file from %s to %s", base.c_str(),
-                          linked.c_str());
-    return ec;
-  }
-  return success;
+  return out.commit(&linked);
 }
 
 }  // namespace

@@ -8,8 +8,7 @@
 #include <cerrno>
 #include <map>
 
-#include <boost/lexical_cast.hpp>
-
+#include "scanner/list_file.h"
 #include "scanner/os.h"
 #include "scanner/scanner.h"
 
@@ -34,19 +33,6 @@ bool is_gfid_text(std::string_view text) {
 
 std::error_code getxattr_value(const std::string& path, const char* name, std::string* value) {
   return os::get_xattr_value(path, name, value);
-}
-
-// The application of a list <output_dir>/<application>-<session>.<count>;
-// empty for a name of another shape.
-std::string application_of_list(const std::string& path, const std::string& session_name) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  name.erase(std::min(name.rfind('.'), name.size()));
-  const std::string tail = "-" + session_name;
-  if (name.size() <= tail.size() ||
-      name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
-    return std::string();
-  }
-  return name.substr(0, name.size() - tail.size());
 }
 
 // Splits the owner's paths. A file with hard links has several, joined by
@@ -107,12 +93,8 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
 // only once that is closed gives it the name base.<count>.
 std::error_code write_list(const std::string& base, const std::string& existing,
                            const piece_list& added, std::string* final_path) {
-  os::file_writer out;
-  if (std::error_code ec = out.create(base)) {
-    session::logger.error(kFn, "Failed to open file %s ", base.c_str());
-    return ec;
-  }
-  unsigned long count = 0;
+  list_writer out(kFn, list_writer::rename_wording::from_to, /*write_reason=*/false);
+  if (std::error_code ec = out.create(base)) return ec;
   if (!existing.empty()) {
     os::line_reader in;
     if (std::error_code ec = in.open(existing)) {
@@ -121,11 +103,7 @@ std::error_code write_list(const std::string& base, const std::string& existing,
     }
     std::string line;
     while (in.next(&line)) {
-      if (std::error_code ec = out.write_line(line)) {
-        session::logger.error(kFn, "Failed to write file %s", base.c_str());
-        return out.abandon(ec);
-      }
-      ++count;
+      if (std::error_code ec = out.write_line(line)) return ec;
     }
     if (std::error_code ec = in.error()) {
       session::logger.error(kFn, "Failed to read file %s", existing.c_str());
@@ -133,23 +111,9 @@ std::error_code write_list(const std::string& base, const std::string& existing,
     }
   }
   for (const std::string* piece : added) {
-    if (std::error_code ec = out.write_line(*piece)) {
-      session::logger.error(kFn, "Failed to write file %s", base.c_str());
-      return out.abandon(ec);
-    }
-    ++count;
+    if (std::error_code ec = out.write_line(*piece)) return ec;
   }
-  if (std::error_code ec = out.close()) {
-    session::logger.error(kFn, "Failed to write file %s", base.c_str());
-    return out.abandon(ec);
-  }
-  *final_path = base + "." + boost::lexical_cast<std::string>(count);
-  if (std::error_code ec = os::rename_file(base, *final_path)) {
-    session::logger.error(kFn, "Failed to rename the generated file from %s to %s", base.c_str(),
-                          final_path->c_str());
-    return ec;
-  }
-  return success;
+  return out.commit(final_path);
 }
 
 // Does the mount answer below ".gfid"? Only one made with -o aux-gfid-mount
@@ -175,14 +139,14 @@ std::error_code add_to_list(const owner_lookup& lookup, const std::string& appli
     // Names of this run's lists differ by application, and ".shard" owns no
     // piece, so the name is free but for what a failed earlier run left,
     // which is replaced as the linked lists replace theirs.
-    const std::string base = lookup.output_dir + "/" + application + "-" + lookup.session_name;
-    if (std::error_code ec = write_list(base, std::string(), added, &path)) return ec;
+    const list_name name{lookup.output_dir, application, lookup.session_name};
+    if (std::error_code ec = write_list(name.base(), std::string(), added, &path)) return ec;
     linked_files.push_back(path);
     return success;
   }
   const std::string previous = linked_files[*index];
   if (std::error_code ec =
-          write_list(previous.substr(0, previous.rfind('.')), previous, added, &path)) {
+          write_list(list_name::parse(previous).base(), previous, added, &path)) {
     return ec;
   }
   linked_files[*index] = path;
@@ -268,7 +232,9 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
   }
   std::map<std::string, std::size_t> lists;
   for (std::size_t i = first; i < linked_files.size(); ++i) {
-    lists.emplace(application_of_list(linked_files[i], lookup.session_name), i);
+    const list_name name = list_name::parse(linked_files[i], lookup.session_name);
+    // A list of another shape belongs to no application.
+    lists.emplace(name.session.empty() ? std::string() : name.application, i);
   }
   for (const auto& application : applications) {
     auto list = lists.find(application.first);
