@@ -37,6 +37,7 @@ using tarn_file = ::tarn::tarn_file::tarn_file;
 using tarn_iopx = ::tarn::tarn_iopx::tarn_iopx;
 
 class test_peer;  // unit tests' window on the members
+class scan_run;   // the steps of initiate_scan
 
 // One glusterfind change-detection session of one volume: names the working
 // files of a run, drives the glusterfind commands, filters the change list
@@ -232,6 +233,7 @@ class TARN_EXPORT scanner {
 
  private:
   friend class test_peer;
+  friend class scan_run;
 
   scantype scan_type;
   std::string volume_name;
