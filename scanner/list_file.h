@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "scanner/os.h"
+#include "core/platform.h"
 
 namespace tarn {
 namespace scanner {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "scanner/os.h"
+#include "core/platform.h"
 
 namespace tarn {
 namespace scanner {

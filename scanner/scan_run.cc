@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "scanner/leftovers.h"
-#include "scanner/os.h"
+#include "core/platform.h"
 #include "scanner/paths.h"
 
 namespace tarn {

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "scanner/os.h"
+#include "core/platform.h"
 
 namespace tarn {
 namespace scanner {

@@ -8,7 +8,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "scanner/list_file.h"
-#include "scanner/os.h"
+#include "core/platform.h"
 #include "scanner/paths.h"
 #include "scanner/scanner.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "scanner/kept_paths.h"
-#include "scanner/os.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {

@@ -9,7 +9,7 @@
 
 #include "scanner/list_file.h"
 #include "scanner/listed_gfids.h"
-#include "scanner/os.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 #include "scanner/session_owner.h"
 

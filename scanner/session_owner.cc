@@ -9,7 +9,7 @@
 #include <map>
 
 #include "scanner/list_file.h"
-#include "scanner/os.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {

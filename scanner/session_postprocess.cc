@@ -2,7 +2,7 @@
 // The post-processing driver: the collect file becomes per-application lists
 // of changed shard pieces, cut into chunks.
 #include "scanner/entry_order.h"
-#include "scanner/os.h"
+#include "core/platform.h"
 #include "scanner/scan_run.h"
 
 namespace tarn {

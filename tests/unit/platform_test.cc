@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Attribute values of any length, read through scanner/os.h.
-#include "scanner/os.h"
+#include "core/platform.h"
 
 #include <sys/xattr.h>
 
