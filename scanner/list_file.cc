@@ -75,7 +75,7 @@ std::error_code list_writer::create(const std::string& base, const std::string& 
   base_ = base;
   working_ = working;
   count_ = 0;
-  if (std::error_code ec = out_.create(working_)) {
+  if (std::error_code ec = files_.create(working_, &out_)) {
     session::logger.error(function_, "Failed to open file %s ", working_.c_str());
     return ec;
   }
@@ -84,17 +84,19 @@ std::error_code list_writer::create(const std::string& base, const std::string& 
 }
 
 std::error_code list_writer::write_line(const std::string& line) {
-  if (std::error_code ec = out_.write_line(line)) return write_failed(ec);
+  if (std::error_code ec = out_->write_line(line)) return write_failed(ec);
   ++count_;
   return success;
 }
 
 std::error_code list_writer::commit(std::string* final_path) {
-  if (std::error_code ec = out_.close()) return write_failed(ec);
+  std::error_code closed = out_->close();
+  out_.reset();
+  if (closed) return write_failed(closed);
   const std::string target = base_ + "." + std::to_string(count_);
   // The file is whole from here on; a failed rename leaves it as it is.
   pending_ = false;
-  if (std::error_code ec = os::rename_file(working_, target)) {
+  if (std::error_code ec = files_.rename(working_, target)) {
     const char* format = wording_ == rename_wording::from_to
                              ? "Failed to rename the generated file from %s to %s"
                              : "Failed to rename the generated file %s to %s";
@@ -106,8 +108,8 @@ std::error_code list_writer::commit(std::string* final_path) {
 }
 
 std::error_code list_writer::abandon(std::error_code why) {
-  out_.close();  // the file goes; its close error does not matter
-  if (pending_) os::remove_file(working_);
+  out_.reset();  // closed without a report: the file goes
+  if (pending_) files_.remove(working_);
   pending_ = false;
   return why;
 }

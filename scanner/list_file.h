@@ -6,10 +6,11 @@
 #define TARN_SCANNER_LIST_FILE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 
-#include "core/platform.h"
+#include "scanner/local_files.h"
 
 namespace tarn {
 namespace scanner {
@@ -55,9 +56,10 @@ class list_writer {
   // know ("... file from %s to %s" or "... file %s to %s").
   enum class rename_wording { from_to, to };
 
-  explicit list_writer(const char* function, rename_wording wording = rename_wording::from_to,
-                       bool write_reason = true)
-      : function_(function), wording_(wording), write_reason_(write_reason) {}
+  // `files` must outlive the writer.
+  list_writer(local_files& files, const char* function,
+              rename_wording wording = rename_wording::from_to, bool write_reason = true)
+      : files_(files), function_(function), wording_(wording), write_reason_(write_reason) {}
   ~list_writer();
   list_writer(const list_writer&) = delete;
   list_writer& operator=(const list_writer&) = delete;
@@ -67,7 +69,7 @@ class list_writer {
   // "Failed to open file <working> ".
   std::error_code create(const std::string& base, const std::string& working);
   std::error_code create(const std::string& base) { return create(base, base); }
-  bool is_open() const { return out_.is_open(); }
+  bool is_open() const { return out_ != nullptr; }
   // Writes `line` and "\n"; on failure the file is removed.
   std::error_code write_line(const std::string& line);
   std::uint64_t count() const { return count_; }
@@ -80,10 +82,11 @@ class list_writer {
  private:
   std::error_code write_failed(std::error_code ec);
 
+  local_files& files_;
   const char* const function_;
   const rename_wording wording_;
   const bool write_reason_;
-  os::file_writer out_;
+  std::unique_ptr<line_output> out_;
   std::string base_;
   std::string working_;
   std::uint64_t count_ = 0;

@@ -22,18 +22,28 @@ bool is_missing_attribute(const std::error_code& ec) {
   return ec.value() == ENODATA || ec.value() == ENOTSUP || ec.value() == EOPNOTSUPP;
 }
 
+// The value of a 16-byte attribute; a shorter one fills the first bytes.
+std::error_code read_attribute(local_files& files, const std::string& path, const char* name,
+                               gfid_value* gfid) {
+  std::string value;
+  if (std::error_code ec = files.read_xattr(path, name, &value)) return ec;
+  if (value.size() > gfid->size()) return std::error_code(ERANGE, std::generic_category());
+  std::copy(value.begin(), value.end(), gfid->begin());
+  return std::error_code();
+}
+
 }  // namespace
 
 // A GlusterFS mount answers "trusted.gfid" with ENODATA and gives the same
 // 16 bytes as "glusterfs.gfid"; a brick or a local file system is the other
 // way round. A failure other than a missing file or attribute (a mount that
 // went away, say) must not pass for "nothing changed".
-std::error_code read_gfid(gfid_reader reader, const std::string& path, gfid_value* gfid) {
+std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid) {
   gfid->fill(0);
-  std::error_code ec = reader(path, "trusted.gfid", gfid->data());
+  std::error_code ec = read_attribute(files, path, "trusted.gfid", gfid);
   if (ec && is_missing_attribute(ec)) {
     gfid->fill(0);
-    ec = reader(path, "glusterfs.gfid", gfid->data());
+    ec = read_attribute(files, path, "glusterfs.gfid", gfid);
   }
   if (!ec) return success;
   gfid->fill(0);
@@ -42,8 +52,8 @@ std::error_code read_gfid(gfid_reader reader, const std::string& path, gfid_valu
 }
 
 listed_gfids::listed_gfids(const std::vector<std::string>& lists, std::string mount_path,
-                           gfid_reader reader)
-    : lists_(lists), mount_path_(std::move(mount_path)), reader_(reader) {
+                           local_files& files)
+    : lists_(lists), mount_path_(std::move(mount_path)), files_(files) {
   const unsigned threads = std::min(std::max(std::thread::hardware_concurrency(), 2u), 4u);
   try {
     threads_.reserve(threads);
@@ -155,7 +165,7 @@ bool listed_gfids::read_lines(listed_batch* batch) {
   }
   batch->list = index_;
   if (!list_open_) {
-    if (std::error_code ec = in_.open(lists_[index_])) {
+    if (std::error_code ec = files_.read_lines(lists_[index_], &in_)) {
       batch->failed = listed_batch::failure::open;
       batch->error = ec;
       batch->ends_list = true;
@@ -165,15 +175,15 @@ bool listed_gfids::read_lines(listed_batch* batch) {
     list_open_ = true;
   }
   std::string line;
-  while (batch->lines.size() < kBatchLines && in_.next(&line)) batch->lines.push_back(line);
+  while (batch->lines.size() < kBatchLines && in_->next(&line)) batch->lines.push_back(line);
   if (batch->lines.size() == kBatchLines) return true;
   // The list has ended, at its end or at a read error.
-  if (std::error_code ec = in_.error()) {
+  if (std::error_code ec = in_->error()) {
     batch->failed = listed_batch::failure::read;
     batch->error = ec;
     done_ = true;
   }
-  in_.close();
+  in_.reset();
   list_open_ = false;
   ++index_;
   batch->ends_list = true;
@@ -185,7 +195,7 @@ void listed_gfids::read_gfids(listed_batch* batch) const {
   std::string path;
   for (std::size_t i = 0; i < batch->lines.size(); ++i) {
     path.assign(mount_path_).append("/").append(batch->lines[i]);
-    if (std::error_code ec = read_gfid(reader_, path, &batch->gfids[i])) {
+    if (std::error_code ec = read_gfid(files_, path, &batch->gfids[i])) {
       // The linking stops at this file: what follows it is not wanted.
       batch->lines.resize(i);
       batch->gfids.resize(i);

@@ -10,28 +10,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "core/platform.h"
+#include "scanner/local_files.h"
 
 namespace tarn {
 namespace scanner {
 
 using gfid_value = std::array<unsigned char, 16>;
 
-// Reads the 16-byte attribute `name` of `path` into `value`.
-using gfid_reader = std::error_code (*)(const std::string& path, const char* name,
-                                        unsigned char* value);
-
 // The gfid of `path`: "trusted.gfid", or "glusterfs.gfid" where the first is
 // missing (a GlusterFS mount). A file that has gone, or has neither
 // attribute, gets the zero identifier, which owns no piece; any other
-// failure is returned.
-std::error_code read_gfid(gfid_reader reader, const std::string& path, gfid_value* gfid);
+// failure (a value longer than 16 bytes is ERANGE) is returned.
+std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid);
 
 // A stretch of one application list: its lines, in order, with the gfid of
 // each line's file, and what stopped the reading after them, if anything.
@@ -54,7 +51,8 @@ class listed_gfids {
   // Starts threads that read ahead (the lines of one batch at a time, then
   // the gfids of its files, several batches at once), or, where no thread
   // can be had, reads each batch when it is asked for.
-  listed_gfids(const std::vector<std::string>& lists, std::string mount_path, gfid_reader reader);
+  // `files` must outlive the object and be safe to call from its threads.
+  listed_gfids(const std::vector<std::string>& lists, std::string mount_path, local_files& files);
   // Stops the reading and waits for it.
   ~listed_gfids();
   listed_gfids(const listed_gfids&) = delete;
@@ -75,13 +73,13 @@ class listed_gfids {
 
   const std::vector<std::string>& lists_;
   const std::string mount_path_;
-  const gfid_reader reader_;
+  local_files& files_;
 
   // The list being read; under mutex_ while there are threads.
   std::size_t index_ = 0;
   bool list_open_ = false;
   bool done_ = false;  // every list read, or the reading failed
-  os::line_reader in_;
+  std::unique_ptr<line_input> in_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -136,7 +136,7 @@ std::error_code scan_run::name_collect_file() {
 
 std::error_code scan_run::post_process() {
   // After a failed filter the empty collect-file path makes this step fail.
-  if (post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_) != success) {
+  if (scan_run::post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_) != success) {
     scanner::logger.error(kFn, "Failed to split processed collect files");
     return efault();
   }

@@ -73,6 +73,11 @@ class scan_run {
   std::error_code copy_results();
   std::error_code remove_output_dir();
 
+  // The post-processing of `collect_file` (session::process_filtered_files),
+  // its steps seen by `observer` (may be null), its lists kept in `*state`.
+  static std::error_code post_process_collect_file(session& sess, const std::string& collect_file,
+                                                   scan_state* state, step_observer* observer);
+
  private:
   std::error_code check_inputs();
   std::error_code take_lock();
@@ -83,11 +88,6 @@ class scan_run {
   step_observer* observer_ = nullptr;
   scan_state state_;
 };
-
-// The post-processing of `collect_file` (session::process_filtered_files),
-// its steps seen by `observer` (may be null), its lists kept in `*state`.
-std::error_code post_process_collect_file(session& sess, const std::string& collect_file,
-                                          scan_state* state, step_observer* observer);
 
 }  // namespace scanner
 }  // namespace tarn

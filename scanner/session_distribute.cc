@@ -15,7 +15,7 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
                                                         std::vector<std::string>& app_files,
                                                         std::vector<std::string>& shard_files) {
   const std::string shard_prefix = output_dir + "/.shard";
-  list_writer group(kFn);
+  list_writer group(local_side(), kFn);
 
   // Gives the open group file its final name and files it as a shard list
   // (by its leading characters only) or as an application list.

@@ -4,12 +4,11 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
-#include <tuple>
 #include <unordered_set>
 
 #include "scanner/list_file.h"
 #include "scanner/listed_gfids.h"
-#include "core/platform.h"
+#include "scanner/local_files.h"
 #include "scanner/scanner.h"
 #include "scanner/session_owner.h"
 
@@ -19,21 +18,17 @@ namespace {
 
 const char* const kFn = "session::link_shard_to_app";
 
-std::error_code getxattr_gfid(const std::string& path, const char* name, unsigned char* value) {
-  ssize_t length = 0;
-  return os::get_xattr(path, name, value, std::tuple_size<gfid_value>::value, &length);
-}
-
-std::error_code read_shard_list(const std::string& path, std::set<std::string>& pieces) {
-  os::line_reader in;
-  if (std::error_code ec = in.open(path)) {
+std::error_code read_shard_list(local_files& files, const std::string& path,
+                                std::set<std::string>& pieces) {
+  std::unique_ptr<line_input> in;
+  if (std::error_code ec = files.read_lines(path, &in)) {
     session::logger.error(kFn, "Failed to open file %s", path.c_str());
     return ec;
   }
   std::string line;
   // A shard list comes sorted, so the hint makes each insertion constant time.
-  while (in.next(&line)) pieces.insert(pieces.end(), line);
-  if (std::error_code ec = in.error()) {
+  while (in->next(&line)) pieces.insert(pieces.end(), line);
+  if (std::error_code ec = in->error()) {
     session::logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
     return ec;
   }
@@ -44,7 +39,8 @@ std::error_code read_shard_list(const std::string& path, std::set<std::string>& 
 // `listed` batch by batch, to its base name, then renames that to
 // base.<count>, which goes to `linked`. The owners of the pieces written go
 // to `claimed`.
-std::error_code link_list(std::size_t index, const std::string& app_file, listed_gfids& listed,
+std::error_code link_list(local_files& files, std::size_t index, const std::string& app_file,
+                          listed_gfids& listed,
                           const std::set<std::string>& pieces, owner_set& claimed,
                           std::string& linked) {
   // Batches come in list order; one of another list would be a fault here.
@@ -55,7 +51,7 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
     return batch.error;
   }
-  list_writer out(kFn);
+  list_writer out(files, kFn);
   if (std::error_code ec = out.create(list_name::parse(app_file).base())) return ec;
 
   char text[37];
@@ -107,16 +103,16 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   logger.error(kFn, "Linking shards to apps\n");
   std::set<std::string> pieces;
   for (const std::string& path : shard_files) {
-    if (std::error_code ec = read_shard_list(path, pieces)) return ec;
+    if (std::error_code ec = read_shard_list(local_side(), path, pieces)) return ec;
   }
-  gfid_reader reader = read_gfid_attribute != nullptr ? read_gfid_attribute : getxattr_gfid;
   owner_set claimed;
   const std::size_t first = linked_files.size();
   {
-    listed_gfids listed(app_files, mount_path, reader);
+    listed_gfids listed(app_files, mount_path, local_side());
     for (std::size_t i = 0; i < app_files.size(); ++i) {
       std::string linked;
-      if (std::error_code ec = link_list(i, app_files[i], listed, pieces, claimed, linked)) {
+      if (std::error_code ec =
+              link_list(local_side(), i, app_files[i], listed, pieces, claimed, linked)) {
         return ec;
       }
       linked_files.push_back(linked);
@@ -127,7 +123,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   lookup.mount_path = mount_path;
   lookup.output_dir = output_dir;
   lookup.session_name = session_name;
-  lookup.read_attribute = read_owner_attribute;
+  lookup.files = &local_side();
   lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
   if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
     return ec;
@@ -139,7 +135,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   const std::unordered_set<std::string> outputs(linked_files.begin(), linked_files.end());
   for (const std::vector<std::string>* inputs : {&shard_files, &app_files}) {
     for (const std::string& path : *inputs) {
-      if (outputs.count(path) == 0) os::remove_file(path);
+      if (outputs.count(path) == 0) local_side().remove(path);
     }
   }
   return success;

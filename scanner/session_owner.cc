@@ -9,6 +9,7 @@
 #include <map>
 
 #include "scanner/list_file.h"
+#include "scanner/local_files.h"
 #include "core/platform.h"
 #include "scanner/scanner.h"
 
@@ -29,10 +30,6 @@ bool is_gfid_text(std::string_view text) {
     if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
   }
   return true;
-}
-
-std::error_code getxattr_value(const std::string& path, const char* name, std::string* value) {
-  return os::get_xattr_value(path, name, value);
 }
 
 // Splits the owner's paths. A file with hard links has several, joined by
@@ -58,10 +55,9 @@ std::vector<std::string> owner_paths(const std::string& mount_path, const std::s
 // directory of the volume. `*gone` tells an owner that no longer exists.
 std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
                            std::vector<std::string>* paths, bool* gone) {
-  auto read = lookup.read_attribute != nullptr ? lookup.read_attribute : getxattr_value;
   const std::string gfid_path = lookup.mount_path + "/.gfid/" + std::string(gfid);
   std::string value;
-  std::error_code ec = read(gfid_path, "glusterfs.ancestry.path", &value);
+  std::error_code ec = lookup.files->read_xattr(gfid_path, "glusterfs.ancestry.path", &value);
   *gone = ec.value() == ENOENT;
   if (*gone) return success;
   if (ec.value() == ENODATA) {
@@ -91,21 +87,22 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
 
 // Writes the lines of `existing` (when given) and then `added` to base, and
 // only once that is closed gives it the name base.<count>.
-std::error_code write_list(const std::string& base, const std::string& existing,
-                           const piece_list& added, std::string* final_path) {
-  list_writer out(kFn, list_writer::rename_wording::from_to, /*write_reason=*/false);
+std::error_code write_list(local_files& files, const std::string& base,
+                           const std::string& existing, const piece_list& added,
+                           std::string* final_path) {
+  list_writer out(files, kFn, list_writer::rename_wording::from_to, /*write_reason=*/false);
   if (std::error_code ec = out.create(base)) return ec;
   if (!existing.empty()) {
-    os::line_reader in;
-    if (std::error_code ec = in.open(existing)) {
+    std::unique_ptr<line_input> in;
+    if (std::error_code ec = files.read_lines(existing, &in)) {
       session::logger.error(kFn, "Failed to open file %s", existing.c_str());
       return out.abandon(ec);
     }
     std::string line;
-    while (in.next(&line)) {
+    while (in->next(&line)) {
       if (std::error_code ec = out.write_line(line)) return ec;
     }
-    if (std::error_code ec = in.error()) {
+    if (std::error_code ec = in->error()) {
       session::logger.error(kFn, "Failed to read file %s", existing.c_str());
       return out.abandon(ec);
     }
@@ -140,18 +137,20 @@ std::error_code add_to_list(const owner_lookup& lookup, const std::string& appli
     // piece, so the name is free but for what a failed earlier run left,
     // which is replaced as the linked lists replace theirs.
     const list_name name{lookup.output_dir, application, lookup.session_name};
-    if (std::error_code ec = write_list(name.base(), std::string(), added, &path)) return ec;
+    if (std::error_code ec = write_list(*lookup.files, name.base(), std::string(), added, &path)) {
+      return ec;
+    }
     linked_files.push_back(path);
     return success;
   }
   const std::string previous = linked_files[*index];
   if (std::error_code ec =
-          write_list(list_name::parse(previous).base(), previous, added, &path)) {
+          write_list(*lookup.files, list_name::parse(previous).base(), previous, added, &path)) {
     return ec;
   }
   linked_files[*index] = path;
   // The longer list holds every entry; the old one would be copied as well.
-  if (std::error_code ec = os::remove_file(previous)) {
+  if (std::error_code ec = lookup.files->remove(previous)) {
     session::logger.error(kFn, "Failed to remove file %s", previous.c_str());
     return ec;
   }

@@ -15,6 +15,8 @@
 namespace tarn {
 namespace scanner {
 
+class local_files;
+
 // The owners whose pieces the listed files claimed, by identifier text.
 using owner_set = std::set<std::string, std::less<>>;
 
@@ -27,9 +29,8 @@ struct owner_lookup {
   std::string mount_path;
   std::string output_dir;
   std::string session_name;
-  // Reads the attribute `name` of `path` whole; null means getxattr(2).
-  std::error_code (*read_attribute)(const std::string& path, const char* name,
-                                    std::string* value) = nullptr;
+  // The session's local side: lists and the owners' attributes. Not owned.
+  local_files* files = nullptr;
   // The filter's exclusion rules, asked about the owner's path.
   std::function<bool(const std::string& path)> is_excluded;
 };

@@ -2,7 +2,7 @@
 // The post-processing driver: the collect file becomes per-application lists
 // of changed shard pieces, cut into chunks.
 #include "scanner/entry_order.h"
-#include "core/platform.h"
+#include "scanner/local_files.h"
 #include "scanner/scan_run.h"
 
 namespace tarn {
@@ -11,15 +11,16 @@ namespace {
 
 const char* const kFn = "sessoin::process_filtered_files";
 
-std::error_code read_sorted(const std::string& collect_file, std::vector<std::string>* entries) {
-  os::line_reader in;
-  if (std::error_code ec = in.open(collect_file)) {
+std::error_code read_sorted(local_files& files, const std::string& collect_file,
+                            std::vector<std::string>* entries) {
+  std::unique_ptr<line_input> in;
+  if (std::error_code ec = files.read_lines(collect_file, &in)) {
     session::logger.error(kFn, "Failed to open file %s", collect_file.c_str());
     return ec;
   }
   std::string line;
-  while (in.next(&line)) entries->push_back(line);
-  if (std::error_code ec = in.error()) {
+  while (in->next(&line)) entries->push_back(line);
+  if (std::error_code ec = in->error()) {
     session::logger.error(kFn, "Failed to read file %s", collect_file.c_str());
     return ec;
   }
@@ -35,11 +36,13 @@ std::error_code failed(std::error_code ec) {
 
 }  // namespace
 
-std::error_code post_process_collect_file(session& sess, const std::string& collect_file,
-                                          scan_state* state, step_observer* observer) {
+std::error_code scan_run::post_process_collect_file(session& sess,
+                                                   const std::string& collect_file,
+                                                   scan_state* state, step_observer* observer) {
+  local_files& files = sess.local_side();
   const scan_state& seen = *state;
   if (std::error_code ec = observe(observer, "sort", seen,
-                                   [&] { return read_sorted(collect_file, &state->entries); })) {
+                                   [&] { return read_sorted(files, collect_file, &state->entries); })) {
     return ec;
   }
   if (std::error_code ec = failed(observe(observer, "distribute", seen, [&] {
@@ -50,7 +53,7 @@ std::error_code post_process_collect_file(session& sess, const std::string& coll
   }
   // Every entry is in a list file now; the outcome of the removal is not
   // looked at, as the file is only in the way from here on.
-  os::remove_file(collect_file);
+  files.remove(collect_file);
   if (std::error_code ec = failed(observe(observer, "link", seen, [&] {
         return sess.link_shard_to_app(state->app_files, state->shard_files, state->linked_files);
       }))) {
@@ -62,7 +65,7 @@ std::error_code post_process_collect_file(session& sess, const std::string& coll
 
 std::error_code session::process_filtered_files(std::string& collect_file) {
   scan_state state;
-  return post_process_collect_file(*this, collect_file, &state, nullptr);
+  return scan_run::post_process_collect_file(*this, collect_file, &state, nullptr);
 }
 
 }  // namespace scanner

@@ -3,21 +3,20 @@
 // create, write, close or rename fails.
 #include "scanner/list_file.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cerrno>
 
 #include <gtest/gtest.h>
 
+#include "unit/fault_files.h"
 #include "unit/test_util.h"
 
 namespace tarn {
 namespace scanner {
 namespace {
 
-using testing_util::exists;
+using testing_util::fault_files;
+using testing_util::local_call;
 using testing_util::list_dir;
 using testing_util::log_capture;
 using testing_util::read_file;
@@ -68,7 +67,7 @@ TEST(ListNameTest, FormatsAndParsesEveryShape) {
 
 TEST(ListWriterTest, CommitGivesTheCountedName) {
   temp_dir dir;
-  list_writer out("test::step");
+  list_writer out(posix_local_files(), "test::step");
   ASSERT_NO_ERROR(out.create(dir.path("vm-s1"), dir.path("vm-s1.0")));
   ASSERT_NO_ERROR(out.write_line("vm/a"));
   ASSERT_NO_ERROR(out.write_line("vm/b"));
@@ -86,44 +85,24 @@ TEST(ListWriterTest, CommitGivesTheCountedName) {
 // Where a list fails, and what stays of it.
 struct failure_case {
   const char* name;
-  std::error_code (*run)(list_writer& out, const temp_dir& dir);
+  void (*plan)(fault_files& files, const temp_dir& dir);
   int error;
-  const char* message;  // the one line logged, after "[test::step] "
+  const char* message;  // the one line logged, after "[test::step] "; null: none
   Lines left;           // the directory afterwards
 };
 
 void PrintTo(const failure_case& c, std::ostream* os) { *os << c.name; }
 
-std::error_code write_many(list_writer& out) {
-  const std::string line(1000, 'x');
-  for (int i = 0; i < 200; ++i) {
-    if (std::error_code ec = out.write_line(line)) return ec;
-  }
-  std::string done;
-  return out.commit(&done);
-}
-
 const failure_case kFailures[] = {
-    {"create", [](list_writer& out, const temp_dir& dir) {
-       return out.create(dir.path("gone/vm-s1"));
-     }, ENOENT, "Failed to open file {dir}/gone/vm-s1 \n", {}},
-    {"write", [](list_writer& out, const temp_dir& dir) {
-       if (std::error_code ec = out.create(dir.path("vm-s1"))) return ec;
-       return write_many(out);  // beyond the file size limit of the test
-     }, EFBIG, "Failed to write file {dir}/vm-s1: File too large\n", {}},
-    {"rename", [](list_writer& out, const temp_dir& dir) {
-       mkdir(dir.path("vm-s1.1").c_str(), 0755);
-       if (std::error_code ec = out.create(dir.path("vm-s1"))) return ec;
-       if (std::error_code ec = out.write_line("vm/a")) return ec;
-       std::string done;
-       return out.commit(&done);
-     }, EISDIR, "Failed to rename the generated file from {dir}/vm-s1 to {dir}/vm-s1.1\n",
-     {"vm-s1", "vm-s1.1"}},
-    {"given up", [](list_writer& out, const temp_dir& dir) {
-       if (std::error_code ec = out.create(dir.path("vm-s1"))) return ec;
-       if (std::error_code ec = out.write_line("vm/a")) return ec;
-       return out.abandon(std::error_code(EIO, std::generic_category()));
-     }, EIO, nullptr, {}},
+    {"create", [](fault_files& f, const temp_dir&) { f.fail(local_call::create, 1, EACCES); },
+     EACCES, "Failed to open file {dir}/vm-s1.0 \n", {}},
+    {"second write", [](fault_files& f, const temp_dir&) { f.fail(local_call::write, 2, ENOSPC); },
+     ENOSPC, "Failed to write file {dir}/vm-s1.0: No space left on device\n", {}},
+    {"close", [](fault_files& f, const temp_dir&) { f.fail(local_call::close, 1, EIO); },
+     EIO, "Failed to write file {dir}/vm-s1.0: Input/output error\n", {}},
+    {"rename", [](fault_files& f, const temp_dir&) { f.fail(local_call::rename, 1, EXDEV); },
+     EXDEV, "Failed to rename the generated file from {dir}/vm-s1.0 to {dir}/vm-s1.3\n",
+     {"vm-s1.0"}},
 };
 
 class ListWriterFailureTest : public ::testing::TestWithParam<failure_case> {};
@@ -131,51 +110,49 @@ class ListWriterFailureTest : public ::testing::TestWithParam<failure_case> {};
 TEST_P(ListWriterFailureTest, LogsOnceAndLeavesNoPartialList) {
   const failure_case& c = GetParam();
   temp_dir dir;
-  // Writes past 64 KiB fail with EFBIG instead of a signal.
-  struct rlimit old;
-  getrlimit(RLIMIT_FSIZE, &old);
-  struct rlimit small = {64 * 1024, old.rlim_max};
-  signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &small);
+  fault_files files;
+  c.plan(files, dir);
   log_capture log;
-  std::error_code ec;
-  {
-    list_writer out("test::step");
-    ec = c.run(out, dir);
-  }
-  setrlimit(RLIMIT_FSIZE, &old);
+  std::error_code ec = [&] {
+    list_writer out(files, "test::step");
+    if (std::error_code e = out.create(dir.path("vm-s1"), dir.path("vm-s1.0"))) return e;
+    for (const char* line : {"vm/a", "vm/b", "vm/c"}) {
+      if (std::error_code e = out.write_line(line)) return e;
+    }
+    std::string done;
+    return out.commit(&done);
+  }();
   EXPECT_EQ(ec, std::error_code(c.error, std::generic_category()));
   EXPECT_EQ(list_dir(dir.path()), c.left);
-  std::string text = log.text();
-  if (c.message == nullptr) {
-    EXPECT_EQ(text, "");
-  } else {
-    std::string expected = c.message;
-    for (std::size_t at; (at = expected.find("{dir}")) != std::string::npos;) {
-      expected.replace(at, 5, dir.path());
-    }
-    EXPECT_NE(text.find("[test::step] " + expected), std::string::npos) << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  std::string expected = c.message;
+  for (std::size_t at; (at = expected.find("{dir}")) != std::string::npos;) {
+    expected.replace(at, 5, dir.path());
   }
+  const std::string text = log.text();
+  EXPECT_NE(text.find("[test::step] " + expected), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(AtEachCall, ListWriterFailureTest, ::testing::ValuesIn(kFailures),
                          [](const ::testing::TestParamInfo<failure_case>& info) {
                            std::string name = info.param.name;
-                           for (char& ch : name) {
-                             if (ch == ' ') ch = '_';
-                           }
+                           std::replace(name.begin(), name.end(), ' ', '_');
                            return name;
                          });
 
-TEST(ListWriterTest, DestroyedBeforeCommitRemovesTheFile) {
+TEST(ListWriterTest, GivenUpOrDestroyedBeforeCommitRemovesTheFileSilently) {
   temp_dir dir;
+  log_capture log;
   {
-    list_writer out("test::step");
-    ASSERT_NO_ERROR(out.create(dir.path("vm-s1")));
-    ASSERT_NO_ERROR(out.write_line("vm/a"));
+    list_writer out(posix_local_files(), "test::step");
+    ASSERT_NO_ERROR(out.create(dir.path("a-s1")));
+    ASSERT_NO_ERROR(out.write_line("a/x"));
+    EXPECT_EQ(out.abandon(std::error_code(EIO, std::generic_category())).value(), EIO);
+    ASSERT_NO_ERROR(out.create(dir.path("b-s1")));
+    ASSERT_NO_ERROR(out.write_line("b/x"));
   }
   EXPECT_TRUE(list_dir(dir.path()).empty());
+  EXPECT_EQ(log.text(), "");
 }
 
 }  // namespace
