@@ -15,6 +15,9 @@
 namespace tarn {
 namespace scanner {
 
+// Entries per chunk file: longer lists are cut into chunks of this many.
+constexpr int kChunkSize = 16000;
+
 // "<directory>/<application>-<session>[-<chunk>].<count>". The count after
 // the last "." is the number of lines of the file; readers take it from the
 // name instead of counting. A plain value type.

@@ -6,7 +6,7 @@
 
 #include "scanner/leftovers.h"
 #include "core/platform.h"
-#include "scanner/paths.h"
+#include "scanner/volume_layout.h"
 
 namespace tarn {
 namespace scanner {

@@ -8,7 +8,7 @@
 #include <boost/tokenizer.hpp>
 
 #include "core/platform.h"
-#include "scanner/paths.h"
+#include "scanner/volume_layout.h"
 #include "scanner/scanner.h"
 
 namespace tarn {

@@ -10,7 +10,6 @@
 #include "scanner/list_file.h"
 #include "scanner/local_files.h"
 #include "core/platform.h"
-#include "scanner/paths.h"
 #include "scanner/scanner.h"
 
 namespace tarn {

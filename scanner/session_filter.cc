@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "scanner/kept_paths.h"
+#include "scanner/filter_read_ahead.h"
 #include "core/platform.h"
 #include "scanner/scanner.h"
 

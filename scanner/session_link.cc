@@ -7,10 +7,10 @@
 #include <unordered_set>
 
 #include "scanner/list_file.h"
-#include "scanner/listed_gfids.h"
+#include "scanner/gfid_read_ahead.h"
 #include "scanner/local_files.h"
 #include "scanner/scanner.h"
-#include "scanner/session_owner.h"
+#include "scanner/unclaimed_pieces.h"
 
 namespace tarn {
 namespace scanner {

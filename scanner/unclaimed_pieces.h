@@ -1,8 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Changed pieces whose owner is in no application list: each owner is looked
 // up once through the mount, and its pieces go to its application's list.
-#ifndef TARN_SCANNER_SESSION_OWNER_H_
-#define TARN_SCANNER_SESSION_OWNER_H_
+#ifndef TARN_SCANNER_UNCLAIMED_PIECES_H_
+#define TARN_SCANNER_UNCLAIMED_PIECES_H_
 
 #include <cstddef>
 #include <functional>
@@ -51,4 +51,4 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
 }  // namespace scanner
 }  // namespace tarn
 
-#endif  // TARN_SCANNER_SESSION_OWNER_H_
+#endif  // TARN_SCANNER_UNCLAIMED_PIECES_H_

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Pieces that no listed file claimed, to the applications of their owners,
 // found through the ".gfid" directory of a mount made with -o aux-gfid-mount.
-#include "scanner/session_owner.h"
+#include "scanner/unclaimed_pieces.h"
 
 #include <algorithm>
 #include <cctype>

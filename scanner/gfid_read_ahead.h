@@ -2,8 +2,8 @@
 // The files named in application lists, with their gfids, read ahead of the
 // linking on other threads: reading a gfid is a system call per file (a
 // round trip on a GlusterFS mount), and the linking has work of its own.
-#ifndef TARN_SCANNER_LISTED_GFIDS_H_
-#define TARN_SCANNER_LISTED_GFIDS_H_
+#ifndef TARN_SCANNER_GFID_READ_AHEAD_H_
+#define TARN_SCANNER_GFID_READ_AHEAD_H_
 
 #include <array>
 #include <condition_variable>
@@ -96,4 +96,4 @@ class listed_gfids {
 }  // namespace scanner
 }  // namespace tarn
 
-#endif  // TARN_SCANNER_LISTED_GFIDS_H_
+#endif  // TARN_SCANNER_GFID_READ_AHEAD_H_

@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The files named in application lists, with their gfids, read ahead.
-#include "scanner/listed_gfids.h"
+#include "scanner/gfid_read_ahead.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Files and directories of a GlusterFS volume over a shared libgfapi
 // connection.
-#include "core/gfapi_backend.h"
+#include "core/gluster_backend.h"
 
 #include <fcntl.h>
 
