@@ -157,6 +157,46 @@ std::error_code add_to_list(const owner_lookup& lookup, const std::string& appli
   return success;
 }
 
+// The pieces of each owner, found through the mount, under every
+// application that has a path of it. Owners that are gone are dropped with
+// one message.
+std::error_code pieces_by_application(const owner_lookup& lookup,
+                                      const std::map<std::string_view, piece_list>& owners,
+                                      std::map<std::string, piece_list>* applications) {
+  unsigned long dropped = 0;
+  std::size_t gone_owners = 0;
+  for (const auto& owner : owners) {
+    std::vector<std::string> paths;
+    bool gone = false;
+    if (std::error_code ec = find_owner(lookup, owner.first, &paths, &gone)) return ec;
+    if (gone) {
+      dropped += owner.second.size();
+      ++gone_owners;
+      continue;
+    }
+    // Each application with a path of the owner gets the pieces once, as
+    // it would with that path listed. The filter drops an owner's own
+    // changes below ".tarn" or ".snaps"; its pieces go the same way, or the
+    // scanner's results would report themselves. ".shard" holds no owner
+    // and names the shard lists.
+    std::set<std::string> owning;
+    for (const std::string& path : paths) {
+      std::string application = path.substr(0, path.find('/'));
+      if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
+      owning.insert(application);
+    }
+    for (const std::string& application : owning) {
+      piece_list& added = (*applications)[application];
+      added.insert(added.end(), owner.second.begin(), owner.second.end());
+    }
+  }
+  if (gone_owners != 0) {
+    session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",
+                          dropped, gone_owners);
+  }
+  return success;
+}
+
 }  // namespace
 
 std::string_view piece_owner(std::string_view entry) {
@@ -198,37 +238,7 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
 
   // Owners in byte order, so each application's pieces stay in byte order.
   std::map<std::string, piece_list> applications;
-  unsigned long dropped = 0;
-  std::size_t gone_owners = 0;
-  for (const auto& owner : owners) {
-    std::vector<std::string> paths;
-    bool gone = false;
-    if (std::error_code ec = find_owner(lookup, owner.first, &paths, &gone)) return ec;
-    if (gone) {
-      dropped += owner.second.size();
-      ++gone_owners;
-      continue;
-    }
-    // Each application with a path of the owner gets the pieces once, as
-    // it would with that path listed. The filter drops an owner's own
-    // changes below ".tarn" or ".snaps"; its pieces go the same way, or the
-    // scanner's results would report themselves. ".shard" holds no owner
-    // and names the shard lists.
-    std::set<std::string> owning;
-    for (const std::string& path : paths) {
-      std::string application = path.substr(0, path.find('/'));
-      if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
-      owning.insert(application);
-    }
-    for (const std::string& application : owning) {
-      piece_list& added = applications[application];
-      added.insert(added.end(), owner.second.begin(), owner.second.end());
-    }
-  }
-  if (gone_owners != 0) {
-    session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",
-                          dropped, gone_owners);
-  }
+  if (std::error_code ec = pieces_by_application(lookup, owners, &applications)) return ec;
   std::map<std::string, std::size_t> lists;
   for (std::size_t i = first; i < linked_files.size(); ++i) {
     const list_name name = list_name::parse(linked_files[i], lookup.session_name);
