@@ -9,6 +9,11 @@ namespace {
 
 std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
 
+bool ends_with(const std::string& path, const std::string& match) {
+  return path.size() >= match.size() &&
+         path.compare(path.size() - match.size(), match.size(), match) == 0;
+}
+
 class fault_output : public scanner::line_output {
  public:
   fault_output(std::unique_ptr<scanner::line_output> target, std::string path, fault_files* plan)
@@ -44,7 +49,7 @@ int fault_files::calls(local_call op, const std::string& match) const {
   std::lock_guard<std::mutex> lock(mu_);
   int n = 0;
   for (const auto& call : seen_) {
-    if (call.first == op && call.second.find(match) != std::string::npos) ++n;
+    if (call.first == op && ends_with(call.second, match)) ++n;
   }
   return n;
 }
@@ -54,7 +59,7 @@ int fault_files::enter(local_call op, const std::string& path) {
   seen_.emplace_back(op, path);
   int error = 0;
   for (rule& r : rules_) {
-    if (r.op != op || r.remaining <= 0 || path.find(r.match) == std::string::npos) continue;
+    if (r.op != op || r.remaining <= 0 || !ends_with(path, r.match)) continue;
     if (--r.remaining == 0 && error == 0) error = r.error;
   }
   return error;

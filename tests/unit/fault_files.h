@@ -18,10 +18,10 @@ enum class local_call { create, write, close, rename, remove, read_lines, read_x
 // Thread-safe: the chunking threads and the gfid read-ahead call it at once.
 class fault_files : public attribute_files {
  public:
-  // Fails the `nth` call (from 1) of `op` on a path holding `match` with
+  // Fails the `nth` call (from 1) of `op` on a path ending in `match` with
   // `error`, once. A failed write or close leaves the file as far as it got.
   void fail(local_call op, int nth, int error, const std::string& match = "");
-  // Number of calls of `op` on paths holding `match` so far.
+  // Number of calls of `op` on paths ending in `match` so far.
   int calls(local_call op, const std::string& match = "") const;
 
   // The errno planned for this call, or 0. For the wrapped files.
