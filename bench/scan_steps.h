@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// One scan run taken apart: the steps of scanner::initiate_scan called one by
-// one through the public methods of scanner and session, each timed.
+// One scan run with the time of each of its steps: the run of
+// scanner::initiate_scan itself, watched step by step.
 #ifndef TARN_BENCH_SCAN_STEPS_H_
 #define TARN_BENCH_SCAN_STEPS_H_
 
@@ -22,13 +22,13 @@ struct step_time {
 // Seconds per step, and the entries each step took in.
 struct step_times {
   step_time glusterfind;  // the "pre" pass (the fake copies the change list)
-  step_time filter;       // filter_new_and_modified
+  step_time filter;       // filter_new_and_modified, and the change list removed
   step_time sort;         // reading the collect file into memory and sorting it
   step_time distribute;   // distribute_basedon_application
   step_time link;         // link_shard_to_app
   step_time chunk;        // multithreaded_chunking
   step_time copy;         // copy_files_to_gluster
-  step_time total;        // lock to release, all of the above included
+  step_time total;        // the whole run: lock, leftovers and release included
 
   uint64_t kept = 0;         // entries in the collect file
   uint64_t app_lines = 0;    // entries of the application lists
@@ -36,14 +36,10 @@ struct step_times {
   uint64_t linked = 0;       // entries of the linked shard lists
 };
 
-// Runs the steps of one scan of `session_name` in the order of
-// scanner::initiate_scan. The collect file is read and sorted here (in the
-// driver's order, scanner/entry_order.h), since the driver has no seam
-// between that and distribution. Leftovers of earlier runs are not looked
-// for (the output directory of a benchmark run starts empty). Returns the
-// first failure.
-std::error_code run_steps(scanner::scanner& s, const std::string& volume,
-                          const std::string& output_dir, const std::string& session_name,
+// Runs one scan of `session_name` through the steps of
+// scanner::initiate_scan, timing each as it goes by. Returns the run's result;
+// `*out` is set only on success.
+std::error_code run_steps(scanner::scanner& s, const std::string& session_name,
                           step_times* out);
 
 }  // namespace bench

@@ -1,6 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The process and socket calls behind core/child_process.h.
 #include "core/child_process.h"
+#include "core/platform.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -19,7 +20,6 @@ namespace tarn {
 namespace core {
 namespace {
 
-std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
 
 // Milliseconds left until `deadline` for poll(2): -1 without a deadline.
 int poll_timeout(const steady_time* deadline) {
@@ -82,7 +82,7 @@ std::error_code channel::send(const std::string& data) {
     ssize_t n = ::send(fd_, p, left, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return os_error(errno);
+      return os::last_error();
     }
     p += n;
     left -= static_cast<std::size_t>(n);
@@ -102,14 +102,14 @@ std::error_code channel::receive_line(const steady_time* deadline, std::string* 
     int ready = ::poll(&p, 1, poll_timeout(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
-      return os_error(errno);
+      return os::last_error();
     }
-    if (ready == 0) return os_error(ETIMEDOUT);
+    if (ready == 0) return os::error_from(ETIMEDOUT);
     char buf[256];
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return os_error(errno);
+      return os::last_error();
     }
     if (n == 0) {
       line->clear();
@@ -125,9 +125,9 @@ void channel::close() {
 }
 
 std::error_code child_process::start(const std::vector<std::string>& argv, child_process* out) {
-  if (argv.empty()) return os_error(EINVAL);
+  if (argv.empty()) return os::error_from(EINVAL);
   int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return os_error(errno);
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return os::last_error();
   channel parent_end(ends[0]);
   channel child_end(ends[1]);
   std::vector<char*> args;
@@ -139,7 +139,7 @@ std::error_code child_process::start(const std::vector<std::string>& argv, child
     spawn_setup setup(ends[1]);
     e = posix_spawn(&pid, args[0], setup.actions(), setup.attr(), args.data(), environ);
   }
-  if (e != 0) return os_error(e);
+  if (e != 0) return os::error_from(e);
   out->pid_ = pid;
   out->channel_ = std::move(parent_end);
   return std::error_code();

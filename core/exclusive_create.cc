@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/child_process.h"
+#include "core/platform.h"
 
 #ifndef TARN_CREATE_HELPER_DIR
 #define TARN_CREATE_HELPER_DIR "../libexec/tarn"
@@ -21,7 +22,6 @@ namespace {
 
 constexpr char kHelperName[] = "tarn-create-exclusive";
 
-std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
 
 // Helpers not reaped yet: given up, or still exiting when their call
 // returned. Never destroyed, like the connections the helpers stand beside.
@@ -85,13 +85,13 @@ std::error_code create_exclusively(const create_helper_args& request,
     int error = 0;
     if (!parse_result_line(line, &error)) {
       finish(&helper, deadline);
-      return os_error(EIO);
+      return os::error_from(EIO);
     }
     // The file is this call's whatever becomes of the helper now: only a
     // verdict other than "keep" makes it remove the file.
     if (error == 0) helper.link().send(std::string(kKeepLine) + "\n");
     finish(&helper, deadline);
-    return error == 0 ? std::error_code() : os_error(error);
+    return error == 0 ? std::error_code() : os::error_from(error);
   }
 }
 
@@ -105,12 +105,12 @@ std::size_t reap_create_helpers() {
 std::error_code find_create_helper(std::string* path) {
   const char* env = getenv("TARN_CREATE_HELPER");
   if (env != nullptr && *env != '\0') {
-    if (!is_executable(env)) return os_error(ENOENT);
+    if (!is_executable(env)) return os::error_from(ENOENT);
     *path = env;
     return std::error_code();
   }
   std::string dir = directory_of_code(reinterpret_cast<const void*>(&find_create_helper));
-  if (dir.empty()) return os_error(ENOENT);
+  if (dir.empty()) return os::error_from(ENOENT);
   std::string installed(TARN_CREATE_HELPER_DIR);
   if (installed.empty() || installed[0] != '/') installed = dir + "/" + installed;
   for (const std::string& candidate : {installed + "/" + kHelperName, dir + "/" + kHelperName}) {
@@ -119,7 +119,7 @@ std::error_code find_create_helper(std::string* path) {
       return std::error_code();
     }
   }
-  return os_error(ENOENT);
+  return os::error_from(ENOENT);
 }
 
 }  // namespace core

@@ -2,12 +2,10 @@
 // POSIX calls on paths below the volume's directory.
 #include "core/local_backend.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <utility>
 
+#include "core/platform.h"
 #include "core/write_coalescer.h"
 
 namespace tarn {
@@ -18,41 +16,24 @@ namespace {
 // of this size, small enough to stay off the mapped-memory path of malloc.
 constexpr std::size_t kLocalWriteBatch = 64 * 1024;
 
-std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
-
 class local_file : public backend_file {
  public:
-  explicit local_file(int fd) : fd_(fd) {}
-  ~local_file() override {
-    if (fd_ >= 0) ::close(fd_);
+  explicit local_file(os::file file) : file_(std::move(file)) {}
+
+  std::error_code pwrite(const void* data, std::size_t n, int64_t offset) override {
+    std::size_t written = 0;
+    if (std::error_code ec = file_.pwrite(data, n, offset, &written)) return ec;
+    // One call, as ever: a write cut short (a disk filling up) is an I/O
+    // failure of the whole write.
+    return written == n ? std::error_code() : os::error_from(EIO);
   }
 
-  int64_t pwrite(const void* data, std::size_t n, int64_t offset) override {
-    if (offset < 0) return -EINVAL;
-    ssize_t w;
-    do {
-      w = ::pwrite(fd_, data, n, offset);
-    } while (w < 0 && errno == EINTR);
-    if (w < 0) return -errno;
-    return w;
-  }
+  std::error_code size(int64_t* out) override { return file_.size(out); }
 
-  std::error_code size(int64_t* out) override {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) return os_error(errno);
-    *out = st.st_size;
-    return std::error_code();
-  }
-
-  std::error_code close() override {
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return os_error(errno);
-    return std::error_code();
-  }
+  std::error_code close() override { return file_.close(); }
 
  private:
-  int fd_;
+  os::file file_;
 };
 
 class local_backend : public volume_backend {
@@ -63,9 +44,9 @@ class local_backend : public volume_backend {
                        std::unique_ptr<backend_file>* out) override {
     std::string full;
     if (std::error_code ec = resolve(path, &full)) return ec;
-    int fd = ::open(full.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return os_error(errno);
-    std::unique_ptr<backend_file> file(new local_file(fd));
+    os::file opened;
+    if (std::error_code ec = os::file::open(full, flags, 0644, &opened)) return ec;
+    std::unique_ptr<backend_file> file(new local_file(std::move(opened)));
     out->reset(new coalescing_file(std::move(file), kLocalWriteBatch));
     return std::error_code();
   }
@@ -73,15 +54,13 @@ class local_backend : public volume_backend {
   std::error_code mkdir(const std::string& path, unsigned int mode) override {
     std::string full;
     if (std::error_code ec = resolve(path, &full)) return ec;
-    if (::mkdir(full.c_str(), static_cast<mode_t>(mode)) != 0) return os_error(errno);
-    return std::error_code();
+    return os::make_directory(full, mode);
   }
 
   std::error_code unlink(const std::string& path) override {
     std::string full;
     if (std::error_code ec = resolve(path, &full)) return ec;
-    if (::unlink(full.c_str()) != 0) return os_error(errno);
-    return std::error_code();
+    return os::remove_file(full);
   }
 
  private:
@@ -99,9 +78,9 @@ class local_backend : public volume_backend {
 
 std::error_code open_local_backend(const std::string& root,
                                    std::shared_ptr<volume_backend>* out) {
-  struct stat st;
-  if (::stat(root.c_str(), &st) != 0) return os_error(errno);
-  if (!S_ISDIR(st.st_mode)) return os_error(ENOTDIR);
+  bool directory = false;
+  if (std::error_code ec = os::stat_path(root, &directory)) return ec;
+  if (!directory) return os::error_from(ENOTDIR);
   out->reset(new local_backend(root));
   return std::error_code();
 }

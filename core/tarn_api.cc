@@ -4,12 +4,12 @@
 
 #include <cerrno>
 
+#include "core/platform.h"
 #include "core/volume_backend.h"
 
 namespace tarn {
 
 namespace {
-std::error_code os_error(int e) { return std::error_code(e, std::generic_category()); }
 }  // namespace
 
 namespace tarn_iopx {
@@ -44,7 +44,7 @@ boost::shared_ptr<tarn_iopx::tarn_iopx> tarn_api::init(
   std::shared_ptr<core::volume_backend> backend;
   last_error_ = core::open_backend(cfg, &backend);
   if (last_error_ || !backend) {
-    if (!last_error_) last_error_ = os_error(EIO);
+    if (!last_error_) last_error_ = os::error_from(EIO);
     logger_.error("tarn_api::init", "Cannot open volume %s: %s", cfg.volume.c_str(),
                   last_error_.message().c_str());
     return boost::shared_ptr<tarn_iopx::tarn_iopx>();
@@ -56,13 +56,13 @@ boost::shared_ptr<tarn_file::tarn_file> tarn_api::open(
     boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path, int flags,
     boost::shared_ptr<tarn_aio_result> /*aio*/) {
   if (!iopx) {
-    last_error_ = os_error(ENXIO);
+    last_error_ = os::error_from(ENXIO);
     return boost::shared_ptr<tarn_file::tarn_file>();
   }
   std::unique_ptr<core::backend_file> file;
   last_error_ = iopx->backend().open(path, flags, &file);
   if (last_error_ || !file) {
-    if (!last_error_) last_error_ = os_error(EIO);
+    if (!last_error_) last_error_ = os::error_from(EIO);
     return boost::shared_ptr<tarn_file::tarn_file>();
   }
   return boost::shared_ptr<tarn_file::tarn_file>(new tarn_file::tarn_file(std::move(file)));
@@ -70,14 +70,14 @@ boost::shared_ptr<tarn_file::tarn_file> tarn_api::open(
 
 std::error_code tarn_api::close(boost::shared_ptr<tarn_file::tarn_file> file,
                                 boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!file || !file->is_open()) return os_error(EBADF);
+  if (!file || !file->is_open()) return os::error_from(EBADF);
   std::unique_ptr<core::backend_file> f = file->release();
   return f->close();
 }
 
 std::error_code tarn_api::mkdir(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                 unsigned int mode, boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!iopx) return os_error(ENXIO);
+  if (!iopx) return os::error_from(ENXIO);
   return iopx->backend().mkdir(path, mode);
 }
 
@@ -86,12 +86,16 @@ int64_t tarn_api::write(boost::shared_ptr<tarn_file::tarn_file> file,
                         int /*flags*/, boost::shared_ptr<tarn_aio_result> /*aio*/) {
   if (!file || !file->is_open()) return -EBADF;
   if (!buf || size > buf->get_size() || offset < 0) return -EINVAL;
-  return file->backend()->pwrite(buf->get_base(), size, offset);
+  // The interface's one conversion: an error becomes its negative errno.
+  if (std::error_code ec = file->backend()->pwrite(buf->get_base(), size, offset)) {
+    return ec.value() > 0 ? -ec.value() : -EIO;
+  }
+  return static_cast<int64_t>(size);
 }
 
 std::error_code tarn_api::unlink(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                  boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!iopx) return os_error(ENXIO);
+  if (!iopx) return os::error_from(ENXIO);
   return iopx->backend().unlink(path);
 }
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "core/gfapi_backend.h"
+#include "core/gluster_backend.h"
 #include "core/local_backend.h"
 
 namespace tarn {

@@ -21,9 +21,9 @@ namespace core {
 class backend_file {
  public:
   virtual ~backend_file() = default;
-  // Writes `n` bytes at `offset`: the count written, or a negative errno.
+  // Writes all `n` bytes at `offset`, or fails (a write cut short is EIO).
   // A backend may keep writes back; their errors then show at close().
-  virtual int64_t pwrite(const void* data, std::size_t n, int64_t offset) = 0;
+  virtual std::error_code pwrite(const void* data, std::size_t n, int64_t offset) = 0;
   // The size in bytes, counting writes kept back.
   virtual std::error_code size(int64_t* out) = 0;
   // Completes kept-back writes and closes; called at most once.
@@ -56,9 +56,6 @@ class forwarding_backend : public volume_backend {
   std::error_code unlink(const std::string& path) override {
     return target_->unlink(path);
   }
-
- protected:
-  volume_backend& target() { return *target_; }
 
  private:
   std::shared_ptr<volume_backend> target_;

@@ -17,26 +17,23 @@ coalescing_file::~coalescing_file() {
   if (target_) close();
 }
 
-int64_t coalescing_file::pwrite(const void* data, std::size_t n, int64_t offset) {
-  if (!target_) return -EBADF;
-  if (offset < 0) return -EINVAL;
-  if (error_) return -error_.value();
+std::error_code coalescing_file::pwrite(const void* data, std::size_t n, int64_t offset) {
+  if (!target_) return std::error_code(EBADF, std::generic_category());
+  if (offset < 0) return std::error_code(EINVAL, std::generic_category());
+  if (error_) return error_;
   bool continues = !pending_.empty() &&
                    offset == pending_offset_ + static_cast<int64_t>(pending_.size());
   if (!continues || pending_.size() + n > capacity_) {
-    if (std::error_code ec = flush()) return -ec.value();
+    if (std::error_code ec = flush()) return ec;
   }
-  if (n >= capacity_) {
-    if (std::error_code ec = write_through(data, n, offset)) return -ec.value();
-    return static_cast<int64_t>(n);
-  }
+  if (n >= capacity_) return write_through(data, n, offset);
   if (pending_.empty()) {
     pending_.reserve(capacity_);
     pending_offset_ = offset;
   }
   const char* bytes = static_cast<const char*>(data);
   pending_.insert(pending_.end(), bytes, bytes + n);
-  return static_cast<int64_t>(n);
+  return std::error_code();
 }
 
 std::error_code coalescing_file::size(int64_t* out) {
@@ -66,13 +63,7 @@ std::error_code coalescing_file::flush() {
 }
 
 std::error_code coalescing_file::write_through(const void* data, std::size_t n, int64_t offset) {
-  int64_t written = target_->pwrite(data, n, offset);
-  if (written < 0) {
-    error_ = std::error_code(static_cast<int>(-written), std::generic_category());
-  } else if (static_cast<std::size_t>(written) != n) {
-    // Backends write everything or fail; a short count is an I/O failure.
-    error_ = std::error_code(EIO, std::generic_category());
-  }
+  error_ = target_->pwrite(data, n, offset);
   return error_;
 }
 

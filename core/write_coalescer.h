@@ -33,7 +33,7 @@ class coalescing_file : public backend_file {
                            std::size_t capacity = kDefaultCapacity);
   ~coalescing_file() override;
 
-  int64_t pwrite(const void* data, std::size_t n, int64_t offset) override;
+  std::error_code pwrite(const void* data, std::size_t n, int64_t offset) override;
   std::error_code size(int64_t* out) override;
   std::error_code close() override;
 

@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 
-#include "scanner/kept_paths.h"
-#include "scanner/os.h"
+#include "scanner/filter_read_ahead.h"
+#include "core/platform.h"
 #include "scanner/shell_quote.h"
 
 namespace tarn {

@@ -49,6 +49,38 @@ std::string_view application_of(const std::string& entry) {
   return std::string_view(entry).substr(0, entry.find('/'));
 }
 
+// Each application's entries in byte order: those of one application make
+// one range, [begin[r], begin[r + 1]), and ranges are shared out between two
+// threads at the application nearest to half of the entries. An application
+// of more than half of them is sorted on both threads by itself.
+void sort_applications(std::vector<std::string>& entries, const std::vector<std::size_t>& begin) {
+  const std::size_t n = entries.size();
+  const std::size_t ranks = begin.size() - 1;
+  auto sort_ranks = [&entries, &begin](std::size_t from, std::size_t to, bool split) {
+    for (std::size_t r = from; r < to; ++r) {
+      sort_range(entries.begin() + static_cast<std::ptrdiff_t>(begin[r]),
+                 entries.begin() + static_cast<std::ptrdiff_t>(begin[r + 1]), split);
+    }
+  };
+  std::size_t largest = 0;
+  for (std::size_t r = 0; r < ranks; ++r) largest = std::max(largest, begin[r + 1] - begin[r]);
+  if (n < kTwoThreadMinimum || largest > n / 2 || !two_cores()) {
+    sort_ranks(0, ranks, true);
+    return;
+  }
+  const std::size_t split = static_cast<std::size_t>(
+      std::lower_bound(begin.begin(), begin.end(), n / 2) - begin.begin());
+  std::thread helper;
+  try {
+    helper = std::thread(sort_ranks, 0, split, false);
+  } catch (const std::exception&) {
+    sort_ranks(0, ranks, true);
+    return;
+  }
+  sort_ranks(split, ranks, false);
+  helper.join();
+}
+
 // Sorting a million scattered strings at once misses the caches on nearly
 // every comparison. The entries are dealt out to their applications first
 // (in one pass, by a hash of the application), the applications are put in
@@ -93,37 +125,8 @@ void sort_by_application(std::vector<std::string>& entries) {
     for (std::size_t i = 0; i < n; ++i) sorted[next[group[i]]++] = std::move(entries[i]);
   }
   entries.swap(sorted);
-
-  // Each application's entries in byte order: those of one application make
-  // one range, and ranges are shared out between two threads at the
-  // application nearest to half of the entries. An application of more than
-  // half of them is sorted on both threads by itself.
-  const std::size_t ranks = begin.size() - 1;
-  auto sort_ranks = [&entries, &begin](std::size_t from, std::size_t to, bool split) {
-    for (std::size_t r = from; r < to; ++r) {
-      sort_range(entries.begin() + static_cast<std::ptrdiff_t>(begin[r]),
-                 entries.begin() + static_cast<std::ptrdiff_t>(begin[r + 1]), split);
-    }
-  };
-  std::size_t largest = 0;
-  for (std::size_t r = 0; r < ranks; ++r) largest = std::max(largest, begin[r + 1] - begin[r]);
-  if (n < kTwoThreadMinimum || largest > n / 2 || !two_cores()) {
-    sort_ranks(0, ranks, true);
-    return;
-  }
-  const std::size_t split = static_cast<std::size_t>(
-      std::lower_bound(begin.begin(), begin.end(), n / 2) - begin.begin());
-  std::thread helper;
-  try {
-    helper = std::thread(sort_ranks, 0, split, false);
-  } catch (const std::exception&) {
-    sort_ranks(0, ranks, true);
-    return;
-  }
-  sort_ranks(split, ranks, false);
-  helper.join();
+  sort_applications(entries, begin);
 }
-
 }  // namespace
 
 void sort_entries(std::vector<std::string>& entries) {

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <list>
 
-#include "scanner/os.h"
+#include "core/platform.h"
 
 namespace tarn {
 namespace scanner {

@@ -37,6 +37,8 @@ using tarn_file = ::tarn::tarn_file::tarn_file;
 using tarn_iopx = ::tarn::tarn_iopx::tarn_iopx;
 
 class test_peer;  // unit tests' window on the members
+class scan_run;   // the steps of initiate_scan
+class local_files;  // the run's local side (scanner/local_files.h)
 
 // One glusterfind change-detection session of one volume: names the working
 // files of a run, drives the glusterfind commands, filters the change list
@@ -144,6 +146,7 @@ class TARN_EXPORT session {
 
  private:
   friend class test_peer;
+  friend class scan_run;
 
   std::string session_name;
   std::string volume_name;
@@ -152,19 +155,11 @@ class TARN_EXPORT session {
   std::set<std::string> excludelist;
   std::set<std::string> exclude_dirnames;
 
-  // How link_shard_to_app reads one 16-byte identifier attribute (`name`) of
-  // a local path into `value`; null means getxattr(2). Unit tests set it to
-  // play a GlusterFS mount or a failing one.
-  using gfid_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
-                                                    unsigned char* value);
-  gfid_attribute_reader read_gfid_attribute = nullptr;
-
-  // How link_shard_to_app reads the owner's path, the attribute `name` of
-  // "<mount_path>/.gfid/<gfid>", whole into `value`; null means getxattr(2).
-  // Unit tests set it to play an aux-gfid mount.
-  using owner_attribute_reader = std::error_code (*)(const std::string& path, const char* name,
-                                                     std::string* value);
-  owner_attribute_reader read_owner_attribute = nullptr;
+  // The local files and attributes the steps use: *local, or the local
+  // file system when null. Unit tests put a fault wrapper here to play a
+  // GlusterFS mount, a full disk or a failing one. Not owned.
+  local_files& local_side();
+  local_files* local = nullptr;
 };
 
 // The entry point: one object per volume. One run at a time (no internal
@@ -232,6 +227,7 @@ class TARN_EXPORT scanner {
 
  private:
   friend class test_peer;
+  friend class scan_run;
 
   scantype scan_type;
   std::string volume_name;

@@ -1,16 +1,14 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Copying the run's result files into the volume: one directory per name
 // prefix below the working directory, one write per line.
-#include <fcntl.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include <boost/tokenizer.hpp>
 
-#include "scanner/os.h"
-#include "scanner/paths.h"
+#include "core/platform.h"
+#include "scanner/volume_layout.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -105,7 +103,7 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
     return ec;
   }
   // Created when missing, never truncated: new lines go after the content.
-  boost::shared_ptr<tarn_file> out = api->open(iopx, destination, O_CREAT | O_WRONLY);
+  boost::shared_ptr<tarn_file> out = api->open(iopx, destination, os::kOpenCreateForWrite);
   if (!out) {
     logger.error(kFn, "Failed to open destination file %s on gluster volume", destination.c_str());
     return os::error_from(EFAULT);

@@ -1,10 +1,9 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The session lock: an exclusively created, empty file in the volume's top
 // directory whose existence is the lock.
-#include <fcntl.h>
-
 #include <cerrno>
 
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -38,7 +37,7 @@ void log_reason(const std::string& lock_path, const std::string& volume,
 
 boost::shared_ptr<tarn_file> scanner::acquire_lock(std::string session_name) {
   lock_path = volume_name + ".lock." + session_name;
-  boost::shared_ptr<tarn_file> lock = api->open(iopx, lock_path, O_CREAT | O_EXCL);
+  boost::shared_ptr<tarn_file> lock = api->open(iopx, lock_path, os::kOpenCreateExclusive);
   if (!lock) {
     // The format runs the path straight into "on"; kept as operators know it.
     logger.error(kAcquireLock, "Failed to create lock file %son volume %s", lock_path.c_str(),

@@ -4,7 +4,8 @@
 
 #include <cerrno>
 
-#include "scanner/os.h"
+#include "core/platform.h"
+#include "scanner/local_files.h"
 
 namespace tarn {
 namespace scanner {
@@ -52,6 +53,8 @@ session::session(std::string session_name, std::string volume_name, std::string 
 }
 
 session::~session() = default;
+
+local_files& session::local_side() { return local != nullptr ? *local : posix_local_files(); }
 
 void session::get_outputfilepath(std::string& prefix, std::string suffix, std::string& out) {
   out = output_dir + "/";

@@ -3,15 +3,13 @@
 // lists shared out over a few worker threads.
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <new>
 
-#include <boost/lexical_cast.hpp>
 #include <boost/thread/thread.hpp>
 
-#include "scanner/os.h"
-#include "scanner/paths.h"
+#include "scanner/list_file.h"
+#include "scanner/local_files.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -20,16 +18,65 @@ namespace {
 
 const char* const kFn = "session::chunk_collectfile";
 
-// The number after the last "." of a list name, read like atoi() (leading
-// digits, 0 without any) but without its overflow.
-long long entry_count_of(const std::string& path) {
-  std::string suffix = path.substr(path.rfind('.') + 1);
-  return std::strtoll(suffix.c_str(), nullptr, 10);
+// Cuts one list; session::chunk_collectfile() on `local`.
+std::error_code chunk_list(local_files& local, const std::string& path, int chunk_size) {
+  session::logger.error(kFn, "Chunking the collect file %s ", path.c_str());
+  if (chunk_size < 1) return os::error_from(EINVAL);
+  // The count in the name decides: a list that needs no cutting is not read.
+  list_name name = list_name::parse(path);
+  if (name.count <= chunk_size) return success;
+
+  std::unique_ptr<line_input> in;
+  if (std::error_code ec = local.read_lines(path, &in)) {
+    session::logger.error(kFn, "Failed to open the file %s ", path.c_str());
+    return ec;
+  }
+  const std::string base = name.base();
+  list_writer chunk(local, kFn, list_writer::rename_wording::to);
+  std::string done;
+  std::string line;
+  while (in->next(&line)) {
+    if (chunk.count() % chunk_size == 0) {
+      if (chunk.is_open()) {
+        if (std::error_code ec = chunk.commit(&done)) return ec;
+      }
+      ++name.chunk;
+      const std::string next = name.base();
+      session::logger.error(kFn, "Chunking the collect file %s to %s ", base.c_str(),
+                            next.c_str());
+      if (std::error_code ec = chunk.create(next)) return ec;
+    }
+    if (std::error_code ec = chunk.write_line(line)) return ec;
+  }
+  if (std::error_code ec = in->error()) {
+    session::logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
+    return chunk.abandon(ec);
+  }
+  if (chunk.is_open()) {
+    if (std::error_code ec = chunk.commit(&done)) return ec;
+  }
+  // The chunks hold every entry now; the outcome of the removal is not
+  // looked at.
+  local.remove(path);
+  return success;
+}
+
+// chunk_list() for files[i], i in [begin, end), going on after a failure.
+// Returns the first failure.
+std::error_code chunk_range(local_files& local, const std::vector<std::string>& files, int begin,
+                            int end) {
+  std::error_code first;
+  for (int i = begin; i < end; ++i) {
+    std::error_code ec = chunk_list(local, files[i], kChunkSize);
+    if (ec && !first) first = ec;
+  }
+  return first;
 }
 
 // Starts one thread per range and joins every thread it started. Returns the
 // first failure in list order, or the failure to start a thread.
-std::error_code run_workers(const std::vector<std::string>& files, int workers) {
+std::error_code run_workers(local_files& local, const std::vector<std::string>& files,
+                            int workers) {
   const int total = static_cast<int>(files.size());
   std::vector<std::error_code> results;
   std::vector<boost::thread> threads;
@@ -42,9 +89,9 @@ std::error_code run_workers(const std::vector<std::string>& files, int workers) 
       // Contiguous ranges; the first total % workers are one list longer.
       int end = begin + total / workers + (j < total % workers ? 1 : 0);
       // Each thread writes only its own slot of `results`, read after join.
-      threads.emplace_back([&files, &results, j, begin, end] {
+      threads.emplace_back([&local, &files, &results, j, begin, end] {
         try {
-          results[j] = session::chunk_collectfile_wrapper(files, begin, end);
+          results[j] = chunk_range(local, files, begin, end);
         } catch (const std::bad_alloc&) {
           results[j] = os::error_from(ENOMEM);  // escaping, it would end the process
         }
@@ -75,83 +122,18 @@ std::error_code session::multithreaded_chunking(std::vector<std::string> linked_
   // out over as many threads as the machine runs at once.
   unsigned hardware = std::max(boost::thread::hardware_concurrency(), 1u);
   int workers = static_cast<int>(std::min<std::size_t>(hardware, linked_files.size()));
-  return run_workers(linked_files, workers);
+  return run_workers(local_side(), linked_files, workers);
 }
 
 std::error_code session::chunk_collectfile_wrapper(const std::vector<std::string>& files,
                                                    int begin_index, int end_index) {
-  std::error_code first;
-  for (int i = begin_index; i < end_index; ++i) {
-    std::error_code ec = chunk_collectfile(files[i], kChunkSize);
-    if (ec && !first) first = ec;
-  }
-  return first;
+  return chunk_range(posix_local_files(), files, begin_index, end_index);
 }
 
 std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
-  logger.error(kFn, "Chunking the collect file %s ", path.c_str());
-  if (chunk_size < 1) return os::error_from(EINVAL);
-  // The count in the name decides: a list that needs no cutting is not read.
-  if (entry_count_of(path) <= chunk_size) return success;
-
-  const std::string base = path.substr(0, path.rfind('.'));
-  std::uint64_t entries = 0;
-  unsigned chunk_number = 1;
-  os::line_reader in;
-  if (std::error_code ec = in.open(path)) {
-    logger.error(kFn, "Failed to open the file %s ", path.c_str());
-    return ec;
-  }
-
-  os::file_writer chunk;
-  std::string temporary;
-  auto finish_chunk = [&](std::uint64_t size) -> std::error_code {
-    if (std::error_code ec = chunk.close()) {
-      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      return chunk.abandon(ec);
-    }
-    std::string final_path = temporary + "." + boost::lexical_cast<std::string>(size);
-    if (std::error_code ec = os::rename_file(temporary, final_path)) {
-      logger.error(kFn, "Failed to rename the generated file %s to %s", temporary.c_str(),
-                   final_path.c_str());
-      return ec;
-    }
-    return success;
-  };
-
-  std::string line;
-  while (in.next(&line)) {
-    if (entries % chunk_size == 0) {
-      if (chunk.is_open()) {
-        if (std::error_code ec = finish_chunk(chunk_size)) return ec;
-      }
-      temporary = base + "-" + boost::lexical_cast<std::string>(chunk_number);
-      logger.error(kFn, "Chunking the collect file %s to %s ", base.c_str(), temporary.c_str());
-      if (std::error_code ec = chunk.create(temporary)) {
-        logger.error(kFn, "Failed to open file %s ", temporary.c_str());
-        return ec;
-      }
-      ++chunk_number;
-    }
-    ++entries;
-    if (std::error_code ec = chunk.write_line(line)) {
-      logger.error(kFn, "Failed to write file %s: %s", temporary.c_str(), ec.message().c_str());
-      return chunk.abandon(ec);
-    }
-  }
-  if (std::error_code ec = in.error()) {
-    logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
-    return chunk.is_open() ? chunk.abandon(ec) : ec;
-  }
-  if (chunk.is_open()) {
-    std::uint64_t rest = entries % chunk_size;
-    if (std::error_code ec = finish_chunk(rest != 0 ? rest : chunk_size)) return ec;
-  }
-  // The chunks hold every entry now; the outcome of the removal is not
-  // looked at.
-  os::remove_file(path);
-  return success;
+  return chunk_list(posix_local_files(), path, chunk_size);
 }
+
 
 }  // namespace scanner
 }  // namespace tarn

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "scanner/kept_paths.h"
-#include "scanner/os.h"
+#include "scanner/filter_read_ahead.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -57,6 +57,51 @@ bool excluded_by(std::set<std::string>& excludelist, const std::set<std::string>
   return false;
 }
 
+// Writes the kept paths of `in` to `out`, one write per line, and counts them
+// in `*written`. The paths are found on another thread meanwhile, a little
+// ahead of the writes; the exclusion rules run there, and nothing else
+// touches them until the reading has stopped. Returns the write error;
+// `*read_error` receives the reading's.
+std::error_code write_kept(os::line_reader& in, os::file& out, std::set<std::string>& excludelist,
+                           const std::set<std::string>& dirnames, unsigned long* written,
+                           std::error_code* read_error) {
+  unsigned long found = 0;  // kept paths found so far, by the reading thread
+  // Entries the rules added, with the number of paths kept before each.
+  std::vector<std::pair<unsigned long, std::string>> added;
+  std::error_code write_error;
+  {
+    kept_paths kept(&in, [&](const std::string& path) {
+      std::string entry;
+      if (excluded_by(excludelist, dirnames, path, &entry)) {
+        if (!entry.empty()) added.emplace_back(found, std::move(entry));
+        return true;
+      }
+      ++found;
+      return false;
+    });
+    kept_batch batch;
+    while (!write_error && kept.next(&batch)) {
+      std::size_t begin = 0;
+      for (std::size_t end : batch.ends) {
+        // One write per line, so every kept line reaches the file at once.
+        write_error = out.write_all(batch.text.data() + begin, end - begin);
+        if (write_error) break;
+        begin = end;
+        ++*written;
+      }
+    }
+    if (!write_error) *read_error = kept.error();
+  }  // the reading has stopped here
+  if (write_error) {
+    // The reading went past the line that failed; what its rules added for
+    // the lines after it is taken back, as those lines count as unread.
+    for (const auto& entry : added) {
+      if (entry.first > *written) excludelist.erase(entry.second);
+    }
+  }
+  return write_error;
+}
+
 }  // namespace
 
 std::error_code session::filter_new_and_modified(std::string& input_path, std::string& output_path,
@@ -73,44 +118,12 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
   }
 
   // A read or write error must fail the run: a partial list passed on would
-  // make the changes it lost look unchanged. The paths are found on another
-  // thread meanwhile, a little ahead of the writes; the exclusion rules run
-  // there, and nothing else touches them until the reading has stopped.
+  // make the changes it lost look unchanged.
   unsigned long written = 0;
-  unsigned long found = 0;  // kept paths found so far, by the reading thread
-  // Entries the rules added, with the number of paths kept before each.
-  std::vector<std::pair<unsigned long, std::string>> added;
-  std::error_code write_error;
   std::error_code read_error;
-  {
-    kept_paths kept(&in, [&](const std::string& path) {
-      std::string entry;
-      if (excluded_by(excludelist, exclude_dirnames, path, &entry)) {
-        if (!entry.empty()) added.emplace_back(found, std::move(entry));
-        return true;
-      }
-      ++found;
-      return false;
-    });
-    kept_batch batch;
-    while (!write_error && kept.next(&batch)) {
-      std::size_t begin = 0;
-      for (std::size_t end : batch.ends) {
-        // One write per line, so every kept line reaches the file at once.
-        write_error = out.write_all(batch.text.data() + begin, end - begin);
-        if (write_error) break;
-        begin = end;
-        ++written;
-      }
-    }
-    if (!write_error) read_error = kept.error();
-  }  // the reading has stopped here
+  std::error_code write_error =
+      write_kept(in, out, excludelist, exclude_dirnames, &written, &read_error);
   if (write_error) {
-    // The reading went past the line that failed; what its rules added for
-    // the lines after it is taken back, as those lines count as unread.
-    for (const auto& entry : added) {
-      if (entry.first > written) excludelist.erase(entry.second);
-    }
     logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(),
                  write_error.message().c_str());
     return write_error;

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The five glusterfind commands, run through the shell.
-#include "scanner/glusterfind_lines.h"
-#include "scanner/os.h"
+#include "scanner/session_glusterfind.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 #include "scanner/shell_quote.h"
 

@@ -4,15 +4,13 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
-#include <tuple>
 #include <unordered_set>
 
-#include <boost/lexical_cast.hpp>
-
-#include "scanner/listed_gfids.h"
-#include "scanner/os.h"
+#include "scanner/list_file.h"
+#include "scanner/gfid_read_ahead.h"
+#include "scanner/local_files.h"
 #include "scanner/scanner.h"
-#include "scanner/session_owner.h"
+#include "scanner/unclaimed_pieces.h"
 
 namespace tarn {
 namespace scanner {
@@ -20,21 +18,17 @@ namespace {
 
 const char* const kFn = "session::link_shard_to_app";
 
-std::error_code getxattr_gfid(const std::string& path, const char* name, unsigned char* value) {
-  ssize_t length = 0;
-  return os::get_xattr(path, name, value, std::tuple_size<gfid_value>::value, &length);
-}
-
-std::error_code read_shard_list(const std::string& path, std::set<std::string>& pieces) {
-  os::line_reader in;
-  if (std::error_code ec = in.open(path)) {
+std::error_code read_shard_list(local_files& files, const std::string& path,
+                                std::set<std::string>& pieces) {
+  std::unique_ptr<line_input> in;
+  if (std::error_code ec = files.read_lines(path, &in)) {
     session::logger.error(kFn, "Failed to open file %s", path.c_str());
     return ec;
   }
   std::string line;
   // A shard list comes sorted, so the hint makes each insertion constant time.
-  while (in.next(&line)) pieces.insert(pieces.end(), line);
-  if (std::error_code ec = in.error()) {
+  while (in->next(&line)) pieces.insert(pieces.end(), line);
+  if (std::error_code ec = in->error()) {
     session::logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
     return ec;
   }
@@ -45,7 +39,8 @@ std::error_code read_shard_list(const std::string& path, std::set<std::string>& 
 // `listed` batch by batch, to its base name, then renames that to
 // base.<count>, which goes to `linked`. The owners of the pieces written go
 // to `claimed`.
-std::error_code link_list(std::size_t index, const std::string& app_file, listed_gfids& listed,
+std::error_code link_list(local_files& files, std::size_t index, const std::string& app_file,
+                          listed_gfids& listed,
                           const std::set<std::string>& pieces, owner_set& claimed,
                           std::string& linked) {
   // Batches come in list order; one of another list would be a fault here.
@@ -56,14 +51,9 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
     return batch.error;
   }
-  const std::string base = app_file.substr(0, app_file.rfind('.'));
-  os::file_writer out;
-  if (std::error_code ec = out.create(base)) {
-    session::logger.error(kFn, "Failed to open file %s ", base.c_str());
-    return ec;
-  }
+  list_writer out(files, kFn);
+  if (std::error_code ec = out.create(list_name::parse(app_file).base())) return ec;
 
-  unsigned long count = 0;
   char text[37];
   std::string prefix;
   // The last prefix looked up and where its pieces begin: most listed files
@@ -86,12 +76,7 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
       }
       for (auto it = first; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0;
            ++it) {
-        if (std::error_code ec = out.write_line(*it)) {
-          session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(),
-                                ec.message().c_str());
-          return out.abandon(ec);
-        }
-        ++count;
+        if (std::error_code ec = out.write_line(*it)) return ec;
       }
     }
     if (batch.failed == listed_batch::failure::gfid) {
@@ -107,17 +92,7 @@ std::error_code link_list(std::size_t index, const std::string& app_file, listed
     if (batch.ends_list) break;
     if (!listed.next(&batch) || batch.list != index) return out.abandon(out_of_step);
   }
-  if (std::error_code ec = out.close()) {
-    session::logger.error(kFn, "Failed to write file %s: %s", base.c_str(), ec.message().c_str());
-    return out.abandon(ec);
-  }
-  linked = base + "." + boost::lexical_cast<std::string>(count);
-  if (std::error_code ec = os::rename_file(base, linked)) {
-    session::logger.error(kFn, "Failed to rename the generated file from %s to %s", base.c_str(),
-                          linked.c_str());
-    return ec;
-  }
-  return success;
+  return out.commit(&linked);
 }
 
 }  // namespace
@@ -128,16 +103,16 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   logger.error(kFn, "Linking shards to apps\n");
   std::set<std::string> pieces;
   for (const std::string& path : shard_files) {
-    if (std::error_code ec = read_shard_list(path, pieces)) return ec;
+    if (std::error_code ec = read_shard_list(local_side(), path, pieces)) return ec;
   }
-  gfid_reader reader = read_gfid_attribute != nullptr ? read_gfid_attribute : getxattr_gfid;
   owner_set claimed;
   const std::size_t first = linked_files.size();
   {
-    listed_gfids listed(app_files, mount_path, reader);
+    listed_gfids listed(app_files, mount_path, local_side());
     for (std::size_t i = 0; i < app_files.size(); ++i) {
       std::string linked;
-      if (std::error_code ec = link_list(i, app_files[i], listed, pieces, claimed, linked)) {
+      if (std::error_code ec =
+              link_list(local_side(), i, app_files[i], listed, pieces, claimed, linked)) {
         return ec;
       }
       linked_files.push_back(linked);
@@ -148,7 +123,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   lookup.mount_path = mount_path;
   lookup.output_dir = output_dir;
   lookup.session_name = session_name;
-  lookup.read_attribute = read_owner_attribute;
+  lookup.files = &local_side();
   lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
   if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
     return ec;
@@ -160,7 +135,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   const std::unordered_set<std::string> outputs(linked_files.begin(), linked_files.end());
   for (const std::vector<std::string>* inputs : {&shard_files, &app_files}) {
     for (const std::string& path : *inputs) {
-      if (outputs.count(path) == 0) os::remove_file(path);
+      if (outputs.count(path) == 0) local_side().remove(path);
     }
   }
   return success;

@@ -20,10 +20,15 @@ class fault_file : public core::backend_file {
              std::shared_ptr<fault_plan> plan)
       : target_(std::move(target)), path_(std::move(path)), plan_(std::move(plan)) {}
 
-  int64_t pwrite(const void* data, std::size_t n, int64_t offset) override {
+  // A write cut short lands in part and fails, as a backend reports it.
+  std::error_code pwrite(const void* data, std::size_t n, int64_t offset) override {
     std::size_t fewer = 0;
-    if (int e = plan_->enter(volume_call::write, path_, &fewer)) return -e;
-    return target_->pwrite(data, n - std::min(fewer, n), offset);
+    if (int e = plan_->enter(volume_call::write, path_, &fewer)) return os_error(e);
+    if (fewer == 0) return target_->pwrite(data, n, offset);
+    if (fewer < n) {
+      if (std::error_code ec = target_->pwrite(data, n - fewer, offset)) return ec;
+    }
+    return os_error(EIO);
   }
 
   std::error_code size(int64_t* out) override { return target_->size(out); }

@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Lines kept byte for byte, and a read error told from the end.
-#include "scanner/os.h"
+#include "core/platform.h"
 
 #include <gtest/gtest.h>
 

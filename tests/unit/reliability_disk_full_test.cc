@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "unit/fault_files.h"
 #include "unit/scan_scenario.h"
 #include "unit/test_util.h"
 
@@ -99,6 +100,67 @@ TEST_P(DiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AtEachStep, DiskFullTest, ::testing::ValuesIn(kCases));
+
+// The same in process, where the session's lists meet a full disk: no root
+// and no file system of a chosen size needed.
+struct list_case {
+  const char* name;
+  const char* list;     // part of the path of the list whose second write fails
+  const char* message;  // what the step says
+};
+
+void PrintTo(const list_case& c, std::ostream* os) { *os << c.name; }
+
+const list_case kListCases[] = {
+    {"distribute", "/vm-s1.0", "[session::distribute_basedon_application] Failed to write file "},
+    {"link", "/vm-s1", "[session::link_shard_to_app] Failed to write file "},
+    {"chunk", "/vm-s1-2", "[session::chunk_collectfile] Failed to write file "},
+};
+
+class ListDiskFullTest : public ::testing::TestWithParam<list_case> {
+ protected:
+  ListDiskFullTest() : volume_root_("TARN_LOCAL_VOLUME_ROOT", root_.path()) {
+    mkdir(root_.path("vol1").c_str(), 0755);
+  }
+
+  temp_dir root_;
+  scoped_env volume_root_;
+  fake_glusterfind tool_;
+  log_capture log_;
+};
+
+TEST_P(ListDiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
+  const list_case& c = GetParam();
+  const std::string out = root_.path("out");
+  const std::string volume = root_.path("vol1");
+  tool_.set_changelist(testing_util::make_scenario("s1", 0, 0, 0).changelist + changelist());
+  scanner s("vol1", out, volume);
+  testing_util::use_scenario_gfids(s, "s1");
+  session& sess = *s.get_sessionobj("s1");
+  testing_util::fault_files full;
+  full.gfid = test_peer::read_gfid_attribute(sess);
+  full.fail(testing_util::local_call::write, 2, ENOSPC, c.list);
+  test_peer::local(sess) = &full;
+
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_TRUE(log_.contains(std::string(c.message) + out + c.list)) << log_.text();
+  EXPECT_TRUE(log_.contains("No space left on device")) << log_.text();
+  EXPECT_TRUE(lists_not_whole(out).empty()) << ::testing::PrintToString(lists_not_whole(out));
+  EXPECT_FALSE(exists(volume + "/vol1.lock.s1"));
+  EXPECT_TRUE(list_dir(volume + "/.tarn/working/scanner").empty());
+
+  log_capture next;
+  ASSERT_EQ(s.initiate_scan("s1"), success) << next.text();
+  std::map<std::string, std::string> results = read_tree(volume + "/.tarn/working/scanner");
+  EXPECT_EQ(results.size(), 62u);
+  EXPECT_EQ(results.count("vm/vm-s1-1.16000"), 1u);
+  EXPECT_EQ(results.count("vm/vm-s1-2.2"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AtEachList, ListDiskFullTest, ::testing::ValuesIn(kListCases),
+                         [](const ::testing::TestParamInfo<list_case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace scanner

@@ -107,20 +107,6 @@ TEST_F(ChunkTest, FirstFailureInListOrderIsReportedAfterEveryListIsDone) {
   EXPECT_TRUE(log_.contains("Failed to open the file " + dir_.path("gone-s1.16001") + " \n"));
 }
 
-TEST(ChunkDiskFullTest, FullDiskIsAnErrorAndLeavesNoPartialChunk) {
-  testing_util::small_tmpfs disk("64k");
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  std::string path = disk.path() + "/vm-s1.16001";
-  std::string entries;
-  for (int i = 0; i < 16001; ++i) entries += "ee\n";  // 47 KiB: the chunks do not fit as well
-  write_file(path, entries);
-  session s("s1", "vol1", disk.path(), "/nonexistent");
-  log_capture log;
-  EXPECT_EQ(s.multithreaded_chunking({path}), std::error_code(ENOSPC, std::generic_category()));
-  EXPECT_EQ(list_dir(disk.path()), Lines{"vm-s1.16001"});
-  EXPECT_TRUE(log.contains("Failed to write file " + disk.path() + "/vm-s1-1"));
-}
-
 // Chunks `path` as an unprivileged user allowed no further thread and exits
 // with the result's value.
 void chunk_without_threads(const std::string& dir, const std::string& path) {

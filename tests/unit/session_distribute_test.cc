@@ -81,23 +81,6 @@ TEST_F(DistributeTest, FailedRenameKeepsTheTemporaryNameAndEarlierGroups) {
                             " to " + out("vm-s1.1")));
 }
 
-TEST(DistributeDiskFullTest, FullDiskIsAnErrorAndLeavesNoPartialFile) {
-  testing_util::small_tmpfs disk("64k");
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  session s("s1", "vol1", disk.path(), "/nonexistent");
-  Lines entries;
-  for (int i = 0; i < 5000; ++i) {
-    entries.push_back("vm/a-file-name-of-some-length-" + std::to_string(i));
-  }
-  Lines app_files, shard_files;
-  log_capture log;
-  EXPECT_EQ(s.distribute_basedon_application(entries, app_files, shard_files),
-            std::error_code(ENOSPC, std::generic_category()));
-  EXPECT_TRUE(app_files.empty());
-  EXPECT_TRUE(list_dir(disk.path()).empty());
-  EXPECT_TRUE(log.contains("Failed to write file " + disk.path() + "/vm-s1.0"));
-}
-
 }  // namespace
 }  // namespace scanner
 }  // namespace tarn

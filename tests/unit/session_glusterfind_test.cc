@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "scanner/glusterfind_lines.h"
+#include "scanner/session_glusterfind.h"
 #include "unit/test_util.h"
 
 namespace tarn {

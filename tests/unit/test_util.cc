@@ -203,5 +203,18 @@ std::vector<std::string> list_tree(const std::string& root) {
   return out;
 }
 
+std::error_code attribute_files::read_xattr(const std::string& path, const char* name,
+                                            std::string* value) {
+  const std::string attribute = name;
+  if (gfid != nullptr && (attribute == "trusted.gfid" || attribute == "glusterfs.gfid")) {
+    unsigned char bytes[16] = {};
+    if (std::error_code ec = gfid(path, name, bytes)) return ec;
+    value->assign(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    return std::error_code();
+  }
+  if (owner != nullptr && attribute == "glusterfs.ancestry.path") return owner(path, name, value);
+  return forwarding_local_files::read_xattr(path, name, value);
+}
+
 }  // namespace testing_util
 }  // namespace tarn

@@ -4,6 +4,8 @@
 #ifndef TARN_TESTS_UNIT_TEST_UTIL_H_
 #define TARN_TESTS_UNIT_TEST_UTIL_H_
 
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <system_error>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scanner/local_files.h"
 #include "scanner/scanner.h"
 
 #define ASSERT_NO_ERROR(expr)                                                   \
@@ -129,6 +132,25 @@ std::vector<std::string> list_dir(const std::string& path);
 // Every file below `root`, as sorted paths relative to it.
 std::vector<std::string> list_tree(const std::string& root);
 
+// The local file system, with the attribute reads a test plays: `gfid`
+// answers "trusted.gfid" and "glusterfs.gfid" (16 bytes, zeroed first),
+// `owner` answers "glusterfs.ancestry.path"; a null function reads the real
+// attribute.
+class attribute_files : public scanner::forwarding_local_files {
+ public:
+  using gfid_function = std::error_code (*)(const std::string& path, const char* name,
+                                            unsigned char* value);
+  using owner_function = std::error_code (*)(const std::string& path, const char* name,
+                                             std::string* value);
+
+  attribute_files() : forwarding_local_files(scanner::posix_local_files()) {}
+  std::error_code read_xattr(const std::string& path, const char* name,
+                             std::string* value) override;
+
+  gfid_function gfid = nullptr;
+  owner_function owner = nullptr;
+};
+
 }  // namespace testing_util
 
 namespace scanner {
@@ -139,11 +161,24 @@ class test_peer {
   static std::set<std::string>& excludelist(session& s) { return s.excludelist; }
   static std::set<std::string>& exclude_dirnames(session& s) { return s.exclude_dirnames; }
   static const std::string& output_dir(session& s) { return s.output_dir; }
-  static session::gfid_attribute_reader& read_gfid_attribute(session& s) {
-    return s.read_gfid_attribute;
+  static local_files*& local(session& s) { return s.local; }
+  // The attribute reads of `s`, played by an attribute_files of its own that
+  // lives as long as the test program.
+  static testing_util::attribute_files::gfid_function& read_gfid_attribute(session& s) {
+    return attributes(s).gfid;
   }
-  static session::owner_attribute_reader& read_owner_attribute(session& s) {
-    return s.read_owner_attribute;
+  static testing_util::attribute_files::owner_function& read_owner_attribute(session& s) {
+    return attributes(s).owner;
+  }
+  static testing_util::attribute_files& attributes(session& s) {
+    static std::map<session*, std::unique_ptr<testing_util::attribute_files>> installed;
+    std::unique_ptr<testing_util::attribute_files>& files = installed[&s];
+    // A session at the address of an earlier one starts afresh.
+    if (!files || s.local != files.get()) {
+      files.reset(new testing_util::attribute_files);
+      s.local = files.get();
+    }
+    return *files;
   }
   static scanner::scantype scan_type(scanner& s) { return s.scan_type; }
   static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }

@@ -27,12 +27,12 @@ struct recording_target : backend_file {
   int* fail_writes_with;  // errno for every later write; 0 = none
   bool* closed;
 
-  int64_t pwrite(const void* data, std::size_t n, int64_t offset) override {
+  std::error_code pwrite(const void* data, std::size_t n, int64_t offset) override {
     calls->push_back({offset, std::string(static_cast<const char*>(data), n)});
-    if (*fail_writes_with != 0) return -*fail_writes_with;
+    if (*fail_writes_with != 0) return std::error_code(*fail_writes_with, std::generic_category());
     if (content->size() < static_cast<std::size_t>(offset) + n) content->resize(offset + n);
     content->replace(offset, n, static_cast<const char*>(data), n);
-    return static_cast<int64_t>(n);
+    return std::error_code();
   }
   std::error_code size(int64_t* out) override {
     *out = static_cast<int64_t>(content->size());
@@ -55,8 +55,10 @@ class CoalescingFileTest : public ::testing::Test {
     return std::unique_ptr<coalescing_file>(
         new coalescing_file(std::unique_ptr<backend_file>(target), capacity));
   }
+  // The count written, or the negative errno, as tarn_api::write reports it.
   static int64_t put(coalescing_file& f, const std::string& text, int64_t offset) {
-    return f.pwrite(text.data(), text.size(), offset);
+    std::error_code ec = f.pwrite(text.data(), text.size(), offset);
+    return ec ? -ec.value() : static_cast<int64_t>(text.size());
   }
 
   std::vector<recording_target::call> calls_;

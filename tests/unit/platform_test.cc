@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Attribute values of any length, read through scanner/os.h.
-#include "scanner/os.h"
+// Attribute values of any length, read through core/platform.h.
+#include "core/platform.h"
 
 #include <sys/xattr.h>
 
@@ -17,7 +17,7 @@ namespace {
 using testing_util::temp_dir;
 using testing_util::write_file;
 
-TEST(OsTest, AttributeValuesAreReadWholeWhateverTheirLength) {
+TEST(PlatformTest, AttributeValuesAreReadWholeWhateverTheirLength) {
   temp_dir dir;
   const std::string file = dir.path("f");
   write_file(file, "");

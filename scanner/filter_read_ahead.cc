@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The kept paths of a change list, read ahead of the filter's writes.
-#include "scanner/kept_paths.h"
+#include "scanner/filter_read_ahead.h"
 
 #include <cerrno>
 #include <exception>

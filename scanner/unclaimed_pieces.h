@@ -1,8 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Changed pieces whose owner is in no application list: each owner is looked
 // up once through the mount, and its pieces go to its application's list.
-#ifndef TARN_SCANNER_SESSION_OWNER_H_
-#define TARN_SCANNER_SESSION_OWNER_H_
+#ifndef TARN_SCANNER_UNCLAIMED_PIECES_H_
+#define TARN_SCANNER_UNCLAIMED_PIECES_H_
 
 #include <cstddef>
 #include <functional>
@@ -14,6 +14,8 @@
 
 namespace tarn {
 namespace scanner {
+
+class local_files;
 
 // The owners whose pieces the listed files claimed, by identifier text.
 using owner_set = std::set<std::string, std::less<>>;
@@ -27,9 +29,8 @@ struct owner_lookup {
   std::string mount_path;
   std::string output_dir;
   std::string session_name;
-  // Reads the attribute `name` of `path` whole; null means getxattr(2).
-  std::error_code (*read_attribute)(const std::string& path, const char* name,
-                                    std::string* value) = nullptr;
+  // The session's local side: lists and the owners' attributes. Not owned.
+  local_files* files = nullptr;
   // The filter's exclusion rules, asked about the owner's path.
   std::function<bool(const std::string& path)> is_excluded;
 };
@@ -50,4 +51,4 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
 }  // namespace scanner
 }  // namespace tarn
 
-#endif  // TARN_SCANNER_SESSION_OWNER_H_
+#endif  // TARN_SCANNER_UNCLAIMED_PIECES_H_

@@ -3,8 +3,8 @@
 // through shell_quote(), so plain names give the tool's documented lines and
 // any other value reaches the tool as one argument. The tool's output is
 // sent to /dev/null by the line itself.
-#ifndef TARN_SCANNER_GLUSTERFIND_LINES_H_
-#define TARN_SCANNER_GLUSTERFIND_LINES_H_
+#ifndef TARN_SCANNER_SESSION_GLUSTERFIND_H_
+#define TARN_SCANNER_SESSION_GLUSTERFIND_H_
 
 #include <string>
 
@@ -26,4 +26,4 @@ std::string post_line(const std::string& session, const std::string& volume);
 }  // namespace scanner
 }  // namespace tarn
 
-#endif  // TARN_SCANNER_GLUSTERFIND_LINES_H_
+#endif  // TARN_SCANNER_SESSION_GLUSTERFIND_H_

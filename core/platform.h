@@ -1,78 +1,95 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Thin wrappers over the local platform calls the scanner makes. Each reads
-// errno right after the failing call and returns it as a generic error code.
-#ifndef TARN_SCANNER_OS_H_
-#define TARN_SCANNER_OS_H_
+// The platform layer: every local POSIX call of the scanner and of the core
+// library goes through here. Each wrapper reads errno right after the failing
+// call and returns it as a generic error code (last_error()); nothing else
+// in scanner/ includes <unistd.h>, <dirent.h>, <fcntl.h> or <sys/xattr.h>.
+// Exported from libtarncore for libtarnscanner; not part of the public API.
+#ifndef TARN_CORE_PLATFORM_H_
+#define TARN_CORE_PLATFORM_H_
 
 #include <stdio.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace os {
 
+// `e` as a generic error code.
 inline std::error_code error_from(int e) {
   return std::error_code(e, std::generic_category());
 }
 
-std::error_code rename_file(const std::string& from, const std::string& to);
-std::error_code remove_file(const std::string& path);
-std::error_code remove_directory(const std::string& path);
+// The errno a call just left, as a generic error code. A call that failed
+// but left errno at 0 still reads as a failure: EIO.
+TARN_EXPORT std::error_code last_error();
+
+// open(2) flags for the volume calls of tarn_api, which take Linux's bits.
+TARN_EXPORT extern const int kOpenCreateExclusive;  // O_CREAT | O_EXCL
+TARN_EXPORT extern const int kOpenCreateForWrite;   // O_CREAT | O_WRONLY
+
+TARN_EXPORT std::error_code rename_file(const std::string& from, const std::string& to);
+TARN_EXPORT std::error_code remove_file(const std::string& path);
+TARN_EXPORT std::error_code remove_directory(const std::string& path);
+TARN_EXPORT std::error_code make_directory(const std::string& path, unsigned mode);
 // Makes a new directory named `prefix` followed by six random characters
 // (mode 0700) and puts its path in `*path`.
-std::error_code make_unique_directory(const std::string& prefix, std::string* path);
+TARN_EXPORT std::error_code make_unique_directory(const std::string& prefix, std::string* path);
 
 // Appends every name of the directory, "." and ".." included, in the order
 // the directory stream gives them. On error `names` may hold a part.
-std::error_code list_directory(const std::string& path, std::list<std::string>* names);
+TARN_EXPORT std::error_code list_directory(const std::string& path, std::list<std::string>* names);
 
 // Reads the extended attribute `name` of `path` (following symbolic links)
 // into `value`, at most `size` bytes; `*length` receives the attribute's size.
-std::error_code get_xattr(const std::string& path, const char* name, void* value,
+TARN_EXPORT std::error_code get_xattr(const std::string& path, const char* name, void* value,
                           std::size_t size, ssize_t* length);
 
 // Reads the whole value of the extended attribute `name` of `path`
 // (following symbolic links) into `value`, however long it is.
-std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value);
+TARN_EXPORT std::error_code get_xattr_value(const std::string& path, const char* name, std::string* value);
 
 // Reads the whole value of the extended attribute `name` of `path` itself,
 // not following a symbolic link.
-std::error_code get_link_xattr_value(const std::string& path, const char* name,
-                                     std::string* value);
+TARN_EXPORT std::error_code get_link_xattr_value(const std::string& path, const char* name,
+                                                 std::string* value);
 
 // The target of the symbolic link `path`; EINVAL when `path` is no link.
-std::error_code read_link(const std::string& path, std::string* target);
+TARN_EXPORT std::error_code read_link(const std::string& path, std::string* target);
 
 // The names of the extended attributes of `path` itself (not following a
 // symbolic link).
-std::error_code list_xattr_names(const std::string& path, std::vector<std::string>* names);
+TARN_EXPORT std::error_code list_xattr_names(const std::string& path,
+                                             std::vector<std::string>* names);
 
 // Whether `path` exists (following symbolic links): success, with
 // `*directory` telling a directory, or the errno of a failed stat(2).
-std::error_code stat_path(const std::string& path, bool* directory);
+TARN_EXPORT std::error_code stat_path(const std::string& path, bool* directory);
 
 // Runs `command` with /bin/sh and returns the raw status of system(3).
-int run_shell(const std::string& command);
+TARN_EXPORT int run_shell(const std::string& command);
 // Runs `command` with /bin/sh, its standard output into `*output`; returns
 // the raw wait status (as system(3) does), or -1 when it could not be run.
-int run_shell_output(const std::string& command, std::string* output);
+TARN_EXPORT int run_shell_output(const std::string& command, std::string* output);
 
 // Reads the whole local file into `*text`.
-std::error_code read_whole_file(const std::string& path, std::string* text);
+TARN_EXPORT std::error_code read_whole_file(const std::string& path, std::string* text);
 
 // True when `host` names this machine: its host name, or a name or address
 // that resolves to a loopback address or to an address of one of its
 // network interfaces.
-bool is_local_host(const std::string& host);
+TARN_EXPORT bool is_local_host(const std::string& host);
 
 // An open file descriptor, closed when the object goes. Move-only. Files are
 // opened with O_CLOEXEC, so the shells the library runs inherit none.
-class file {
+class TARN_EXPORT file {
  public:
   file() = default;
   ~file();
@@ -85,6 +102,15 @@ class file {
   static std::error_code create_for_write(const std::string& path, file* out);
   // Opens an existing file for writing at its end.
   static std::error_code open_for_append(const std::string& path, file* out);
+  // open(2) with `flags` (O_CLOEXEC added) and `mode` for a new file.
+  static std::error_code open(const std::string& path, int flags, unsigned mode, file* out);
+
+  // Writes `size` bytes at `offset`; `*written` receives the count (short
+  // only at the end of the device). Goes on after EINTR.
+  std::error_code pwrite(const void* data, std::size_t size, std::int64_t offset,
+                         std::size_t* written);
+  // The file's size in bytes (fstat).
+  std::error_code size(std::int64_t* out) const;
 
   // Writes all of `data`, going on after short writes.
   std::error_code write_all(const char* data, std::size_t size);
@@ -100,7 +126,7 @@ class file {
 };
 
 // A text file read line by line. Closed when the object goes.
-class line_reader {
+class TARN_EXPORT line_reader {
  public:
   line_reader() = default;
   ~line_reader();
@@ -128,7 +154,7 @@ class line_reader {
 // failed write may show only at a later write or at close(), which flushes
 // and closes and must succeed before the file may be given its final name.
 // The destructor closes without reporting.
-class file_writer {
+class TARN_EXPORT file_writer {
  public:
   file_writer() = default;
   ~file_writer();
@@ -153,4 +179,4 @@ class file_writer {
 }  // namespace os
 }  // namespace tarn
 
-#endif  // TARN_SCANNER_OS_H_
+#endif  // TARN_CORE_PLATFORM_H_

@@ -1,8 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The NEW and MODIFY paths of a change list that no exclusion rule drops,
 // found on a thread of their own while the filter writes them out.
-#ifndef TARN_SCANNER_KEPT_PATHS_H_
-#define TARN_SCANNER_KEPT_PATHS_H_
+#ifndef TARN_SCANNER_FILTER_READ_AHEAD_H_
+#define TARN_SCANNER_FILTER_READ_AHEAD_H_
 
 #include <atomic>
 #include <condition_variable>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "scanner/os.h"
+#include "core/platform.h"
 
 namespace tarn {
 namespace scanner {
@@ -75,4 +75,4 @@ class kept_paths {
 }  // namespace scanner
 }  // namespace tarn
 
-#endif  // TARN_SCANNER_KEPT_PATHS_H_
+#endif  // TARN_SCANNER_FILTER_READ_AHEAD_H_

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // A GlusterFS volume reached over libgfapi.
-#ifndef TARN_CORE_GFAPI_BACKEND_H_
-#define TARN_CORE_GFAPI_BACKEND_H_
+#ifndef TARN_CORE_GLUSTER_BACKEND_H_
+#define TARN_CORE_GLUSTER_BACKEND_H_
 
 #include <memory>
 #include <system_error>
@@ -33,4 +33,4 @@ std::error_code open_gluster_backend(const iopx_tree_cfg& cfg,
 }  // namespace core
 }  // namespace tarn
 
-#endif  // TARN_CORE_GFAPI_BACKEND_H_
+#endif  // TARN_CORE_GLUSTER_BACKEND_H_

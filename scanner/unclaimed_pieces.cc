@@ -1,16 +1,16 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Pieces that no listed file claimed, to the applications of their owners,
 // found through the ".gfid" directory of a mount made with -o aux-gfid-mount.
-#include "scanner/session_owner.h"
+#include "scanner/unclaimed_pieces.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <map>
 
-#include <boost/lexical_cast.hpp>
-
-#include "scanner/os.h"
+#include "scanner/list_file.h"
+#include "scanner/local_files.h"
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -30,23 +30,6 @@ bool is_gfid_text(std::string_view text) {
     if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
   }
   return true;
-}
-
-std::error_code getxattr_value(const std::string& path, const char* name, std::string* value) {
-  return os::get_xattr_value(path, name, value);
-}
-
-// The application of a list <output_dir>/<application>-<session>.<count>;
-// empty for a name of another shape.
-std::string application_of_list(const std::string& path, const std::string& session_name) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  name.erase(std::min(name.rfind('.'), name.size()));
-  const std::string tail = "-" + session_name;
-  if (name.size() <= tail.size() ||
-      name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
-    return std::string();
-  }
-  return name.substr(0, name.size() - tail.size());
 }
 
 // Splits the owner's paths. A file with hard links has several, joined by
@@ -72,10 +55,9 @@ std::vector<std::string> owner_paths(const std::string& mount_path, const std::s
 // directory of the volume. `*gone` tells an owner that no longer exists.
 std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
                            std::vector<std::string>* paths, bool* gone) {
-  auto read = lookup.read_attribute != nullptr ? lookup.read_attribute : getxattr_value;
   const std::string gfid_path = lookup.mount_path + "/.gfid/" + std::string(gfid);
   std::string value;
-  std::error_code ec = read(gfid_path, "glusterfs.ancestry.path", &value);
+  std::error_code ec = lookup.files->read_xattr(gfid_path, "glusterfs.ancestry.path", &value);
   *gone = ec.value() == ENOENT;
   if (*gone) return success;
   if (ec.value() == ENODATA) {
@@ -105,51 +87,30 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
 
 // Writes the lines of `existing` (when given) and then `added` to base, and
 // only once that is closed gives it the name base.<count>.
-std::error_code write_list(const std::string& base, const std::string& existing,
-                           const piece_list& added, std::string* final_path) {
-  os::file_writer out;
-  if (std::error_code ec = out.create(base)) {
-    session::logger.error(kFn, "Failed to open file %s ", base.c_str());
-    return ec;
-  }
-  unsigned long count = 0;
+std::error_code write_list(local_files& files, const std::string& base,
+                           const std::string& existing, const piece_list& added,
+                           std::string* final_path) {
+  list_writer out(files, kFn, list_writer::rename_wording::from_to, /*write_reason=*/false);
+  if (std::error_code ec = out.create(base)) return ec;
   if (!existing.empty()) {
-    os::line_reader in;
-    if (std::error_code ec = in.open(existing)) {
+    std::unique_ptr<line_input> in;
+    if (std::error_code ec = files.read_lines(existing, &in)) {
       session::logger.error(kFn, "Failed to open file %s", existing.c_str());
       return out.abandon(ec);
     }
     std::string line;
-    while (in.next(&line)) {
-      if (std::error_code ec = out.write_line(line)) {
-        session::logger.error(kFn, "Failed to write file %s", base.c_str());
-        return out.abandon(ec);
-      }
-      ++count;
+    while (in->next(&line)) {
+      if (std::error_code ec = out.write_line(line)) return ec;
     }
-    if (std::error_code ec = in.error()) {
+    if (std::error_code ec = in->error()) {
       session::logger.error(kFn, "Failed to read file %s", existing.c_str());
       return out.abandon(ec);
     }
   }
   for (const std::string* piece : added) {
-    if (std::error_code ec = out.write_line(*piece)) {
-      session::logger.error(kFn, "Failed to write file %s", base.c_str());
-      return out.abandon(ec);
-    }
-    ++count;
+    if (std::error_code ec = out.write_line(*piece)) return ec;
   }
-  if (std::error_code ec = out.close()) {
-    session::logger.error(kFn, "Failed to write file %s", base.c_str());
-    return out.abandon(ec);
-  }
-  *final_path = base + "." + boost::lexical_cast<std::string>(count);
-  if (std::error_code ec = os::rename_file(base, *final_path)) {
-    session::logger.error(kFn, "Failed to rename the generated file from %s to %s", base.c_str(),
-                          final_path->c_str());
-    return ec;
-  }
-  return success;
+  return out.commit(final_path);
 }
 
 // Does the mount answer below ".gfid"? Only one made with -o aux-gfid-mount
@@ -175,21 +136,63 @@ std::error_code add_to_list(const owner_lookup& lookup, const std::string& appli
     // Names of this run's lists differ by application, and ".shard" owns no
     // piece, so the name is free but for what a failed earlier run left,
     // which is replaced as the linked lists replace theirs.
-    const std::string base = lookup.output_dir + "/" + application + "-" + lookup.session_name;
-    if (std::error_code ec = write_list(base, std::string(), added, &path)) return ec;
+    const list_name name{lookup.output_dir, application, lookup.session_name};
+    if (std::error_code ec = write_list(*lookup.files, name.base(), std::string(), added, &path)) {
+      return ec;
+    }
     linked_files.push_back(path);
     return success;
   }
   const std::string previous = linked_files[*index];
   if (std::error_code ec =
-          write_list(previous.substr(0, previous.rfind('.')), previous, added, &path)) {
+          write_list(*lookup.files, list_name::parse(previous).base(), previous, added, &path)) {
     return ec;
   }
   linked_files[*index] = path;
   // The longer list holds every entry; the old one would be copied as well.
-  if (std::error_code ec = os::remove_file(previous)) {
+  if (std::error_code ec = lookup.files->remove(previous)) {
     session::logger.error(kFn, "Failed to remove file %s", previous.c_str());
     return ec;
+  }
+  return success;
+}
+
+// The pieces of each owner, found through the mount, under every
+// application that has a path of it. Owners that are gone are dropped with
+// one message.
+std::error_code pieces_by_application(const owner_lookup& lookup,
+                                      const std::map<std::string_view, piece_list>& owners,
+                                      std::map<std::string, piece_list>* applications) {
+  unsigned long dropped = 0;
+  std::size_t gone_owners = 0;
+  for (const auto& owner : owners) {
+    std::vector<std::string> paths;
+    bool gone = false;
+    if (std::error_code ec = find_owner(lookup, owner.first, &paths, &gone)) return ec;
+    if (gone) {
+      dropped += owner.second.size();
+      ++gone_owners;
+      continue;
+    }
+    // Each application with a path of the owner gets the pieces once, as
+    // it would with that path listed. The filter drops an owner's own
+    // changes below ".tarn" or ".snaps"; its pieces go the same way, or the
+    // scanner's results would report themselves. ".shard" holds no owner
+    // and names the shard lists.
+    std::set<std::string> owning;
+    for (const std::string& path : paths) {
+      std::string application = path.substr(0, path.find('/'));
+      if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
+      owning.insert(application);
+    }
+    for (const std::string& application : owning) {
+      piece_list& added = (*applications)[application];
+      added.insert(added.end(), owner.second.begin(), owner.second.end());
+    }
+  }
+  if (gone_owners != 0) {
+    session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",
+                          dropped, gone_owners);
   }
   return success;
 }
@@ -235,40 +238,12 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
 
   // Owners in byte order, so each application's pieces stay in byte order.
   std::map<std::string, piece_list> applications;
-  unsigned long dropped = 0;
-  std::size_t gone_owners = 0;
-  for (const auto& owner : owners) {
-    std::vector<std::string> paths;
-    bool gone = false;
-    if (std::error_code ec = find_owner(lookup, owner.first, &paths, &gone)) return ec;
-    if (gone) {
-      dropped += owner.second.size();
-      ++gone_owners;
-      continue;
-    }
-    // Each application with a path of the owner gets the pieces once, as
-    // it would with that path listed. The filter drops an owner's own
-    // changes below ".tarn" or ".snaps"; its pieces go the same way, or the
-    // scanner's results would report themselves. ".shard" holds no owner
-    // and names the shard lists.
-    std::set<std::string> owning;
-    for (const std::string& path : paths) {
-      std::string application = path.substr(0, path.find('/'));
-      if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
-      owning.insert(application);
-    }
-    for (const std::string& application : owning) {
-      piece_list& added = applications[application];
-      added.insert(added.end(), owner.second.begin(), owner.second.end());
-    }
-  }
-  if (gone_owners != 0) {
-    session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",
-                          dropped, gone_owners);
-  }
+  if (std::error_code ec = pieces_by_application(lookup, owners, &applications)) return ec;
   std::map<std::string, std::size_t> lists;
   for (std::size_t i = first; i < linked_files.size(); ++i) {
-    lists.emplace(application_of_list(linked_files[i], lookup.session_name), i);
+    const list_name name = list_name::parse(linked_files[i], lookup.session_name);
+    // A list of another shape belongs to no application.
+    lists.emplace(name.session.empty() ? std::string() : name.application, i);
   }
   for (const auto& application : applications) {
     auto list = lists.find(application.first);

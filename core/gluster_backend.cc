@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Files and directories of a GlusterFS volume over a shared libgfapi
 // connection.
-#include "core/gfapi_backend.h"
+#include "core/gluster_backend.h"
 
 #include <fcntl.h>
 
@@ -36,15 +36,15 @@ class gluster_file : public backend_file {
     if (fd_ != nullptr) gfapi::close(fd_);
   }
 
-  int64_t pwrite(const void* data, std::size_t n, int64_t offset) override {
-    if (fd_ == nullptr) return -EBADF;
-    if (std::error_code ec = gfapi::pwrite_all(fd_, data, n, offset)) {
+  std::error_code pwrite(const void* data, std::size_t n, int64_t offset) override {
+    if (fd_ == nullptr) return std::error_code(EBADF, std::generic_category());
+    std::error_code ec = gfapi::pwrite_all(fd_, data, n, offset);
+    if (ec) {
       logger().error("gluster_backend::write", "Write of %zu bytes at %lld on volume %s: %s", n,
                      static_cast<long long>(offset), connection_->volume().c_str(),
                      ec.message().c_str());
-      return -ec.value();
     }
-    return static_cast<int64_t>(n);
+    return ec;
   }
 
   std::error_code size(int64_t* out) override {
@@ -69,7 +69,9 @@ class gluster_file : public backend_file {
 // written through this handle.
 class created_file : public backend_file {
  public:
-  int64_t pwrite(const void*, std::size_t, int64_t) override { return -EBADF; }
+  std::error_code pwrite(const void*, std::size_t, int64_t) override {
+    return std::error_code(EBADF, std::generic_category());
+  }
   std::error_code size(int64_t* out) override {
     *out = 0;
     return std::error_code();

@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// The POSIX calls behind scanner/os.h.
-#include "scanner/os.h"
+// The POSIX calls behind core/platform.h.
+#include "core/platform.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -19,37 +19,47 @@
 namespace tarn {
 namespace os {
 
+const int kOpenCreateExclusive = O_CREAT | O_EXCL;
+const int kOpenCreateForWrite = O_CREAT | O_WRONLY;
+
+std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
+
 std::error_code rename_file(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return error_from(errno);
+  if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
   return std::error_code();
 }
 
 std::error_code remove_file(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return error_from(errno);
+  if (::unlink(path.c_str()) != 0) return last_error();
   return std::error_code();
 }
 
 std::error_code remove_directory(const std::string& path) {
-  if (::rmdir(path.c_str()) != 0) return error_from(errno);
+  if (::rmdir(path.c_str()) != 0) return last_error();
+  return std::error_code();
+}
+
+std::error_code make_directory(const std::string& path, unsigned mode) {
+  if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) return last_error();
   return std::error_code();
 }
 
 std::error_code make_unique_directory(const std::string& prefix, std::string* path) {
   std::string name = prefix + "XXXXXX";
-  if (::mkdtemp(&name[0]) == nullptr) return error_from(errno);
+  if (::mkdtemp(&name[0]) == nullptr) return last_error();
   *path = name;
   return std::error_code();
 }
 
 std::error_code list_directory(const std::string& path, std::list<std::string>* names) {
   DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return error_from(errno);
+  if (dir == nullptr) return last_error();
   std::error_code result;
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir);
     if (entry == nullptr) {
-      if (errno != 0) result = error_from(errno);
+      if (errno != 0) result = last_error();
       break;
     }
     names->push_back(entry->d_name);
@@ -61,7 +71,7 @@ std::error_code list_directory(const std::string& path, std::list<std::string>* 
 std::error_code get_xattr(const std::string& path, const char* name, void* value,
                           std::size_t size, ssize_t* length) {
   ssize_t n = ::getxattr(path.c_str(), name, value, size);
-  if (n < 0) return error_from(errno);
+  if (n < 0) return last_error();
   *length = n;
   return std::error_code();
 }
@@ -81,9 +91,9 @@ std::error_code whole_xattr(xattr_call call, const std::string& path, const char
       value->assign(buffer.data(), static_cast<std::size_t>(n));
       return std::error_code();
     }
-    if (errno != ERANGE) return error_from(errno);
+    if (errno != ERANGE) return last_error();
     ssize_t needed = call(path.c_str(), name, nullptr, 0);
-    if (needed < 0) return error_from(errno);
+    if (needed < 0) return last_error();
     buffer.assign(static_cast<std::size_t>(needed) + 1, '\0');
   }
 }
@@ -101,7 +111,7 @@ std::error_code get_link_xattr_value(const std::string& path, const char* name,
 
 std::error_code stat_path(const std::string& path, bool* directory) {
   struct stat status;
-  if (::stat(path.c_str(), &status) != 0) return error_from(errno);
+  if (::stat(path.c_str(), &status) != 0) return last_error();
   *directory = S_ISDIR(status.st_mode);
   return std::error_code();
 }
@@ -112,7 +122,7 @@ std::error_code read_link(const std::string& path, std::string* target) {
   std::string buffer(256, '\0');
   for (;;) {
     ssize_t n = ::readlink(path.c_str(), &buffer[0], buffer.size());
-    if (n < 0) return error_from(errno != 0 ? errno : EIO);
+    if (n < 0) return last_error();
     if (static_cast<std::size_t>(n) < buffer.size()) {
       target->assign(buffer.data(), static_cast<std::size_t>(n));
       return std::error_code();
@@ -134,9 +144,9 @@ std::error_code list_xattr_names(const std::string& path, std::vector<std::strin
       }
       return std::error_code();
     }
-    if (errno != ERANGE) return error_from(errno != 0 ? errno : EIO);
+    if (errno != ERANGE) return last_error();
     ssize_t needed = ::llistxattr(path.c_str(), nullptr, 0);
-    if (needed < 0) return error_from(errno != 0 ? errno : EIO);
+    if (needed < 0) return last_error();
     buffer.assign(static_cast<std::size_t>(needed) + 1, '\0');
   }
 }
@@ -152,12 +162,12 @@ int run_shell_output(const std::string& command, std::string* output) {
 
 std::error_code read_whole_file(const std::string& path, std::string* text) {
   std::FILE* in = std::fopen(path.c_str(), "rbe");
-  if (in == nullptr) return error_from(errno != 0 ? errno : EIO);
+  if (in == nullptr) return last_error();
   char buffer[65536];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
   std::error_code ec;
-  if (std::ferror(in)) ec = error_from(errno != 0 ? errno : EIO);
+  if (std::ferror(in)) ec = last_error();
   std::fclose(in);
   return ec;
 }
@@ -212,13 +222,6 @@ bool is_local_host(const std::string& host) {
   return local;
 }
 
-namespace {
-
-// A failing call that left errno at 0 must still read as a failure.
-std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
-
-}  // namespace
-
 file::~file() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -233,15 +236,39 @@ file& file::operator=(file&& other) noexcept {
 }
 
 std::error_code file::open_with(const std::string& path, int flags, file* out) {
+  return open(path, flags, 0666, out);
+}
+
+std::error_code file::create_for_write(const std::string& path, file* out) {
+  return open_with(path, O_WRONLY | O_CREAT | O_TRUNC, out);
+}
+
+std::error_code file::open(const std::string& path, int flags, unsigned mode, file* out) {
   errno = 0;
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0) return last_error();
   *out = file(fd);
   return std::error_code();
 }
 
-std::error_code file::create_for_write(const std::string& path, file* out) {
-  return open_with(path, O_WRONLY | O_CREAT | O_TRUNC, out);
+std::error_code file::pwrite(const void* data, std::size_t size, std::int64_t offset,
+                             std::size_t* written) {
+  if (offset < 0) return error_from(EINVAL);
+  ssize_t n;
+  do {
+    errno = 0;
+    n = ::pwrite(fd_, data, size, offset);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return last_error();
+  *written = static_cast<std::size_t>(n);
+  return std::error_code();
+}
+
+std::error_code file::size(std::int64_t* out) const {
+  struct stat status;
+  if (::fstat(fd_, &status) != 0) return last_error();
+  *out = status.st_size;
+  return std::error_code();
 }
 
 std::error_code file::open_for_append(const std::string& path, file* out) {
@@ -283,7 +310,7 @@ std::error_code line_reader::open(const std::string& path) {
   close();
   // "e": O_CLOEXEC, since the library runs shell commands.
   file_ = ::fopen(path.c_str(), "re");
-  if (file_ == nullptr) return error_from(errno);
+  if (file_ == nullptr) return last_error();
   return std::error_code();
 }
 
@@ -298,7 +325,7 @@ bool line_reader::next(std::string* line) {
   errno = 0;
   ssize_t n = ::getline(&buffer_, &capacity_, file_);
   if (n < 0) {
-    if (::ferror(file_)) error_ = error_from(errno != 0 ? errno : EIO);
+    if (::ferror(file_)) error_ = last_error();
     return false;
   }
   if (n > 0 && buffer_[n - 1] == '\n') --n;
@@ -313,7 +340,7 @@ file_writer::~file_writer() {
 std::error_code file_writer::create(const std::string& path) {
   path_.clear();
   file_ = ::fopen(path.c_str(), "we");
-  if (file_ == nullptr) return error_from(errno);
+  if (file_ == nullptr) return last_error();
   path_ = path;
   return std::error_code();
 }
@@ -321,7 +348,7 @@ std::error_code file_writer::create(const std::string& path) {
 std::error_code file_writer::write_line(const std::string& line) {
   if (::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
       ::fputc('\n', file_) == EOF) {
-    return error_from(errno);
+    return last_error();
   }
   return std::error_code();
 }
@@ -331,11 +358,11 @@ std::error_code file_writer::close() {
   std::FILE* file = file_;
   file_ = nullptr;
   if (::fflush(file) != 0) {
-    int saved = errno;
+    std::error_code ec = last_error();
     ::fclose(file);
-    return error_from(saved);
+    return ec;
   }
-  if (::fclose(file) != 0) return error_from(errno);
+  if (::fclose(file) != 0) return last_error();
   return std::error_code();
 }
 

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Application lists and their files' gfids, read ahead on several threads
 // and handed out in order; failures end the reading at their line.
-#include "scanner/listed_gfids.h"
+#include "scanner/gfid_read_ahead.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@ namespace tarn {
 namespace scanner {
 namespace {
 
+using testing_util::attribute_files;
 using testing_util::numbered_lines;
 using testing_util::temp_dir;
 using testing_util::write_file;
@@ -49,6 +50,13 @@ std::error_code hashed_gfid(const std::string& path, const char* name, unsigned 
   gfid_value gfid = gfid_of(path);
   std::copy(gfid.begin(), gfid.end(), value);
   return std::error_code();
+}
+
+// The local files, with `gfid` answering the identifier reads.
+attribute_files playing(attribute_files::gfid_function gfid) {
+  attribute_files files;
+  files.gfid = gfid;
+  return files;
 }
 
 // Every batch until next() says no more.
@@ -103,7 +111,8 @@ class ListedGfidsTest : public ::testing::Test {
 TEST_F(ListedGfidsTest, HandsOutEveryLineInOrderWithItsGfid) {
   const std::vector<int> counts = {0, 1, 1023, 1024, 1025, 5000, 3, 0, 2049};
   for (int c : counts) list(c);
-  listed_gfids listed(lists_, kMount, hashed_gfid);
+  attribute_files files = playing(hashed_gfid);
+  listed_gfids listed(lists_, kMount, files);
   std::vector<listed_batch> batches = drain(listed);
   expect_lists(batches, counts, counts.size());
   EXPECT_EQ(consumed_, batches.size());
@@ -117,7 +126,8 @@ TEST_F(ListedGfidsTest, AFailureEndsTheReadingAtItsLine) {
     list(1500);
     list(2500, "broken\nafter\n");
     list(10);
-    listed_gfids listed(lists_, kMount, hashed_gfid);
+    attribute_files files = playing(hashed_gfid);
+    listed_gfids listed(lists_, kMount, files);
     std::vector<listed_batch> batches = drain(listed);
     expect_lists(batches, {1500}, 1);
     ASSERT_EQ(batches.size(), consumed_ + 3);  // 1024 + 1024 lines, then 452 and the failure
@@ -137,7 +147,8 @@ TEST_F(ListedGfidsTest, AFailureEndsTheReadingAtItsLine) {
     if (what == failure::read) mkdir(bad.c_str(), 0755);
     lists_.push_back(bad);
     list(5);
-    listed_gfids listed(lists_, kMount, hashed_gfid);
+    attribute_files files = playing(hashed_gfid);
+    listed_gfids listed(lists_, kMount, files);
     std::vector<listed_batch> batches = drain(listed);
     expect_lists(batches, {3000}, 1);
     ASSERT_EQ(batches.size(), consumed_ + 1);
@@ -164,7 +175,8 @@ std::error_code late_failure(const std::string& path, const char* name, unsigned
 TEST_F(ListedGfidsTest, AnEarlierFailureWinsOverLaterBatchesReadBeforeIt) {
   list(10, "slow/broken\n");
   list(3000);
-  listed_gfids listed(lists_, kMount, late_failure);
+  attribute_files files = playing(late_failure);
+  listed_gfids listed(lists_, kMount, files);
   std::vector<listed_batch> batches = drain(listed);
   ASSERT_EQ(batches.size(), 1u);
   EXPECT_EQ(batches[0].list, 0u);
@@ -176,7 +188,8 @@ TEST_F(ListedGfidsTest, AnEarlierFailureWinsOverLaterBatchesReadBeforeIt) {
 
 TEST_F(ListedGfidsTest, ALinkingThatStopsEarlyEndsTheReading) {
   for (int i = 0; i < 200; ++i) list(1000);
-  listed_gfids listed(lists_, kMount, hashed_gfid);
+  attribute_files files = playing(hashed_gfid);
+  listed_gfids listed(lists_, kMount, files);
   listed_batch batch;
   ASSERT_TRUE(listed.next(&batch));
   EXPECT_EQ(batch.lines.size(), 1000u);
@@ -191,7 +204,8 @@ void read_without_threads(const std::vector<std::string>& lists) {
   if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) {
     _exit(100);
   }
-  listed_gfids listed(lists, kMount, hashed_gfid);
+  attribute_files files = playing(hashed_gfid);
+  listed_gfids listed(lists, kMount, files);
   std::vector<listed_batch> batches = drain(listed);
   std::size_t lines = 0;
   for (std::size_t i = 0; i < batches.size(); ++i) {

@@ -1,0 +1,201 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// The steps of one scan run, each with the message that says it failed.
+#include "scanner/scan_run.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "core/platform.h"
+#include "scanner/changelog_tail.h"
+#include "scanner/leftovers.h"
+#include "scanner/volume_layout.h"
+
+namespace tarn {
+namespace scanner {
+namespace {
+
+const char* const kFn = "scanner::initiate_scan";
+
+std::error_code efault() { return std::error_code(EFAULT, std::generic_category()); }
+
+}  // namespace
+
+std::error_code scan_run::check_inputs() {
+  if (session_name_.empty()) {
+    scanner::logger.error(kFn, "Session name is empty, Please provide a valid session name");
+    return efault();
+  }
+  if (owner_.output_dir.empty()) {
+    scanner::logger.error(kFn, "Failed to find volume path");
+    return efault();
+  }
+  return success;
+}
+
+std::error_code scan_run::take_lock() {
+  if (owner_.lock_file) {
+    scanner::logger.error(kFn, "Lock is already being held for session %s", session_name_.c_str());
+    return success;
+  }
+  scanner::logger.error(kFn, "Trying to acquire lock for session %s", session_name_.c_str());
+  owner_.lock_file = owner_.acquire_lock(session_name_);
+  if (!owner_.lock_file) {
+    scanner::logger.error(kFn, "Failed to acquire lock for session %s", session_name_.c_str());
+    return std::error_code(EBUSY, std::generic_category());
+  }
+  return success;
+}
+
+// The handle goes with the lock, so the next run takes a lock of its own and
+// never closes this one twice.
+void scan_run::release_lock() {
+  owner_.release_lock(owner_.lock_file);
+  owner_.lock_file.reset();
+}
+
+std::error_code scan_run::find_session() {
+  state_.sess = owner_.get_sessionobj(session_name_);
+  if (state_.sess == nullptr) {
+    scanner::logger.error(kFn, "Failed to initiate session object for session %s ",
+                          session_name_.c_str());
+    return efault();
+  }
+  return success;
+}
+
+// Whatever output_dir holds now was left by a run that failed or was
+// killed: lists cut short, lists of files rather than pieces, files already
+// (partly) copied. The copy step files everything in output_dir into the
+// volume, so they are moved out of its way, never taken for results.
+std::error_code scan_run::set_aside_leftovers() {
+  const std::string& output_dir = owner_.output_dir;
+  std::string set_aside;
+  std::size_t moved = 0;
+  if (std::error_code ec = ::tarn::scanner::set_aside_leftovers(output_dir, &set_aside, &moved)) {
+    scanner::logger.error(kFn, "Failed to move the files left in %s by an earlier run: %s",
+                          output_dir.c_str(), ec.message().c_str());
+    return efault();
+  }
+  if (moved > 0) {
+    scanner::logger.error(kFn, "Moved %zu files left in %s by an earlier run to %s", moved,
+                          output_dir.c_str(), set_aside.c_str());
+  }
+  return success;
+}
+
+std::error_code scan_run::make_working_directory() {
+  // Not tested: a volume where it cannot be made fails at the copy step.
+  owner_.create_recursive_directory(kWorkingDirectory);
+  state_.sess->insert_to_excludelist(kWorkingDirectory);
+  state_.sess->insert_to_excludelist(owner_.lock_path);
+  return success;
+}
+
+// The changes an incremental pass of glusterfind would miss: journals that a
+// brick restart left out of the change-log index, or that the pass takes for
+// read after a full pass. Their changes join the pass's list; when they
+// cannot be read, the pass is a full one.
+std::error_code scan_run::find_unread_changes() {
+  state_.full = owner_.scan_type != scanner::scan_incremental;
+  if (state_.full) return success;
+  tail_probe probe;
+  probe.volume = owner_.volume_name;
+  probe.session = session_name_;
+  if (const char* dir = std::getenv("TARN_GLUSTERFIND_DIR")) probe.state_dir = dir;
+  lost_tail tail = find_lost_tail(probe);
+  if (tail.journals.empty()) return success;
+  std::string names;
+  for (const std::string& journal : tail.journals) names += (names.empty() ? "" : ", ") + journal;
+  if (!tail.failure.empty()) {
+    scanner::logger.error(kFn,
+                          "Found change-log journals that the incremental pass does not read "
+                          "(%s); running a full pass instead, since %s",
+                          names.c_str(), tail.failure.c_str());
+    state_.full = true;
+    return success;
+  }
+  scanner::logger.error(kFn,
+                        "Found change-log journals that the incremental pass does not read "
+                        "(%s); adding the %zu changes they hold to it",
+                        names.c_str(), tail.lines.size());
+  state_.unread_changes = std::move(tail.lines);
+  return success;
+}
+
+std::error_code scan_run::run_glusterfind() {
+  std::string prefix = "full";
+  state_.sess->get_outputfilepath(prefix, "", state_.scan_output);
+  const bool full = state_.full;
+  int status = full ? state_.sess->full_scan(state_.scan_output)
+                    : state_.sess->incremental_scan(state_.scan_output);
+  if (status == 0 && !state_.unread_changes.empty()) {
+    if (std::error_code ec = add_to_change_list(state_.scan_output, state_.unread_changes)) {
+      scanner::logger.error(kFn, "Failed to add the changes of unread journals to %s: %s",
+                            state_.scan_output.c_str(), ec.message().c_str());
+      status = -1;
+    }
+  }
+  if (status == 0) return success;
+  scanner::logger.error(kFn,
+                        full ? "Failed to perform full scan for session %s on volume %s"
+                             : "Failed to perform incr scan for session %s on volume %s",
+                        session_name_.c_str(), owner_.volume_name.c_str());
+  return efault();
+}
+
+// A failed filter does not end the run here: the collect file then has no
+// name, and post-processing fails on it with its own message.
+std::error_code scan_run::filter_changes() {
+  std::string prefix = "filteredfile";
+  state_.sess->get_outputfilepath(prefix, "", state_.filtered);
+  state_.sess->insert_to_excludelist(state_.filtered);
+  unsigned long count = 0;
+  std::error_code ec =
+      state_.sess->filter_new_and_modified(state_.scan_output, state_.filtered, count);
+  // The change list has served its purpose whatever the filter made of it.
+  os::remove_file(state_.scan_output);
+  if (!ec) {
+    state_.kept = count;
+    prefix = "processed";
+    state_.sess->get_collectfilename(prefix, count, state_.collect_file);
+  }
+  return success;
+}
+
+std::error_code scan_run::name_collect_file() {
+  if (state_.collect_file.empty()) return success;
+  state_.sess->insert_to_excludelist(state_.collect_file);
+  if (std::error_code ec = os::rename_file(state_.filtered, state_.collect_file)) {
+    scanner::logger.error(kFn, "Failed to rename the generated file %s to %s",
+                          state_.filtered.c_str(), state_.collect_file.c_str());
+    return ec;
+  }
+  state_.sess->savefilename(state_.collect_file);  // a bookkeeping record; the run does not need it
+  return success;
+}
+
+std::error_code scan_run::post_process() {
+  // After a failed filter the empty collect-file path makes this step fail.
+  if (scan_run::post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_) != success) {
+    scanner::logger.error(kFn, "Failed to split processed collect files");
+    return efault();
+  }
+  return success;
+}
+
+std::error_code scan_run::copy_results() {
+  if (owner_.copy_files_to_gluster() != success) {
+    scanner::logger.error(kFn, "Failed to copy collect files into gluster volume");
+    return efault();
+  }
+  return success;
+}
+
+std::error_code scan_run::remove_output_dir() {
+  // Not tested: a directory that still holds an entry stays.
+  os::remove_directory(owner_.output_dir);
+  return success;
+}
+
+}  // namespace scanner
+}  // namespace tarn
