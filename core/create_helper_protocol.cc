@@ -90,6 +90,7 @@ int serve_exclusive_create(const create_helper_args& args, create_operations& op
   signal(SIGINT, SIG_IGN);
   signal(SIGQUIT, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
+  signal(SIGTERM, SIG_IGN);  // systemd and timeout(1) signal the whole group
   if (std::error_code ec = ops.connect()) {
     library.send(result_line(ec));
     return 1;

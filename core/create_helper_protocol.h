@@ -59,8 +59,9 @@ class create_operations {
 // and returns the exit status for the helper (0 when the library kept the
 // file it created).
 // Returns only when it is done with the file: kept for the library, or
-// removed. Terminal signals (SIGINT, SIGQUIT, SIGHUP) are ignored from the
-// start so that a helper always finishes what it began; a helper whose
+// removed. Terminal signals (SIGINT, SIGQUIT, SIGHUP) and SIGTERM, which a
+// service manager sends to every process of a stopped job, are ignored from
+// the start so that a helper always finishes what it began; a helper whose
 // library is gone reads end of input and tidies up.
 int serve_exclusive_create(const create_helper_args& args, create_operations& ops,
                            channel& library);

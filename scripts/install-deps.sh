@@ -11,6 +11,7 @@ packages=(
   libglusterfs-dev glusterfs-server glusterfs-client
   attr python3-pyxattr openssh-client procps
   clang libclang-rt-14-dev
+  dpkg-dev file lintian systemd
 )
 
 missing=()

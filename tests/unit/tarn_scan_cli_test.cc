@@ -1,11 +1,15 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The tarn-scan program, run as a user would, on a local-directory volume
 // with the fake glusterfind: options, exit statuses and the summary.
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +132,71 @@ TEST_F(TarnScanCliTest, SummaryCountsTheLinesEachRunAdded) {
   run_result r = run(base_args() + " --json");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"total_entries\": 0"), std::string::npos) << r.out;
+}
+
+// A stop request during a run (systemctl stop, timeout(1), Ctrl-C) lets the
+// run end and release the session's lock: a lock left behind would fail every
+// later run with 16. The signal goes to the process group, as systemd and
+// timeout(1) send it, or to tarn-scan alone.
+class TarnScanStopTest : public TarnScanCliTest {
+ protected:
+  // Starts tarn-scan in a process group of its own, waits until the fake
+  // glusterfind pre pass runs, signals, and returns the exit status.
+  run_result run_and_stop(const std::string& args, bool whole_group) {
+    write_file(tool_.dir() + "/delay.pre", whole_group ? "30" : "1");
+    std::string cmd = "exec " + std::string(TARN_SCAN_BINARY) + " " + args + " >" +
+                      root_.path("stdout") + " 2>" + root_.path("stderr");
+    pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    setpgid(pid, pid);
+    struct stat st;
+    for (int i = 0; i < 1000 && stat((tool_.dir() + "/started.pre").c_str(), &st) != 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(stat(root_.path("vol1/vol1.lock.nightly").c_str(), &st), 0) << "not locked";
+    kill(whole_group ? -pid : pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run_result r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = testing_util::read_file(root_.path("stdout"));
+    r.err = testing_util::read_file(root_.path("stderr"));
+    return r;
+  }
+
+  bool locked() {
+    struct stat st;
+    return stat(root_.path("vol1/vol1.lock.nightly").c_str(), &st) == 0;
+  }
+};
+
+TEST_F(TarnScanStopTest, GroupStopEndsTheGlusterfindPassAndReleasesTheLock) {
+  auto start = std::chrono::steady_clock::now();
+  run_result r = run_and_stop(base_args() + " --incremental --post", true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  EXPECT_NE(r.err.find("stopped by signal 15"), std::string::npos) << r.err;
+  EXPECT_FALSE(locked());
+  for (const std::string& call : tool_.calls()) EXPECT_EQ(call.find("post"), std::string::npos);
+
+  // The next run is not refused.
+  std::remove((tool_.dir() + "/delay.pre").c_str());
+  EXPECT_EQ(run(base_args() + " --incremental").status, 0);
+}
+
+TEST_F(TarnScanStopTest, StopOfTarnScanAloneFinishesTheRunWithoutPost) {
+  tool_.set_changelist("NEW app1/a\n");
+  run_result r = run_and_stop(base_args() + " --post", false);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  EXPECT_NE(r.out.find("Scan of session 'nightly' on volume 'vol1' done in"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("'glusterfind post' was not run"), std::string::npos) << r.err;
+  EXPECT_FALSE(locked());
+  for (const std::string& call : tool_.calls()) EXPECT_EQ(call.find("post"), std::string::npos);
 }
 
 }  // namespace

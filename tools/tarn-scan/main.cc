@@ -1,7 +1,10 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // tarn-scan: runs one scan of a GlusterFS volume and summarises its results.
+#include <signal.h>
+
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,39 @@
 #endif
 
 namespace {
+
+// A request to stop (SIGTERM from systemd or timeout(1), SIGINT, SIGHUP)
+// must not end the process in the middle of a run: the run holds the
+// session's lock file in the volume, and a lock left behind fails every
+// later run of the session with 16. The handler only records the signal;
+// the run goes on to its end, which releases the lock. Whoever sent the
+// signal to the whole process group (systemd, timeout(1), a terminal) has
+// also ended a glusterfind pass in progress, so that run fails quickly.
+// A handler, not SIG_IGN: children must not inherit an ignored SIGTERM.
+volatile std::sig_atomic_t stop_signal = 0;
+
+void record_stop_signal(int signo) { stop_signal = signo; }
+
+void catch_stop_signals() {
+  struct sigaction sa = {};
+  sa.sa_handler = record_stop_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int signo : {SIGTERM, SIGINT, SIGHUP}) sigaction(signo, &sa, nullptr);
+}
+
+// After a stop request: the lock is released; say so and exit as the
+// signal would have, 128 + its number.
+int stopped(const tarn_scan::options& o, bool results_filed) {
+  fprintf(stderr,
+          "tarn-scan: stopped by signal %d (%s); the lock of session '%s' is released%s\n",
+          static_cast<int>(stop_signal), strsignal(stop_signal), o.session.c_str(),
+          results_filed ? (o.post ? ". 'glusterfind post' was not run: the next incremental "
+                                    "scan will report these changes again"
+                                  : "")
+                        : "");
+  return 128 + stop_signal;
+}
 
 // One line that says what failed, in the user's terms.
 std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
@@ -61,6 +97,7 @@ int main(int argc, char** argv) {
       break;
   }
   if (!o.log_file.empty()) setenv("TARN_LOG_FILE", o.log_file.c_str(), 1);
+  catch_stop_signals();
 
   tarn_scan::snapshot before = tarn_scan::take_snapshot(o.mount);
   auto start = std::chrono::steady_clock::now();
@@ -76,7 +113,7 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (ec != tarn::success) {
     fprintf(stderr, "tarn-scan: %s\n", explain(ec, o).c_str());
-    return exit_status(ec);
+    return stop_signal ? stopped(o, false) : exit_status(ec);
   }
 
   tarn_scan::summary s = tarn_scan::summarize(o.mount, before, seconds);
@@ -84,6 +121,9 @@ int main(int argc, char** argv) {
                                   : tarn_scan::format_text(s, o.volume, o.session);
   fputs(text.c_str(), stdout);
   fflush(stdout);
+  // Told to stop: no new glusterfind command. Without post the next
+  // incremental scan reports these changes again, so nothing is lost.
+  if (stop_signal) return stopped(o, true);
 
   if (o.post) {
     tarn::scanner::session* sess = scanner.get_sessionobj(o.session);

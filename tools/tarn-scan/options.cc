@@ -83,6 +83,8 @@ std::string help_text() {
           "  16  the session is locked: another scan runs, or a crashed one left\n"
           "      <volume>.lock.<session> in the volume's top directory; or that\n"
           "      file could not be created in 5 s or at all (the log says why)\n"
+          "  128+N  stopped by signal N (SIGTERM, SIGINT, SIGHUP) after the run released\n"
+          "      its lock; --post was skipped\n"
           "  other  the errno of a failed local operation (capped at 255)\n"
           "\n"
           "Environment:\n"
