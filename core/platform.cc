@@ -275,6 +275,24 @@ std::error_code file::open_for_append(const std::string& path, file* out) {
   return open_with(path, O_WRONLY | O_APPEND, out);
 }
 
+std::error_code file::open_log(const std::string& path, file* out) {
+  return open(path, O_WRONLY | O_CREAT | O_APPEND, 0644, out);
+}
+
+void write_standard_error(const std::string& text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
 std::error_code file::write_all(const char* data, std::size_t size) {
   while (size > 0) {
     errno = 0;

@@ -87,6 +87,10 @@ TARN_EXPORT std::error_code read_whole_file(const std::string& path, std::string
 // network interfaces.
 TARN_EXPORT bool is_local_host(const std::string& host);
 
+// Writes all of `text` to standard error, going on after short writes and
+// EINTR; what cannot be written is lost (there is nowhere to tell).
+TARN_EXPORT void write_standard_error(const std::string& text);
+
 // An open file descriptor, closed when the object goes. Move-only. Files are
 // opened with O_CLOEXEC, so the shells the library runs inherit none.
 class TARN_EXPORT file {
@@ -102,6 +106,9 @@ class TARN_EXPORT file {
   static std::error_code create_for_write(const std::string& path, file* out);
   // Opens an existing file for writing at its end.
   static std::error_code open_for_append(const std::string& path, file* out);
+  // Opens a log for writing at its end, created (mode 0644 less the umask)
+  // when missing.
+  static std::error_code open_log(const std::string& path, file* out);
   // open(2) with `flags` (O_CLOEXEC added) and `mode` for a new file.
   static std::error_code open(const std::string& path, int flags, unsigned mode, file* out);
 

@@ -2,16 +2,17 @@
 // Formats log lines and appends them, whole, to their destination.
 #include "core/tarn_debug.h"
 
-#include <fcntl.h>
 #include <sys/time.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <string>
+
+#include "core/platform.h"
 
 namespace tarn {
 namespace tarn_debug {
@@ -31,20 +32,6 @@ std::string timestamp() {
   size_t n = strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   snprintf(buf + n, sizeof buf - n, ".%06ld", static_cast<long>(tv.tv_usec));
   return buf;
-}
-
-void write_all(int fd, const std::string& line) {
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;  // a logger has nowhere to report its own failure
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
 }
 
 }  // namespace
@@ -72,16 +59,13 @@ void tarn_debug::error(const char* function, const char* format, ...) {
 
   std::lock_guard<std::mutex> lock(log_mutex());
   const char* path = getenv("TARN_LOG_FILE");
-  if (path != nullptr && *path != '\0') {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      write_all(fd, line);
-      ::close(fd);
-      errno = saved_errno;
-      return;
-    }
+  os::file log;
+  if (path != nullptr && *path != '\0' && !os::file::open_log(path, &log)) {
+    log.write_all(line.data(), line.size());  // a logger has nowhere to report its own failure
+    log.close();
+  } else {
+    os::write_standard_error(line);
   }
-  write_all(STDERR_FILENO, line);
   errno = saved_errno;
 }
 
