@@ -172,6 +172,38 @@ std::error_code read_whole_file(const std::string& path, std::string* text) {
   return ec;
 }
 
+std::error_code read_file_tail(const std::string& path, std::size_t max_bytes,
+                               std::string* text, bool* whole) {
+  errno = 0;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return last_error();
+  std::error_code ec;
+  struct stat status;
+  if (::fstat(fd, &status) != 0) {
+    ec = last_error();
+  } else {
+    const std::size_t size = static_cast<std::size_t>(status.st_size);
+    const std::size_t start = size > max_bytes ? size - max_bytes : 0;
+    text->assign(size - start, '\0');
+    std::size_t done = 0;
+    while (done < text->size()) {
+      ssize_t n = ::pread(fd, &(*text)[done], text->size() - done,
+                          static_cast<off_t>(start + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ec = last_error();
+        break;
+      }
+      if (n == 0) break;  // the file shrank meanwhile
+      done += static_cast<std::size_t>(n);
+    }
+    text->resize(done);
+    *whole = start == 0;
+  }
+  ::close(fd);
+  return ec;
+}
+
 namespace {
 
 bool same_address(const struct sockaddr* a, const struct sockaddr* b) {

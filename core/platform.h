@@ -81,6 +81,10 @@ TARN_EXPORT int run_shell_output(const std::string& command, std::string* output
 
 // Reads the whole local file into `*text`.
 TARN_EXPORT std::error_code read_whole_file(const std::string& path, std::string* text);
+// Reads the last `max_bytes` bytes of the local file (all of it when it is
+// shorter, and then sets `*whole`) into `*text`.
+TARN_EXPORT std::error_code read_file_tail(const std::string& path, std::size_t max_bytes,
+                                           std::string* text, bool* whole);
 
 // True when `host` names this machine: its host name, or a name or address
 // that resolves to a loopback address or to an address of one of its

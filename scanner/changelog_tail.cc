@@ -125,6 +125,34 @@ void add_journals_of(const std::string& dir, long not_before, std::vector<std::s
   }
 }
 
+// The epoch of an index entry ".../CHANGELOG.<epoch>" or ".../changelog.<epoch>".
+bool entry_epoch(const std::string& entry, long* epoch) {
+  std::size_t dot = entry.rfind('.');
+  return dot != std::string::npos && to_number(entry.substr(dot + 1), epoch);
+}
+
+// The end of an index from its first entry before `not_before` on. Entries
+// are appended in time order, and an index grows by a few MB a day: only its
+// tail is read.
+std::error_code read_index_since(const std::string& path, long not_before, std::string* index) {
+  for (std::size_t want = 64 * 1024;; want *= 4) {
+    std::string tail;
+    bool whole = false;
+    if (std::error_code ec = os::read_file_tail(path, want, &tail, &whole)) return ec;
+    // The first entry that is whole follows the first NUL.
+    std::size_t begin = tail.find('\0');
+    std::size_t end = begin == std::string::npos ? begin : tail.find('\0', begin + 1);
+    long epoch = 0;
+    bool old_enough = end != std::string::npos &&
+                      entry_epoch(tail.substr(begin + 1, end - begin - 1), &epoch) &&
+                      epoch < not_before;
+    if (whole || old_enough) {
+      index->append(tail);
+      return std::error_code();
+    }
+  }
+}
+
 // The subdirectories of `dir` whose names are numbers, by number.
 std::map<long, std::string> numbered_dirs(const std::string& dir) {
   std::map<long, std::string> result;
@@ -292,7 +320,9 @@ std::error_code find_unread_journals(const std::string& brick_path, long not_bef
   if (std::error_code ec = os::list_directory(root + "/htime", &names)) return ec;
   for (const std::string& name : names) {
     if (name.compare(0, 6, "HTIME.") != 0) continue;
-    if (std::error_code ec = os::read_whole_file(root + "/htime/" + name, &index)) return ec;
+    if (std::error_code ec = read_index_since(root + "/htime/" + name, not_before, &index)) {
+      return ec;
+    }
     index += '\0';
   }
   for (const std::string& path : found) {

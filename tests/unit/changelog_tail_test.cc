@@ -145,6 +145,23 @@ TEST_F(BrickTest, FindsJournalsWithRecordsThatNoIndexListsSinceTheLastPass) {
   EXPECT_TRUE(found.empty());
 }
 
+TEST_F(BrickTest, ReadsAsMuchOfALongIndexAsTheWindowNeeds) {
+  // 6,000 entries (about 600 KB), every one inside the window: the journal
+  // listed first is indexed all the same.
+  const std::string records = kHeader + fields({"D" + kFile});
+  write_file(dated("CHANGELOG.1796750001"), records);
+  write_file(dated("CHANGELOG.1796759999"), records);
+  std::string text;
+  for (long epoch = 1796750001; epoch < 1796750001 + 6000; ++epoch) {
+    text += dated("changelog." + std::to_string(epoch)) + '\0';
+    if (epoch == 1796750001) text = dated("CHANGELOG.1796750001") + '\0';
+  }
+  write_file(changelogs_ + "/htime/HTIME.1796750000", text);
+  std::vector<std::string> found;
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796750000, -1, &found), std::error_code());
+  EXPECT_EQ(found, std::vector<std::string>{dated("CHANGELOG.1796759999")});
+}
+
 TEST(LastPassTest, BrickStatusFirstThenTheVolumes) {
   temp_dir state;
   mkdir(state.path("s1").c_str(), 0755);
