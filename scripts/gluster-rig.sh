@@ -60,7 +60,15 @@ start_glusterd() {
     die "a glusterd runs without $GLUSTERD_PID; refusing to start a second one"
   fi
   bind_to_loopback
-  /usr/sbin/glusterd -p "$GLUSTERD_PID"
+  # The daemon outlives this script: it must not hold on to descriptors of
+  # whoever called it (a test runner's lock, a pipe it waits on).
+  (
+    for fd in /proc/self/fd/*; do
+      fd=${fd##*/}
+      [ "$fd" -gt 2 ] && eval "exec $fd>&-" 2>/dev/null
+    done
+    exec /usr/sbin/glusterd -p "$GLUSTERD_PID"
+  )
   wait_for 100 glusterd_pid || die "glusterd did not start"
   glusterd_pid >"$STARTED_MARK"
   wait_for 150 gluster pool list || die "glusterd does not answer"
