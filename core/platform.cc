@@ -26,35 +26,35 @@ std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
 
 std::error_code rename_file(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code remove_file(const std::string& path) {
   if (::unlink(path.c_str()) != 0) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code remove_directory(const std::string& path) {
   if (::rmdir(path.c_str()) != 0) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code make_directory(const std::string& path, unsigned mode) {
   if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code make_unique_directory(const std::string& prefix, std::string* path) {
   std::string name = prefix + "XXXXXX";
   if (::mkdtemp(&name[0]) == nullptr) return last_error();
   *path = name;
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code list_directory(const std::string& path, std::list<std::string>* names) {
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) return last_error();
-  std::error_code result;
+  std::error_code result = no_error();
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir);
@@ -73,7 +73,7 @@ std::error_code get_xattr(const std::string& path, const char* name, void* value
   ssize_t n = ::getxattr(path.c_str(), name, value, size);
   if (n < 0) return last_error();
   *length = n;
-  return std::error_code();
+  return no_error();
 }
 
 namespace {
@@ -89,7 +89,7 @@ std::error_code whole_xattr(xattr_call call, const std::string& path, const char
     ssize_t n = call(path.c_str(), name, &buffer[0], buffer.size());
     if (n >= 0) {
       value->assign(buffer.data(), static_cast<std::size_t>(n));
-      return std::error_code();
+      return no_error();
     }
     if (errno != ERANGE) return last_error();
     ssize_t needed = call(path.c_str(), name, nullptr, 0);
@@ -113,7 +113,7 @@ std::error_code stat_path(const std::string& path, bool* directory) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return last_error();
   *directory = S_ISDIR(status.st_mode);
-  return std::error_code();
+  return no_error();
 }
 
 int run_shell(const std::string& command) { return ::system(command.c_str()); }
@@ -125,7 +125,7 @@ std::error_code read_link(const std::string& path, std::string* target) {
     if (n < 0) return last_error();
     if (static_cast<std::size_t>(n) < buffer.size()) {
       target->assign(buffer.data(), static_cast<std::size_t>(n));
-      return std::error_code();
+      return no_error();
     }
     buffer.resize(buffer.size() * 2);
   }
@@ -142,7 +142,7 @@ std::error_code list_xattr_names(const std::string& path, std::vector<std::strin
         names->push_back(buffer.substr(at, end - at));
         at = end + 1;
       }
-      return std::error_code();
+      return no_error();
     }
     if (errno != ERANGE) return last_error();
     ssize_t needed = ::llistxattr(path.c_str(), nullptr, 0);
@@ -280,7 +280,7 @@ std::error_code file::open(const std::string& path, int flags, unsigned mode, fi
   int fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0) return last_error();
   *out = file(fd);
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file::pwrite(const void* data, std::size_t size, std::int64_t offset,
@@ -293,14 +293,14 @@ std::error_code file::pwrite(const void* data, std::size_t size, std::int64_t of
   } while (n < 0 && errno == EINTR);
   if (n < 0) return last_error();
   *written = static_cast<std::size_t>(n);
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file::size(std::int64_t* out) const {
   struct stat status;
   if (::fstat(fd_, &status) != 0) return last_error();
   *out = status.st_size;
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file::open_for_append(const std::string& path, file* out) {
@@ -338,7 +338,7 @@ std::error_code file::write_all(const char* data, std::size_t size) {
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file::close() {
@@ -348,7 +348,7 @@ std::error_code file::close() {
   errno = 0;
   // Linux releases the descriptor even when close fails, so it is not retried.
   if (::close(fd) != 0) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 line_reader::~line_reader() {
@@ -361,7 +361,7 @@ std::error_code line_reader::open(const std::string& path) {
   // "e": O_CLOEXEC, since the library runs shell commands.
   file_ = ::fopen(path.c_str(), "re");
   if (file_ == nullptr) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 void line_reader::close() {
@@ -392,7 +392,7 @@ std::error_code file_writer::create(const std::string& path) {
   file_ = ::fopen(path.c_str(), "we");
   if (file_ == nullptr) return last_error();
   path_ = path;
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file_writer::write_line(const std::string& line) {
@@ -400,11 +400,11 @@ std::error_code file_writer::write_line(const std::string& line) {
       ::fputc('\n', file_) == EOF) {
     return last_error();
   }
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file_writer::close() {
-  if (file_ == nullptr) return std::error_code();
+  if (file_ == nullptr) return no_error();
   std::FILE* file = file_;
   file_ = nullptr;
   if (::fflush(file) != 0) {
@@ -413,7 +413,7 @@ std::error_code file_writer::close() {
     return ec;
   }
   if (::fclose(file) != 0) return last_error();
-  return std::error_code();
+  return no_error();
 }
 
 std::error_code file_writer::abandon(std::error_code ec) {

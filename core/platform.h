@@ -27,6 +27,14 @@ inline std::error_code error_from(int e) {
   return std::error_code(e, std::generic_category());
 }
 
+// The success value of every call: 0 in the generic category, so that it
+// compares equal to tarn::success (a default std::error_code is in the
+// system category and does not).
+inline std::error_code no_error() { return std::error_code(0, std::generic_category()); }
+
+// `ec` when it is a failure, else no_error().
+inline std::error_code as_result(const std::error_code& ec) { return ec ? ec : no_error(); }
+
 // The errno a call just left, as a generic error code. A call that failed
 // but left errno at 0 still reads as a failure: EIO.
 TARN_EXPORT std::error_code last_error();

@@ -72,13 +72,13 @@ std::error_code tarn_api::close(boost::shared_ptr<tarn_file::tarn_file> file,
                                 boost::shared_ptr<tarn_aio_result> /*aio*/) {
   if (!file || !file->is_open()) return os::error_from(EBADF);
   std::unique_ptr<core::backend_file> f = file->release();
-  return f->close();
+  return os::as_result(f->close());
 }
 
 std::error_code tarn_api::mkdir(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                 unsigned int mode, boost::shared_ptr<tarn_aio_result> /*aio*/) {
   if (!iopx) return os::error_from(ENXIO);
-  return iopx->backend().mkdir(path, mode);
+  return os::as_result(iopx->backend().mkdir(path, mode));
 }
 
 int64_t tarn_api::write(boost::shared_ptr<tarn_file::tarn_file> file,
@@ -96,7 +96,7 @@ int64_t tarn_api::write(boost::shared_ptr<tarn_file::tarn_file> file,
 std::error_code tarn_api::unlink(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                  boost::shared_ptr<tarn_aio_result> /*aio*/) {
   if (!iopx) return os::error_from(ENXIO);
-  return iopx->backend().unlink(path);
+  return os::as_result(iopx->backend().unlink(path));
 }
 
 }  // namespace tarn

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "scanner/filter_read_ahead.h"
+#include "scanner/scanner.h"
 #include "core/platform.h"
 #include "scanner/shell_quote.h"
 
@@ -148,7 +149,7 @@ std::error_code read_index_since(const std::string& path, long not_before, std::
                       epoch < not_before;
     if (whole || old_enough) {
       index->append(tail);
-      return std::error_code();
+      return success;
     }
   }
 }
@@ -205,16 +206,16 @@ class line_maker {
     const char* type = r.type == 'E' ? "NEW" : "MODIFY";
     if (r.type == 'E' && r.op != kMknod && r.op != kMkdir && r.op != kCreate &&
         r.op != kSymlink && r.op != kLink) {
-      return std::error_code();
+      return success;
     }
     std::vector<std::string> paths;
     std::error_code ec = brick->paths_of(r.gfid, &paths);
-    if (ec == std::errc::no_such_file_or_directory) return std::error_code();
+    if (ec == std::errc::no_such_file_or_directory) return success;
     if (ec) return ec;
     for (const std::string& path : paths) {
       if (!path.empty() && seen_.insert(path).second) lines_.push_back(type + (" " + path));
     }
-    return std::error_code();
+    return success;
   }
 
   const std::vector<std::string>& lines() const { return lines_; }
@@ -288,7 +289,7 @@ std::error_code parse_journal(const std::string& text, std::vector<journal_recor
     }
     records->push_back(std::move(r));
   }
-  return std::error_code();
+  return success;
 }
 
 std::error_code find_unread_journals(const std::string& brick_path, long not_before,
@@ -312,7 +313,7 @@ std::error_code find_unread_journals(const std::string& brick_path, long not_bef
       }
     }
   }
-  if (found.empty()) return std::error_code();
+  if (found.empty()) return success;
 
   // The index: NUL-separated journal paths, in every htime/HTIME.<epoch>.
   std::string index;
@@ -334,7 +335,7 @@ std::error_code find_unread_journals(const std::string& brick_path, long not_bef
     }
   }
   std::sort(journals->begin(), journals->end());
-  return std::error_code();
+  return success;
 }
 
 bool last_pass_time(const std::string& state_dir, const std::string& session,
@@ -362,12 +363,12 @@ std::string brick_paths::entry(const std::string& gfid) const {
 std::error_code brick_paths::directory(const std::string& gfid, std::string* path, int depth) {
   if (gfid == kRootGfid) {
     path->clear();
-    return std::error_code();
+    return success;
   }
   auto known = directories_.find(gfid);
   if (known != directories_.end()) {
     *path = known->second;
-    return std::error_code();
+    return success;
   }
   if (depth > 1024 || gfid.size() != 36) return os::error_from(ELOOP);
   std::string target;
@@ -382,13 +383,13 @@ std::error_code brick_paths::directory(const std::string& gfid, std::string* pat
   if (ec) return ec;
   *path = (parent.empty() ? "" : parent + "/") + target.substr(slash + 1);
   directories_[gfid] = *path;
-  return std::error_code();
+  return success;
 }
 
 std::error_code brick_paths::paths_of(const std::string& gfid, std::vector<std::string>* paths) {
   if (gfid == kRootGfid) {
     paths->push_back(std::string());
-    return std::error_code();
+    return success;
   }
   std::vector<std::string> names;
   if (std::error_code ec = os::list_xattr_names(entry(gfid), &names)) return ec;
@@ -411,7 +412,7 @@ std::error_code brick_paths::paths_of(const std::string& gfid, std::vector<std::
     if (ec) return ec;
     paths->push_back((parent.empty() ? "" : parent + "/") + value.substr(slash + 1));
   }
-  if (named) return std::error_code();
+  if (named) return success;
   // No names of its own: a directory, whose entry is a link.
   std::string path;
   std::error_code ec = directory(gfid, &path, 0);
@@ -489,7 +490,7 @@ std::error_code add_to_change_list(const std::string& change_list,
   for (const std::string& line : lines) {
     if (listed.count(listed_path(line)) == 0) text += line + "\n";
   }
-  if (text.empty()) return std::error_code();
+  if (text.empty()) return success;
   os::file out;
   if (std::error_code ec = os::file::open_for_append(change_list, &out)) return ec;
   std::error_code ec = out.write_all(text.data(), text.size());

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -41,7 +42,7 @@ std::error_code read_attribute(local_files& files, const std::string& path, cons
   if (std::error_code ec = files.read_xattr(path, name, &value)) return ec;
   if (value.size() > gfid->size()) return std::error_code(ERANGE, std::generic_category());
   std::copy(value.begin(), value.end(), gfid->begin());
-  return std::error_code();
+  return os::no_error();
 }
 
 }  // namespace

@@ -15,10 +15,10 @@ std::error_code set_aside_leftovers(const std::string& output_dir, std::string* 
   *moved = 0;
   std::list<std::string> names;
   std::error_code ec = os::list_directory(output_dir, &names);
-  if (ec.value() == ENOENT) return std::error_code();  // the pass makes it
+  if (ec.value() == ENOENT) return os::no_error();  // the pass makes it
   if (ec) return ec;
   names.remove_if([](const std::string& n) { return n == "." || n == ".."; });
-  if (names.empty()) return std::error_code();
+  if (names.empty()) return os::no_error();
 
   std::string dir = output_dir;
   while (!dir.empty() && dir.back() == '/') dir.pop_back();
@@ -29,7 +29,7 @@ std::error_code set_aside_leftovers(const std::string& output_dir, std::string* 
     if ((ec = os::rename_file(dir + "/" + name, *moved_to + "/" + name))) return ec;
     ++*moved;
   }
-  return std::error_code();
+  return os::no_error();
 }
 
 }  // namespace scanner

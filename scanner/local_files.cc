@@ -36,14 +36,14 @@ class posix_files : public local_files {
     std::unique_ptr<posix_output> file(new posix_output);
     if (std::error_code ec = file->open(path)) return ec;
     *out = std::move(file);
-    return std::error_code();
+    return os::no_error();
   }
 
   std::error_code read_lines(const std::string& path, std::unique_ptr<line_input>* out) override {
     std::unique_ptr<posix_input> file(new posix_input);
     if (std::error_code ec = file->open(path)) return ec;
     *out = std::move(file);
-    return std::error_code();
+    return os::no_error();
   }
 
   std::error_code rename(const std::string& from, const std::string& to) override {

@@ -109,7 +109,8 @@ class TARN_EXPORT session {
   std::error_code process_filtered_files(std::string& collect_file);
   // Writes the entries, whose applications (first path components) must each
   // form one run, to <output_dir>/<application>-<session_name>.<count>; the
-  // ".shard..." files go to `shard_files`, the others to `app_files`.
+  // list of the application ".shard" (exactly; ".shard-old" is an
+  // application) goes to `shard_files`, the others to `app_files`.
   std::error_code distribute_basedon_application(std::vector<std::string>& entries,
                                                  std::vector<std::string>& app_files,
                                                  std::vector<std::string>& shard_files);

@@ -111,7 +111,7 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
   int64_t offset = out->get_file_size();
   // Empty before the copy: this copy made it, or it held nothing to lose.
   const bool made_here = offset == 0;
-  std::error_code result;
+  std::error_code result = success;
   if (offset < 0) {
     result = os::error_from(EIO);
     logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",

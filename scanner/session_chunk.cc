@@ -65,7 +65,7 @@ std::error_code chunk_list(local_files& local, const std::string& path, int chun
 // Returns the first failure.
 std::error_code chunk_range(local_files& local, const std::vector<std::string>& files, int begin,
                             int end) {
-  std::error_code first;
+  std::error_code first = success;
   for (int i = begin; i < end; ++i) {
     std::error_code ec = chunk_list(local, files[i], kChunkSize);
     if (ec && !first) first = ec;

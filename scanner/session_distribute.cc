@@ -8,26 +8,26 @@ namespace scanner {
 namespace {
 
 const char* const kFn = "session::distribute_basedon_application";
+const char* const kShardApplication = ".shard";
 
 }  // namespace
 
 std::error_code session::distribute_basedon_application(std::vector<std::string>& entries,
                                                         std::vector<std::string>& app_files,
                                                         std::vector<std::string>& shard_files) {
-  const std::string shard_prefix = output_dir + "/.shard";
   list_writer group(local_side(), kFn);
+  std::string application;
 
-  // Gives the open group file its final name and files it as a shard list
-  // (by its leading characters only) or as an application list.
+  // Gives the open group file its final name and files it as the shard list
+  // (the application ".shard" exactly: a directory ".shard-old" is an
+  // application like any other) or as an application list.
   auto end_group = [&]() -> std::error_code {
     std::string final_path;
     if (std::error_code ec = group.commit(&final_path)) return ec;
-    bool is_shard_list = final_path.compare(0, shard_prefix.size(), shard_prefix) == 0;
-    (is_shard_list ? shard_files : app_files).push_back(final_path);
+    (application == kShardApplication ? shard_files : app_files).push_back(final_path);
     return success;
   };
 
-  std::string application;
   bool begun = false;
   for (const std::string& entry : entries) {
     std::string entry_application = entry.substr(0, entry.find('/'));

@@ -51,7 +51,7 @@ std::string journal_of_many_operations() {
 
 TEST(JournalTest, ReadsEveryKindOfRecordAndRefusesWhatItDoesNotKnow) {
   std::vector<journal_record> records;
-  ASSERT_EQ(parse_journal(journal_of_many_operations(), &records), std::error_code());
+  ASSERT_EQ(parse_journal(journal_of_many_operations(), &records), success);
   std::string kinds;
   for (const journal_record& r : records) kinds += r.type + std::to_string(r.op) + " ";
   EXPECT_EQ(kinds, "E23 D0 M34 E4 E9 E7 E8 E5 E6 E3 E3 D0 ");
@@ -63,11 +63,11 @@ TEST(JournalTest, ReadsEveryKindOfRecordAndRefusesWhatItDoesNotKnow) {
   records.clear();
   EXPECT_EQ(parse_journal(kHeader + fields({"E" + kFile, "5", kDir + "/hl", "D" + kFile}),
                           &records),
-            std::error_code());
+            success);
   EXPECT_EQ(records.size(), 2u);
 
   records.clear();
-  EXPECT_EQ(parse_journal(kHeader, &records), std::error_code());
+  EXPECT_EQ(parse_journal(kHeader, &records), success);
   EXPECT_TRUE(records.empty());
 
   const std::string bad[] = {
@@ -128,20 +128,20 @@ TEST_F(BrickTest, FindsJournalsWithRecordsThatNoIndexListsSinceTheLastPass) {
   index({"changelog.1796755088", "CHANGELOG.1796755091", "CHANGELOG.17967551170"});
 
   std::vector<std::string> found;
-  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755000, -1, &found), std::error_code());
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755000, -1, &found), success);
   EXPECT_EQ(found, (std::vector<std::string>{dated("CHANGELOG.1796755117"),
                                              changelogs_ + "/CHANGELOG.1796755200"}));
 
   // The one a pass after a full pass skips, indexed or not.
   found.clear();
   ASSERT_EQ(find_unread_journals(brick_.path(), 1796755000, 1796755091, &found),
-            std::error_code());
+            success);
   EXPECT_EQ(found, (std::vector<std::string>{dated("CHANGELOG.1796755091"),
                                              dated("CHANGELOG.1796755117"),
                                              changelogs_ + "/CHANGELOG.1796755200"}));
 
   found.clear();
-  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755300, -1, &found), std::error_code());
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796755300, -1, &found), success);
   EXPECT_TRUE(found.empty());
 }
 
@@ -158,7 +158,7 @@ TEST_F(BrickTest, ReadsAsMuchOfALongIndexAsTheWindowNeeds) {
   }
   write_file(changelogs_ + "/htime/HTIME.1796750000", text);
   std::vector<std::string> found;
-  ASSERT_EQ(find_unread_journals(brick_.path(), 1796750000, -1, &found), std::error_code());
+  ASSERT_EQ(find_unread_journals(brick_.path(), 1796750000, -1, &found), success);
   EXPECT_EQ(found, std::vector<std::string>{dated("CHANGELOG.1796759999")});
 }
 
@@ -276,7 +276,7 @@ TEST(ChangeListTest, AddsOnlyPathsTheListDoesNotHold) {
   const std::string list = dir.path("full-s1");
   write_file(list, "MODIFY app 1/a b.txt\nNEW app2\nDELETE gone\n");
   EXPECT_EQ(add_to_change_list(list, {"NEW app 1/a b.txt", "MODIFY gone", "NEW app2/new"}),
-            std::error_code());
+            success);
   EXPECT_EQ(read_file(list),
             "MODIFY app 1/a b.txt\nNEW app2\nDELETE gone\nMODIFY gone\nNEW app2/new\n");
   EXPECT_EQ(add_to_change_list(dir.path("missing"), {"NEW x"}),

@@ -153,6 +153,23 @@ TEST_F(ScanRunTest, SessionObjectsAreCachedAndExcludeTheRunsFiles) {
   EXPECT_EQ(excluded.count(output_dir_ + "/s1-processed.0"), 1u);
 }
 
+// A top-level directory whose name merely begins with ".shard" is an
+// application: its changed files are linked like any other's, and the copy
+// files its list by the text before the first "-".
+TEST_F(ScanRunTest, ShardLookalikeDirectoryIsAnApplication) {
+  const std::string gfid = "0a1b2c3d-0000-4000-8000-000000000001";
+  mkdir((volume_dir_ + "/.shard-old").c_str(), 0755);
+  write_file(volume_dir_ + "/.shard-old/f", "x");
+  if (!testing_util::set_gfid(volume_dir_ + "/.shard-old/f", gfid)) {
+    GTEST_SKIP() << "trusted.gfid cannot be set here";
+  }
+  tool_.set_changelist("NEW .shard-old\nNEW .shard-old/f\nNEW .shard/" + gfid + ".1\n");
+  scanner s("vol1", output_dir_, volume_dir_);
+  ASSERT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_EQ(testing_util::read_file(volume_dir_ + "/.tarn/working/scanner/.shard/.shard-old-s1.1"),
+            ".shard/" + gfid + ".1\n");
+}
+
 }  // namespace
 }  // namespace scanner
 }  // namespace tarn

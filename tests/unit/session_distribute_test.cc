@@ -59,9 +59,16 @@ TEST_F(DistributeTest, RootFilesDuplicatesAndOddNamesAreTheirOwnGroups) {
   EXPECT_EQ(read_file(out("-s1.1")), "/abs\n");
   EXPECT_EQ(read_file(out("README-s1.1")), "README\n");
   EXPECT_EQ(read_file(out("vm-s1.2")), "vm/a\nvm/a\n");
-  // Classified by the leading characters of the name only.
-  EXPECT_EQ(shard_files_, Lines{out(".shard-old-s1.1")});
-  EXPECT_EQ(app_files_, (Lines{out("-s1.1"), out("README-s1.1"), out("vm-s1.2")}));
+  // Only ".shard" itself is the shard list; ".shard-old" is an application.
+  EXPECT_TRUE(shard_files_.empty());
+  EXPECT_EQ(app_files_,
+            (Lines{out("-s1.1"), out(".shard-old-s1.1"), out("README-s1.1"), out("vm-s1.2")}));
+}
+
+TEST_F(DistributeTest, OnlyTheApplicationShardIsTheShardList) {
+  ASSERT_NO_ERROR(distribute({".shard", ".shard/g.1", ".shard-old/x", ".shardX/y", ".shards"}));
+  EXPECT_EQ(shard_files_, Lines{out(".shard-s1.2")});
+  EXPECT_EQ(app_files_, (Lines{out(".shard-old-s1.1"), out(".shardX-s1.1"), out(".shards-s1.1")}));
 }
 
 TEST_F(DistributeTest, GroupFileThatCannotBeOpenedEndsTheStep) {
