@@ -60,6 +60,24 @@ std::error_code unlink(glfs* fs, const std::string& path) {
   return std::error_code();
 }
 
+std::error_code rename(glfs* fs, const std::string& from, const std::string& to) {
+  errno = 0;
+  if (glfs_rename(fs, from.c_str(), to.c_str()) != 0) return os::last_error();
+  return std::error_code();
+}
+
+std::error_code pread(glfs_fd* fd, void* data, std::size_t n, int64_t offset, std::size_t* got) {
+  for (;;) {
+    errno = 0;
+    ssize_t r = glfs_pread(fd, data, n, offset, 0, nullptr);
+    if (r >= 0) {
+      *got = static_cast<std::size_t>(r);
+      return std::error_code();
+    }
+    if (errno != EINTR) return os::last_error();
+  }
+}
+
 std::error_code pwrite_all(glfs_fd* fd, const void* data, std::size_t n, int64_t offset) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {

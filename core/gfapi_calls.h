@@ -29,6 +29,9 @@ std::error_code creat(glfs* fs, const std::string& path, int flags, mode_t mode,
 std::error_code open(glfs* fs, const std::string& path, int flags, glfs_fd** out);
 std::error_code mkdir(glfs* fs, const std::string& path, mode_t mode);
 std::error_code unlink(glfs* fs, const std::string& path);
+std::error_code rename(glfs* fs, const std::string& from, const std::string& to);
+// Reads from `offset` into `data`, at most `n` bytes; *got 0 at the end.
+std::error_code pread(glfs_fd* fd, void* data, std::size_t n, int64_t offset, std::size_t* got);
 
 // Writes all `n` bytes at `offset`, continuing after short writes.
 std::error_code pwrite_all(glfs_fd* fd, const void* data, std::size_t n, int64_t offset);

@@ -123,6 +123,40 @@ class gluster_backend : public volume_backend {
     return ec;
   }
 
+  std::error_code rename(const std::string& from, const std::string& to) override {
+    std::string abs_from, abs_to;
+    if (std::error_code ec = absolute(from, &abs_from)) return ec;
+    if (std::error_code ec = absolute(to, &abs_to)) return ec;
+    std::error_code ec = gfapi::rename(fs(), abs_from, abs_to);
+    if (ec) report("gluster_backend::rename", "Rename", abs_from, ec);
+    return ec;
+  }
+
+  std::error_code read_file(const std::string& path, std::size_t max,
+                            std::string* out) override {
+    std::string abs;
+    if (std::error_code ec = absolute(path, &abs)) return ec;
+    glfs_fd* fd = nullptr;
+    if (std::error_code ec = gfapi::open(fs(), abs, O_RDONLY, &fd)) return ec;
+    // One byte more than allowed tells a file that is too long.
+    out->assign(max + 1, '\0');
+    std::size_t done = 0;
+    std::error_code ec;
+    while (done < out->size()) {
+      std::size_t got = 0;
+      if ((ec = gfapi::pread(fd, &(*out)[done], out->size() - done,
+                             static_cast<int64_t>(done), &got))) {
+        break;
+      }
+      if (got == 0) break;
+      done += got;
+    }
+    gfapi::close(fd);
+    out->resize(done);
+    if (!ec && done > max) ec = std::error_code(EFBIG, std::generic_category());
+    return ec;
+  }
+
  private:
   glfs* fs() const { return connection_->fs(); }
 

@@ -63,6 +63,22 @@ class local_backend : public volume_backend {
     return os::remove_file(full);
   }
 
+  std::error_code rename(const std::string& from, const std::string& to) override {
+    std::string full_from, full_to;
+    if (std::error_code ec = resolve(from, &full_from)) return ec;
+    if (std::error_code ec = resolve(to, &full_to)) return ec;
+    return os::rename_file(full_from, full_to);
+  }
+
+  std::error_code read_file(const std::string& path, std::size_t max,
+                            std::string* out) override {
+    std::string full;
+    if (std::error_code ec = resolve(path, &full)) return ec;
+    bool whole = false;
+    if (std::error_code ec = os::read_file_tail(full, max, out, &whole)) return ec;
+    return whole ? std::error_code() : os::error_from(EFBIG);
+  }
+
  private:
   std::error_code resolve(const std::string& path, std::string* full) const {
     std::string rel;

@@ -99,4 +99,17 @@ std::error_code tarn_api::unlink(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, s
   return os::as_result(iopx->backend().unlink(path));
 }
 
+std::error_code tarn_api::rename(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string from,
+                                 std::string to) {
+  if (!iopx) return os::error_from(ENXIO);
+  return os::as_result(iopx->backend().rename(from, to));
+}
+
+std::error_code tarn_api::read_file(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx,
+                                    std::string path, std::size_t max, std::string* out) {
+  if (!iopx) return os::error_from(ENXIO);
+  out->clear();
+  return os::as_result(iopx->backend().read_file(path, max, out));
+}
+
 }  // namespace tarn

@@ -4,6 +4,7 @@
 #ifndef TARN_CORE_TARN_API_H_
 #define TARN_CORE_TARN_API_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -146,6 +147,17 @@ class TARN_EXPORT tarn_api {
   std::error_code unlink(
       boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
       boost::shared_ptr<tarn_aio_result> aio = boost::shared_ptr<tarn_aio_result>());
+
+  // Additions to the interface the scanner was first written against:
+  //
+  // Renames the file `from` to `to` in the volume, replacing a file at `to`
+  // (rename(2)): readers see either the old file or the new one whole.
+  std::error_code rename(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string from,
+                         std::string to);
+  // Reads the whole file `path` of the volume into `*out`; EFBIG when it is
+  // longer than `max` bytes (then *out holds its first max + 1 bytes).
+  std::error_code read_file(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
+                            std::size_t max, std::string* out);
 
   // A page-aligned buffer of exactly `size` bytes; empty when no memory.
   boost::shared_ptr<tarn_mem::buff> alloc_io_buffer(unsigned long size) {

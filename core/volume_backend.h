@@ -39,6 +39,11 @@ class volume_backend {
                                std::unique_ptr<backend_file>* out) = 0;
   virtual std::error_code mkdir(const std::string& path, unsigned int mode) = 0;
   virtual std::error_code unlink(const std::string& path) = 0;
+  // Renames `from` to `to`, replacing a file at `to` (rename(2)).
+  virtual std::error_code rename(const std::string& from, const std::string& to) = 0;
+  // Reads a whole file of at most `max` bytes; EFBIG when it is longer.
+  virtual std::error_code read_file(const std::string& path, std::size_t max,
+                                    std::string* out) = 0;
 };
 
 // Forwards every call to another backend; tests override single calls.
@@ -55,6 +60,13 @@ class forwarding_backend : public volume_backend {
   }
   std::error_code unlink(const std::string& path) override {
     return target_->unlink(path);
+  }
+  std::error_code rename(const std::string& from, const std::string& to) override {
+    return target_->rename(from, to);
+  }
+  std::error_code read_file(const std::string& path, std::size_t max,
+                            std::string* out) override {
+    return target_->read_file(path, max, out);
   }
 
  private:

@@ -21,6 +21,7 @@
 #include "core/tarn_api.h"
 #include "core/tarn_debug.h"
 #include "core/tarn_export.h"
+#include "scanner/link_counts.h"
 
 namespace tarn {
 
@@ -145,10 +146,14 @@ class TARN_EXPORT session {
 
   static tarn_debug logger;
 
+  // What the last link_shard_to_app wrote and dropped; reset by each call.
+  const link_counts& last_link_counts() const { return counts; }
+
  private:
   friend class test_peer;
   friend class scan_run;
 
+  link_counts counts;
   std::string session_name;
   std::string volume_name;
   std::string output_dir;

@@ -101,6 +101,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
                                            std::vector<std::string>& shard_files,
                                            std::vector<std::string>& linked_files) {
   logger.error(kFn, "Linking shards to apps\n");
+  counts = link_counts();
   std::set<std::string> pieces;
   for (const std::string& path : shard_files) {
     if (std::error_code ec = read_shard_list(local_side(), path, pieces)) return ec;

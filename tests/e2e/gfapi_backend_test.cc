@@ -226,6 +226,19 @@ TEST_F(GlusterBackendTest, WritesReachTheVolumeInOrderAtTheirOffsets) {
   EXPECT_EQ(read_file(e2e::on_mount(path("lines"))), expected);
 }
 
+TEST_F(GlusterBackendTest, RenameReplacesAndReadFileIsBounded) {
+  write_file(e2e::on_mount(path("new")), "complete\n");
+  write_file(e2e::on_mount(path("old")), "stale\n");
+  EXPECT_NO_ERROR(api_.rename(iopx_, path("new"), path("old")));
+  EXPECT_FALSE(exists(e2e::on_mount(path("new"))));
+  std::string text;
+  EXPECT_NO_ERROR(api_.read_file(iopx_, path("old"), 64, &text));
+  EXPECT_EQ(text, "complete\n");
+  EXPECT_EQ(api_.read_file(iopx_, path("old"), 4, &text).value(), EFBIG);
+  EXPECT_EQ(api_.read_file(iopx_, path("missing"), 4, &text).value(), ENOENT);
+  EXPECT_EQ(api_.rename(iopx_, path("missing"), path("x")).value(), ENOENT);
+}
+
 TEST_F(GlusterBackendTest, KeptBackWritesAreWrittenWhenTheHandleIsDropped) {
   {
     file_handle f = api_.open(iopx_, path("dropped"), O_CREAT | O_WRONLY);

@@ -68,7 +68,10 @@ TEST_F(SuccessValueTest, CoreLibraryOperations) {
   boost::shared_ptr<tarn_file> f = api->open(iopx, "d/f", os::kOpenCreateForWrite);
   ASSERT_TRUE(f);
   EXPECT_SUCCESS(api->close(f));
-  EXPECT_SUCCESS(api->unlink(iopx, "d/f"));
+  EXPECT_SUCCESS(api->rename(iopx, "d/f", "d/g"));
+  std::string text;
+  EXPECT_SUCCESS(api->read_file(iopx, "d/g", 16, &text));
+  EXPECT_SUCCESS(api->unlink(iopx, "d/g"));
 }
 
 TEST_F(SuccessValueTest, SessionOperationsAndWholeRuns) {

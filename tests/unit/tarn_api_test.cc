@@ -108,11 +108,29 @@ TEST_F(TarnApiTest, NothingReachesOutsideTheVolume) {
   EXPECT_FALSE(exists(root_.path("escape")));
 }
 
+TEST_F(TarnApiTest, RenameReplacesAndReadFileIsBounded) {
+  write_file(in_volume("new"), "complete\n");
+  write_file(in_volume("old"), "stale\n");
+  EXPECT_FALSE(api_.rename(iopx_, "new", "/old"));
+  EXPECT_FALSE(exists(in_volume("new")));
+  std::string text;
+  EXPECT_FALSE(api_.read_file(iopx_, "old", 64, &text));
+  EXPECT_EQ(text, "complete\n");
+  EXPECT_EQ(api_.read_file(iopx_, "old", 4, &text).value(), EFBIG);
+  EXPECT_EQ(api_.read_file(iopx_, "missing", 4, &text).value(), ENOENT);
+  EXPECT_EQ(api_.rename(iopx_, "missing", "x").value(), ENOENT);
+  EXPECT_EQ(api_.rename(iopx_, "old", "../outside").value(), EINVAL);
+  EXPECT_TRUE(exists(in_volume("old")));
+}
+
 TEST_F(TarnApiTest, CallsOnAnEmptyVolumeHandleFail) {
   boost::shared_ptr<tarn_iopx::tarn_iopx> none;
   EXPECT_FALSE(api_.open(none, "f", O_CREAT | O_EXCL));
   EXPECT_TRUE(api_.mkdir(none, "d", 0777));
   EXPECT_TRUE(api_.unlink(none, "f"));
+  EXPECT_TRUE(api_.rename(none, "f", "g"));
+  std::string text;
+  EXPECT_TRUE(api_.read_file(none, "f", 1, &text));
 }
 
 TEST(TarnMemTest, BuffersArePageAlignedAndExactlySized) {

@@ -1,0 +1,22 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// What linking made of one run's lists: lines written and pieces dropped,
+// for the run's report.
+#ifndef TARN_SCANNER_LINK_COUNTS_H_
+#define TARN_SCANNER_LINK_COUNTS_H_
+
+namespace tarn {
+namespace scanner {
+
+struct link_counts {
+  unsigned long piece_lines = 0;  // ".shard/..." lines in the linked lists
+  unsigned long path_lines = 0;   // lines naming an application's own entries
+  // Changed pieces in no list, by reason:
+  unsigned long dropped_owner_gone = 0;      // the owner was removed since the change
+  unsigned long dropped_no_aux_gfid = 0;     // the mount cannot name owners (no .gfid)
+  unsigned long dropped_owner_excluded = 0;  // every path of the owner is excluded
+};
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_LINK_COUNTS_H_
