@@ -109,6 +109,15 @@ std::error_code get_link_xattr_value(const std::string& path, const char* name,
   return whole_xattr(::lgetxattr, path, name, value);
 }
 
+std::error_code real_path(const std::string& path, std::string* out) {
+  errno = 0;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return last_error();
+  out->assign(resolved);
+  std::free(resolved);
+  return no_error();
+}
+
 std::error_code stat_path(const std::string& path, bool* directory) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return last_error();

@@ -80,6 +80,8 @@ TARN_EXPORT std::error_code list_xattr_names(const std::string& path,
 // Whether `path` exists (following symbolic links): success, with
 // `*directory` telling a directory, or the errno of a failed stat(2).
 TARN_EXPORT std::error_code stat_path(const std::string& path, bool* directory);
+// The absolute path of `path` with every symbolic link resolved (realpath(3)).
+TARN_EXPORT std::error_code real_path(const std::string& path, std::string* out);
 
 // Runs `command` with /bin/sh and returns the raw status of system(3).
 TARN_EXPORT int run_shell(const std::string& command);

@@ -62,6 +62,12 @@ list_name list_name::parse(const std::string& path, const std::string& session) 
   return name;
 }
 
+std::string partial_copy_name(const std::string& destination) {
+  const std::size_t slash = destination.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  return destination.substr(0, start) + "." + destination.substr(start) + ".partial";
+}
+
 std::string filing_prefix(const std::string& file_name) {
   return file_name.substr(0, file_name.find('-'));
 }

@@ -47,6 +47,11 @@ struct list_name {
 // directory in the volume receives the file.
 std::string filing_prefix(const std::string& file_name);
 
+// "<dir>/.<name>.partial", the temporary name a new file of the volume is
+// written under before it is renamed to `destination` ("<dir>/<name>"):
+// never the name of a list, which ends in its count.
+std::string partial_copy_name(const std::string& destination);
+
 // Writes one list: create(), write_line() per entry, commit(). Until commit()
 // has renamed it, the file lies under its working name; a failure to create,
 // write or close it is logged (one line, under `function`) and the partial

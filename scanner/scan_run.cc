@@ -2,12 +2,18 @@
 // The steps of one scan run, each with the message that says it failed.
 #include "scanner/scan_run.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <list>
 #include <cstdlib>
 
 #include "core/platform.h"
 #include "scanner/changelog_tail.h"
 #include "scanner/leftovers.h"
+#include "scanner/list_file.h"
+#include "scanner/mount_check.h"
+#include "scanner/run_manifest.h"
 #include "scanner/volume_layout.h"
 
 namespace tarn {
@@ -30,6 +36,52 @@ std::error_code scan_run::check_inputs() {
     return efault();
   }
   return success;
+}
+
+// Every gfid read of the run goes through the mount: a path that is not
+// this volume's mount would make each read fail and each piece vanish.
+std::error_code scan_run::check_mount() {
+  const std::string& mount = owner_.mount_path;
+  std::string found;
+  if (std::error_code ec = ::tarn::scanner::check_mount(mount, owner_.volume_name, &found)) {
+    if (ec.value() == EINVAL) {
+      scanner::logger.error(kFn, "%s is not a mount of volume %s: %s", mount.c_str(),
+                            owner_.volume_name.c_str(), found.c_str());
+    } else {
+      scanner::logger.error(kFn, "Failed to check the mount %s of volume %s: %s", mount.c_str(),
+                            owner_.volume_name.c_str(), found.c_str());
+    }
+    return ec;
+  }
+  scan_report& report = owner_.report_;
+  report.mount_checked = true;
+  bool directory = false;
+  report.aux_gfid_mount = !os::stat_path(mount + "/.gfid", &directory) && directory;
+  return success;
+}
+
+void scan_run::tally() {
+  scan_report& report = owner_.report_;
+  report.full = report.full || state_.full;
+  report.total_entries = 0;
+  for (const scan_report_list& list : report.lists) report.total_entries += list.entries;
+  if (state_.sess == nullptr) return;
+  const link_counts& counts = state_.sess->last_link_counts();
+  report.path_lines = counts.path_lines;
+  report.piece_lines = report.total_entries - std::min(counts.path_lines, report.total_entries);
+  report.dropped_owner_gone = counts.dropped_owner_gone;
+  report.dropped_no_aux_gfid = counts.dropped_no_aux_gfid;
+  report.dropped_owner_excluded = counts.dropped_owner_excluded;
+}
+
+void scan_run::report_counts() {
+  tally();
+  scan_report& report = owner_.report_;
+  if (report.dropped_no_aux_gfid != 0) {
+    report.warnings.push_back(std::to_string(report.dropped_no_aux_gfid) +
+                              " changed pieces could not be attributed: " + owner_.mount_path +
+                              " is not mounted with -o aux-gfid-mount");
+  }
 }
 
 std::error_code scan_run::take_lock() {
@@ -60,6 +112,7 @@ std::error_code scan_run::find_session() {
                           session_name_.c_str());
     return efault();
   }
+  state_.sess->counts = link_counts();  // what an earlier run linked is not this run's
   return success;
 }
 
@@ -69,9 +122,19 @@ std::error_code scan_run::find_session() {
 // volume, so they are moved out of its way, never taken for results.
 std::error_code scan_run::set_aside_leftovers() {
   const std::string& output_dir = owner_.output_dir;
+  std::list<std::string> left;
+  os::list_directory(output_dir, &left);
   std::string set_aside;
   std::size_t moved = 0;
-  if (std::error_code ec = ::tarn::scanner::set_aside_leftovers(output_dir, &set_aside, &moved)) {
+  std::error_code ec = ::tarn::scanner::set_aside_leftovers(output_dir, &set_aside, &moved);
+  // A copy that was killed may have left its new list half-written under
+  // the temporary name; it is the library's own, and goes.
+  for (const std::string& name : left) {
+    if (name == "." || name == "..") continue;
+    owner_.api->unlink(owner_.iopx, partial_copy_name(std::string(kWorkingDirectory) + "/" +
+                                                      filing_prefix(name) + "/" + name));
+  }
+  if (ec) {
     scanner::logger.error(kFn, "Failed to move the files left in %s by an earlier run: %s",
                           output_dir.c_str(), ec.message().c_str());
     return efault();
@@ -104,6 +167,8 @@ std::error_code scan_run::find_unread_changes() {
   if (const char* dir = std::getenv("TARN_GLUSTERFIND_DIR")) probe.state_dir = dir;
   lost_tail tail = find_lost_tail(probe);
   if (tail.journals.empty()) return success;
+  scan_report& report = owner_.report_;
+  report.recovered_journals = tail.journals;
   std::string names;
   for (const std::string& journal : tail.journals) names += (names.empty() ? "" : ", ") + journal;
   if (!tail.failure.empty()) {
@@ -112,8 +177,12 @@ std::error_code scan_run::find_unread_changes() {
                           "(%s); running a full pass instead, since %s",
                           names.c_str(), tail.failure.c_str());
     state_.full = true;
+    report.became_full = true;
+    report.warnings.push_back("Change-log journals that the incremental pass does not read "
+                              "could not be read (" + tail.failure + "): the pass ran full");
     return success;
   }
+  report.recovered_changes = tail.lines.size();
   scanner::logger.error(kFn,
                         "Found change-log journals that the incremental pass does not read "
                         "(%s); adding the %zu changes they hold to it",
@@ -188,6 +257,24 @@ std::error_code scan_run::copy_results() {
     scanner::logger.error(kFn, "Failed to copy collect files into gluster volume");
     return efault();
   }
+  return success;
+}
+
+// Written only when every list is complete in the volume, under a temporary
+// name and renamed: a consumer that sees a manifest may take its lists.
+std::error_code scan_run::write_manifest() {
+  scan_report& report = owner_.report_;
+  tally();
+  report.finished = std::chrono::system_clock::now();
+  const std::string path = manifest_path(report);
+  std::error_code ec = owner_.create_recursive_directory(manifest_directory(session_name_));
+  if (!ec) ec = owner_.write_volume_file(path, manifest_json(report, owner_.volume_name));
+  if (ec) {
+    scanner::logger.error(kFn, "Failed to write the manifest %s of the run: %s", path.c_str(),
+                          ec.message().c_str());
+    return efault();
+  }
+  report.manifest = path;
   return success;
 }
 

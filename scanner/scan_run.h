@@ -33,7 +33,7 @@ struct scan_state {
 // Sees the steps of a run go by, on the run's thread. Step names: "session",
 // "leftovers", "working directory", "unread journals", "glusterfind", "filter", "collect file",
 // "post-processing" (which holds "sort", "distribute", "link" and "chunk"),
-// "copy" and "tidy".
+// "copy", "manifest" and "tidy".
 class step_observer {
  public:
   virtual ~step_observer() = default;
@@ -74,6 +74,7 @@ class scan_run {
   std::error_code name_collect_file();
   std::error_code post_process();
   std::error_code copy_results();
+  std::error_code write_manifest();
   std::error_code remove_output_dir();
 
   // The post-processing of `collect_file` (session::process_filtered_files),
@@ -83,13 +84,21 @@ class scan_run {
 
  private:
   std::error_code check_inputs();
+  std::error_code check_mount();
   std::error_code take_lock();
   void release_lock();
+  // Everything from the checks to the release of the lock.
+  std::error_code run_locked_steps();
+  // The report's figures from the lists copied and what the session's
+  // steps kept; report_counts() adds the warnings they call for.
+  void tally();
+  void report_counts();
 
   scanner& owner_;
   const std::string session_name_;
   step_observer* observer_ = nullptr;
   scan_state state_;
+  const char* step_ = "checks";  // the step running, for the report
 };
 
 }  // namespace scanner

@@ -2,6 +2,7 @@
 // The scanner object and one scan run, in the order of its steps.
 #include "scanner/scanner.h"
 
+#include <chrono>
 #include <utility>
 
 #include "scanner/scan_run.h"
@@ -62,6 +63,7 @@ const scan_step kScanSteps[] = {
     {"collect file", &scan_run::name_collect_file},
     {"post-processing", &scan_run::post_process},
     {"copy", &scan_run::copy_results},
+    {"manifest", &scan_run::write_manifest},
     {"tidy", &scan_run::remove_output_dir},
 };
 
@@ -82,10 +84,28 @@ class scope_exit {
 
 std::error_code scan_run::run(step_observer* observer) {
   observer_ = observer;
+  scan_report& report = owner_.report_;
+  report = scan_report();
+  report.started = std::chrono::system_clock::now();
+  report.session = session_name_;
+  report.full = owner_.scan_type != scanner::scan_incremental;
+  std::error_code ec = run_locked_steps();
+  report_counts();
+  report.result = ec;
+  if (ec) report.failure = step_;
+  report.finished = std::chrono::system_clock::now();
+  return ec;
+}
+
+std::error_code scan_run::run_locked_steps() {
   if (std::error_code ec = check_inputs()) return ec;
+  step_ = "mount";
+  if (std::error_code ec = check_mount()) return ec;
+  step_ = "lock";
   if (std::error_code ec = take_lock()) return ec;
   scope_exit release([this] { release_lock(); });
   for (const scan_step& step : kScanSteps) {
+    step_ = step.name;
     std::error_code ec = observe(observer_, step.name, state_, [&] { return (this->*step.run)(); });
     if (ec) return ec;
   }

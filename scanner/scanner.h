@@ -22,6 +22,7 @@
 #include "core/tarn_debug.h"
 #include "core/tarn_export.h"
 #include "scanner/link_counts.h"
+#include "scanner/scan_report.h"
 
 namespace tarn {
 
@@ -190,13 +191,24 @@ class TARN_EXPORT scanner {
   // One complete scan run. Whatever output_dir holds when the run begins
   // was left by a run that failed or was killed; it is moved into a new
   // directory "<output_dir>.leftover-XXXXXX" beside output_dir, never filed
-  // as a result. Returns tarn::success, or (generic category):
+  // as a result. Before the lock is taken, mount_path must be a GlusterFS
+  // mount of the volume (with TARN_LOCAL_VOLUME_ROOT: an existing
+  // directory). Returns tarn::success, or (generic category):
   //   14 (EFAULT) empty session name or output directory, no session, such
   //      files that cannot be moved, a failed glusterfind pass,
-  //      post-processing or copy;
+  //      post-processing, copy or manifest;
   //   16 (EBUSY)  the session's lock file could not be created;
-  //   errno       the filtered file could not be renamed.
+  //   22 (EINVAL) mount_path is not a mount of the volume (nothing ran);
+  //   errno       the filtered file could not be renamed, or the mount
+  //               table could not be read.
+  // Success means every list is complete in the volume and a manifest of
+  // the run names them; last_report() tells what else the host should know
+  // (pieces that could not be attributed, a lock file left behind).
   std::error_code initiate_scan(std::string session_name);
+
+  // What the last initiate_scan did: valid from its return until the next
+  // one begins. Before the first run, an empty report.
+  const scan_report& last_report() const { return report_; }
 
   // The cached session object for the name; makes it (and the glusterfind
   // session when missing) on first use. Null when the session can neither be
@@ -208,7 +220,9 @@ class TARN_EXPORT scanner {
   // Creates "<volume_name>.lock.<session_name>" exclusively; empty handle
   // when it cannot be created. Sets lock_path either way.
   boost::shared_ptr<tarn_file> acquire_lock(std::string session_name);
-  // Closes `lock` (when non-empty) and removes the file at lock_path.
+  // Closes `lock` (when non-empty) and removes the file at lock_path. A lock
+  // file that cannot be removed is logged ("Failed to remove lock file ...")
+  // and goes into the report of the run.
   void release_lock(boost::shared_ptr<tarn_file> lock);
 
   // ---- Results into the volume ------------------------------------------
@@ -217,16 +231,19 @@ class TARN_EXPORT scanner {
   // errno of a directory that cannot be opened or read.
   std::error_code read_directory(std::string directory, std::list<std::string>& entries);
   // Copies every file of output_dir to .tarn/working/scanner/<prefix>/<name>
-  // on the volume, then removes the local files. On failure every local file
-  // stays, and so do the files copied whole before it; see file_copy for
-  // the one being copied.
+  // on the volume, then removes the local files; each list copied goes into
+  // the report's lists. On failure every local file stays, and so do the
+  // files copied whole before it; see file_copy for the one being copied.
   std::error_code copy_files_to_gluster();
   std::error_code create_directory(std::string path);
   std::error_code create_recursive_directory(std::string path);
   // Appends the lines of the local `source` to the volume file
-  // `destination`, made when missing. When the copy fails, a destination
-  // that was empty before it is removed again, so that no part of a list
-  // lies in the volume under its final name.
+  // `destination`. A missing destination is written whole under the
+  // temporary name ".<name>.partial" beside it and renamed when complete, so
+  // that no reader ever sees a part of a new list under its final name; a
+  // failed copy removes that temporary file and nothing else. An existing
+  // destination is appended to in place; after a failed append it keeps what
+  // was written.
   std::error_code file_copy(std::string source, std::string destination);
 
   static tarn_debug logger;
@@ -241,8 +258,16 @@ class TARN_EXPORT scanner {
   std::string mount_path;
   boost::shared_ptr<tarn_iopx> iopx;
   ::tarn::tarn_api* api;
+  // file_copy, telling what it added.
+  std::error_code copy_list(const std::string& source, const std::string& destination,
+                            scan_report_list* added);
+  // Writes `text` as the volume file `path`, under a temporary name renamed
+  // over it when complete.
+  std::error_code write_volume_file(const std::string& path, const std::string& text);
+
   boost::shared_ptr<tarn_file> lock_file;
   std::string lock_path;
+  scan_report report_;
   std::unordered_map<std::string, session*> sessions;
 };
 

@@ -8,6 +8,7 @@
 #include <boost/tokenizer.hpp>
 
 #include "core/platform.h"
+#include "scanner/list_file.h"
 #include "scanner/volume_layout.h"
 #include "scanner/scanner.h"
 
@@ -32,6 +33,15 @@ std::error_code write_line(tarn_api& api, const boost::shared_ptr<tarn_file>& fi
   return success;
 }
 
+// Whether the volume file exists: read as a file of at most no bytes.
+std::error_code probe_destination(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+                                  const std::string& path, bool* exists) {
+  std::string ignored;
+  std::error_code ec = api.read_file(iopx, path, 0, &ignored);
+  *exists = !ec || ec.value() == EFBIG;
+  return *exists || ec.value() == ENOENT ? success : ec;
+}
+
 }  // namespace
 
 std::error_code scanner::read_directory(std::string directory, std::list<std::string>& entries) {
@@ -54,11 +64,14 @@ std::error_code scanner::copy_files_to_gluster() {
       logger.error(kFn, "Failed to create directory %s on gluster", name.c_str());
       return ec;
     }
-    ec = file_copy(source, directory + "/" + name);
+    scan_report_list added;
+    added.application = name.substr(0, name.find('-'));
+    ec = copy_list(source, directory + "/" + name, &added);
     if (ec != ok) {
       logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
       return ec;
     }
+    report_.lists.push_back(std::move(added));
   }
   // Only now that the whole set is in the volume. A file that cannot be
   // removed stays behind and keeps output_dir from being removed.
@@ -96,24 +109,56 @@ std::error_code scanner::create_recursive_directory(std::string path) {
 }
 
 std::error_code scanner::file_copy(std::string source, std::string destination) {
+  scan_report_list added;
+  return copy_list(source, destination, &added);
+}
+
+std::error_code scanner::write_volume_file(const std::string& path, const std::string& text) {
+  const std::string partial = partial_copy_name(path);
+  api->unlink(iopx, partial);  // ours, from a write that did not finish
+  boost::shared_ptr<tarn_file> out = api->open(iopx, partial, os::kOpenCreateForWrite);
+  if (!out) return api->last_error() ? api->last_error() : os::error_from(EIO);
+  int64_t offset = 0;
+  std::error_code ec = write_line(*api, out, text, &offset);
+  std::error_code closed = api->close(out);
+  if (!ec) ec = closed;
+  if (!ec) ec = api->rename(iopx, partial, path);
+  if (ec) api->unlink(iopx, partial);
+  return ec ? ec : success;
+}
+
+std::error_code scanner::copy_list(const std::string& source, const std::string& destination,
+                                   scan_report_list* added) {
   static const char* const kFn = "scanner::file_copy";
   os::line_reader in;
   if (std::error_code ec = in.open(source)) {
     logger.error(kFn, "Failed to open file %s", source.c_str());
     return ec;
   }
+  // A new list is written whole under a temporary name and renamed: a
+  // reader of the volume sees it complete or not at all.
+  bool exists = false;
+  if (std::error_code ec = probe_destination(*api, iopx, destination, &exists)) {
+    logger.error(kFn, "Failed to look up destination file %s on gluster volume: %s",
+                 destination.c_str(), ec.message().c_str());
+    return ec;
+  }
+  const std::string target = exists ? destination : partial_copy_name(destination);
+  // Ours from a copy that did not finish, if it is there at all.
+  if (!exists) api->unlink(iopx, target);
   // Created when missing, never truncated: new lines go after the content.
-  boost::shared_ptr<tarn_file> out = api->open(iopx, destination, os::kOpenCreateForWrite);
+  boost::shared_ptr<tarn_file> out = api->open(iopx, target, os::kOpenCreateForWrite);
   if (!out) {
     logger.error(kFn, "Failed to open destination file %s on gluster volume", destination.c_str());
     return os::error_from(EFAULT);
   }
   int64_t offset = out->get_file_size();
-  // Empty before the copy: this copy made it, or it held nothing to lose.
-  const bool made_here = offset == 0;
+  added->path = destination;
+  added->appended = exists;
+  added->offset = offset;
   std::error_code result = success;
-  if (offset < 0) {
-    result = os::error_from(EIO);
+  if (offset < 0 || (!exists && offset != 0)) {
+    result = os::error_from(offset < 0 ? EIO : EEXIST);
     logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
                  destination.c_str());
   }
@@ -122,6 +167,8 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
     if ((result = write_line(*api, out, line + "\n", &offset))) {
       logger.error(kFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
                    destination.c_str(), static_cast<long long>(offset), result.message().c_str());
+    } else {
+      ++added->entries;
     }
   }
   if (!result && in.error()) {
@@ -135,16 +182,23 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
                  destination.c_str(), closed.message().c_str());
     result = closed;
   }
-  // A part of a list under its final name would pass for the whole list with
-  // whoever reads the volume; the local file stays. A destination that held
-  // lines before cannot be cut back and stays.
-  if (result && made_here) {
-    if (api->unlink(iopx, destination)) {
+  if (!result && !exists) {
+    if ((result = api->rename(iopx, target, destination))) {
+      logger.error(kFn, "Failed to rename %s to %s on gluster volume: %s", target.c_str(),
+                   destination.c_str(), result.message().c_str());
+    }
+  }
+  added->end = offset;
+  if (!result) return success;
+  // A list that held lines before cannot be cut back and stays; the local
+  // file stays too, and the next run sets it aside.
+  if (!exists) {
+    if (api->unlink(iopx, target)) {
       logger.error(kFn, "Failed to remove the incomplete destination file %s on gluster volume",
-                   destination.c_str());
+                   target.c_str());
     } else {
       logger.error(kFn, "Removed the incomplete destination file %s on gluster volume",
-                   destination.c_str());
+                   target.c_str());
     }
   }
   return result;

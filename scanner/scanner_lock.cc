@@ -49,10 +49,16 @@ boost::shared_ptr<tarn_file> scanner::acquire_lock(std::string session_name) {
 }
 
 void scanner::release_lock(boost::shared_ptr<tarn_file> lock) {
-  // Neither result is looked at: a lock file that cannot be removed blocks
-  // later runs of the session, which then report it.
+  // The lock is the file: a close that fails changes nothing about it.
   if (lock) api->close(lock);
-  api->unlink(iopx, lock_path);
+  std::error_code ec = api->unlink(iopx, lock_path);
+  if (!ec || ec.value() == ENOENT) return;
+  logger.error("scanner::release_lock", "Failed to remove lock file %s: %s", lock_path.c_str(),
+               ec.message().c_str());
+  report_.lock_left_behind = true;
+  report_.warnings.push_back("The lock file " + lock_path + " could not be removed (" +
+                             ec.message() +
+                             "): every later run of the session ends with 16 until it is");
 }
 
 }  // namespace scanner

@@ -126,6 +126,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   lookup.session_name = session_name;
   lookup.files = &local_side();
   lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
+  lookup.counts = &counts;
   if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
     return ec;
   }

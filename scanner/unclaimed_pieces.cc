@@ -185,11 +185,15 @@ std::error_code pieces_by_application(const owner_lookup& lookup,
       if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
       owning.insert(application);
     }
+    if (owning.empty() && lookup.counts != nullptr) {
+      lookup.counts->dropped_owner_excluded += owner.second.size();
+    }
     for (const std::string& application : owning) {
       piece_list& added = (*applications)[application];
       added.insert(added.end(), owner.second.begin(), owner.second.end());
     }
   }
+  if (lookup.counts != nullptr) lookup.counts->dropped_owner_gone += dropped;
   if (gone_owners != 0) {
     session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",
                           dropped, gone_owners);
@@ -233,6 +237,7 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
                           "%s has no .gfid directory; in-place changes need a mount made with "
                           "-o aux-gfid-mount",
                           unclaimed, owners.size(), lookup.mount_path.c_str());
+    if (lookup.counts != nullptr) lookup.counts->dropped_no_aux_gfid += unclaimed;
     return success;
   }
 

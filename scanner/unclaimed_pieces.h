@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "scanner/link_counts.h"
+
 namespace tarn {
 namespace scanner {
 
@@ -33,6 +35,8 @@ struct owner_lookup {
   local_files* files = nullptr;
   // The filter's exclusion rules, asked about the owner's path.
   std::function<bool(const std::string& path)> is_excluded;
+  // Where the pieces dropped are counted, by reason; may be null.
+  link_counts* counts = nullptr;
 };
 
 // Hands every piece of `pieces` whose owner is not in `claimed` to the
@@ -42,7 +46,8 @@ struct owner_lookup {
 // appended to `linked_files`. Each owner is looked up once, and only when
 // some owner is unclaimed; then the mount must have a ".gfid" directory.
 // Pieces of owners that are gone, or all of them without ".gfid", are
-// dropped with one message. Returns the errno of any other failure, logged;
+// dropped with one message; those and the pieces of owners that filtering
+// excludes are counted in lookup.counts. Returns the errno of any other failure, logged;
 // lists that have their final names then stay, in `linked_files` too.
 std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
                                       const std::set<std::string>& pieces, const owner_set& claimed,

@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libboost-dev libboost-system-dev libboost-thread-dev libboost-program-options-dev
+  nlohmann-json3-dev
   uuid-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   libglusterfs-dev glusterfs-server glusterfs-client
   attr python3-pyxattr openssh-client procps

@@ -63,6 +63,10 @@ std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
              "': another scan is running, or a crashed one left " + o.volume + ".lock." +
              o.session + " in the volume root (or it could not be created; the library's log" +
              (o.log_file.empty() ? " above" : " in " + o.log_file) + " says which)";
+    case EINVAL:
+      return "'" + o.mount + "' is not a mount of volume '" + o.volume +
+             "' (the library's log" + (o.log_file.empty() ? " above" : " in " + o.log_file) +
+             " says what it is); nothing was run";
     case EFAULT:
       return "scan of " + who + " failed; the library's log" +
              (o.log_file.empty() ? " above" : " in " + o.log_file) +
@@ -99,7 +103,6 @@ int main(int argc, char** argv) {
   if (!o.log_file.empty()) setenv("TARN_LOG_FILE", o.log_file.c_str(), 1);
   catch_stop_signals();
 
-  tarn_scan::snapshot before = tarn_scan::take_snapshot(o.mount);
   auto start = std::chrono::steady_clock::now();
   std::error_code ec;
   tarn::scanner::scanner scanner(o.volume, o.output_dir, o.mount);
@@ -116,7 +119,8 @@ int main(int argc, char** argv) {
     return stop_signal ? stopped(o, false) : exit_status(ec);
   }
 
-  tarn_scan::summary s = tarn_scan::summarize(o.mount, before, seconds);
+  const tarn::scanner::scan_report& report = scanner.last_report();
+  tarn_scan::summary s = tarn_scan::summarize(report, seconds);
   const std::string text = o.json ? tarn_scan::format_json(s, o.volume, o.session)
                                   : tarn_scan::format_text(s, o.volume, o.session);
   fputs(text.c_str(), stdout);
@@ -135,6 +139,17 @@ int main(int argc, char** argv) {
               o.session.c_str(), o.volume.c_str(), status);
       return 1;
     }
+  }
+  if (report.needs_attention()) {
+    if (report.dropped_no_aux_gfid != 0) {
+      fprintf(stderr, "tarn-scan: completed, but %llu changed pieces could not be attributed\n",
+              static_cast<unsigned long long>(report.dropped_no_aux_gfid));
+    }
+    if (report.lock_left_behind) {
+      fprintf(stderr, "tarn-scan: completed, but the lock file %s.lock.%s could not be removed\n",
+              o.volume.c_str(), o.session.c_str());
+    }
+    return 3;
   }
   return 0;
 }

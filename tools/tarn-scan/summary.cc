@@ -2,46 +2,11 @@
 // Reading back the result files and printing them as text or JSON.
 #include "tools/tarn-scan/summary.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 namespace tarn_scan {
 namespace {
-
-const char kWorking[] = "/.tarn/working/scanner";
-
-void walk(const std::string& root, const std::string& rel, snapshot* out) {
-  DIR* dir = opendir((root + (rel.empty() ? "" : "/" + rel)).c_str());
-  if (dir == nullptr) return;
-  while (struct dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string child = rel.empty() ? name : rel + "/" + name;
-    struct stat st;
-    if (stat((root + "/" + child).c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      walk(root, child, out);
-    } else if (S_ISREG(st.st_mode)) {
-      (*out)[child] = st.st_size;
-    }
-  }
-  closedir(dir);
-}
-
-uint64_t count_lines_from(const std::string& path, int64_t offset) {
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(offset);
-  uint64_t lines = 0;
-  char buf[1 << 16];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    for (std::streamsize i = 0; i < in.gcount(); ++i) lines += buf[i] == '\n';
-  }
-  return lines;
-}
 
 std::string json_string(const std::string& s) {
   std::string out = "\"";
@@ -69,32 +34,26 @@ std::string json_string(const std::string& s) {
 
 }  // namespace
 
-snapshot take_snapshot(const std::string& mount) {
-  snapshot s;
-  walk(mount + kWorking, "", &s);
-  return s;
-}
-
-summary summarize(const std::string& mount, const snapshot& before, double seconds) {
+summary summarize(const tarn::scanner::scan_report& report, double seconds) {
   summary result;
   result.seconds = seconds;
   std::map<std::string, application_result> apps;
-  for (const auto& entry : take_snapshot(mount)) {
-    auto old = before.find(entry.first);
-    int64_t old_size = old == before.end() ? 0 : old->second;
-    if (old != before.end() && entry.second <= old_size) continue;
-    size_t slash = entry.first.find('/');
-    std::string app = slash == std::string::npos ? "" : entry.first.substr(0, slash);
+  for (const tarn::scanner::scan_report_list& list : report.lists) {
     result_file f;
-    f.name = entry.first.substr(slash + 1);
-    f.entries = count_lines_from(mount + kWorking + "/" + entry.first, old_size);
-    application_result& a = apps[app];
-    a.application = app;
+    f.name = list.path.substr(list.path.rfind('/') + 1);
+    f.entries = list.entries;
+    application_result& a = apps[list.application];
+    a.application = list.application;
     a.files.push_back(f);
     a.entries += f.entries;
     result.total_entries += f.entries;
   }
   for (auto& a : apps) result.applications.push_back(std::move(a.second));
+  result.dropped_no_aux_gfid = report.dropped_no_aux_gfid;
+  result.dropped_owner_gone = report.dropped_owner_gone;
+  result.dropped_owner_excluded = report.dropped_owner_excluded;
+  result.manifest = report.manifest;
+  result.warnings = report.warnings;
   return result;
 }
 
@@ -106,7 +65,6 @@ std::string format_text(const summary& s, const std::string& volume, const std::
   out << secs << " s.\n";
   if (s.applications.empty()) {
     out << "No changed pieces: no result files were written.\n";
-    return out.str();
   }
   for (const application_result& a : s.applications) {
     out << "  " << a.application << ": " << a.entries << " changed piece"
@@ -117,8 +75,20 @@ std::string format_text(const summary& s, const std::string& volume, const std::
       out << "      " << f.name << "  (" << f.entries << ")\n";
     }
   }
-  out << "Total: " << s.total_entries << " changed piece" << (s.total_entries == 1 ? "" : "s")
-      << ".\n";
+  if (!s.applications.empty()) {
+    out << "Total: " << s.total_entries << " changed piece" << (s.total_entries == 1 ? "" : "s")
+        << ".\n";
+  }
+  if (s.dropped_owner_gone != 0) {
+    out << "Not listed: " << s.dropped_owner_gone
+        << " changed pieces of files removed since the change (nothing to back up).\n";
+  }
+  if (s.dropped_owner_excluded != 0) {
+    out << "Not listed: " << s.dropped_owner_excluded
+        << " changed pieces of excluded files.\n";
+  }
+  for (const std::string& w : s.warnings) out << "Warning: " << w << ".\n";
+  if (!s.manifest.empty()) out << "Manifest: " << s.manifest << "\n";
   return out.str();
 }
 
@@ -139,7 +109,13 @@ std::string format_json(const summary& s, const std::string& volume, const std::
     }
     out << "]}";
   }
-  out << "]}\n";
+  out << "], \"dropped\": {\"no_aux_gfid_mount\": " << s.dropped_no_aux_gfid
+      << ", \"owner_gone\": " << s.dropped_owner_gone
+      << ", \"owner_excluded\": " << s.dropped_owner_excluded << "}, \"warnings\": [";
+  for (size_t i = 0; i < s.warnings.size(); ++i) {
+    out << (i ? ", " : "") << json_string(s.warnings[i]);
+  }
+  out << "], \"manifest\": " << json_string(s.manifest) << "}\n";
   return out.str();
 }
 

@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// What a run left in the volume: the result files it wrote or appended to
-// below .tarn/working/scanner, read back through the local mount.
+// What a run left in the volume, from the scanner's report of the run: the
+// result files it wrote or appended to below .tarn/working/scanner.
 #ifndef TARN_TOOLS_TARN_SCAN_SUMMARY_H_
 #define TARN_TOOLS_TARN_SCAN_SUMMARY_H_
 
@@ -9,13 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "scanner/scan_report.h"
+
 namespace tarn_scan {
-
-// Sizes of every file below <mount>/.tarn/working/scanner, keyed by the path
-// relative to that directory ("app/app-nightly.3").
-using snapshot = std::map<std::string, int64_t>;
-
-snapshot take_snapshot(const std::string& mount);
 
 struct result_file {
   std::string name;      // file name
@@ -32,11 +28,16 @@ struct summary {
   std::vector<application_result> applications;
   uint64_t total_entries = 0;
   double seconds = 0;
+  uint64_t dropped_no_aux_gfid = 0;  // pieces that could not be attributed
+  uint64_t dropped_owner_gone = 0;   // pieces of files removed since the change
+  uint64_t dropped_owner_excluded = 0;
+  std::string manifest;
+  std::vector<std::string> warnings;
 };
 
-// The files that are new or grew between `before` and now; their entry
-// counts are the lines added since `before`.
-summary summarize(const std::string& mount, const snapshot& before, double seconds);
+// The lists the run wrote, grouped by application directory in the order
+// the report has them.
+summary summarize(const tarn::scanner::scan_report& report, double seconds);
 
 std::string format_text(const summary& s, const std::string& volume, const std::string& session);
 std::string format_json(const summary& s, const std::string& volume, const std::string& session);

@@ -1,0 +1,139 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// Writing a run's manifest as JSON.
+#include "scanner/run_manifest.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+namespace tarn {
+namespace scanner {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// Whether `s` is well-formed UTF-8 (no overlong forms, surrogates or code
+// points above U+10FFFF).
+bool is_utf8(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;
+    unsigned long cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xc2 && c <= 0xdf) {
+      n = 1;
+      cp = c & 0x1f;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      n = 2;
+      cp = c & 0x0f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      n = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (s.size() - i <= n) return false;
+    for (std::size_t k = 1; k <= n; ++k) {
+      const unsigned char d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xc0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3f);
+    }
+    if ((n == 2 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) ||
+        (n == 3 && (cp < 0x10000 || cp > 0x10ffff))) {
+      return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+std::string hex(const std::string& s) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xf];
+  }
+  return out;
+}
+
+// Sets `key` to the text, with "<key>_hex" beside it when it is not UTF-8.
+void put_text(json& object, const std::string& key, const std::string& text) {
+  if (is_utf8(text)) {
+    object[key] = text;
+    return;
+  }
+  std::string shown = json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+  object[key] = json::parse(shown);
+  object[key + "_hex"] = hex(text);
+}
+
+std::tm utc(std::chrono::system_clock::time_point t) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  return parts;
+}
+
+long millis(std::chrono::system_clock::time_point t) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000);
+}
+
+}  // namespace
+
+std::string utc_text(std::chrono::system_clock::time_point t) {
+  const std::tm parts = utc(t);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  char full[48];
+  std::snprintf(full, sizeof full, "%s.%03ldZ", text, millis(t));
+  return full;
+}
+
+std::string manifest_directory(const std::string& session) {
+  return ".tarn/working/runs/" + session;
+}
+
+std::string manifest_path(const scan_report& report) {
+  const std::tm parts = utc(report.started);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &parts);
+  char name[64];
+  std::snprintf(name, sizeof name, "%s.%03ldZ.json", text, millis(report.started));
+  return manifest_directory(report.session) + "/" + name;
+}
+
+std::string manifest_json(const scan_report& report, const std::string& volume) {
+  json m = json::object();
+  m["schema"] = 1;
+  put_text(m, "volume", volume);
+  put_text(m, "session", report.session);
+  m["scan_type"] = report.full ? "full" : "incremental";
+  m["started"] = utc_text(report.started);
+  m["finished"] = utc_text(report.finished);
+  json lists = json::array();
+  for (const scan_report_list& l : report.lists) {
+    json entry = json::object();
+    put_text(entry, "path", l.path);
+    put_text(entry, "application", l.application);
+    entry["entries"] = l.entries;
+    entry["appended"] = l.appended;
+    entry["offset"] = l.offset;
+    entry["end"] = l.end;
+    lists.push_back(std::move(entry));
+  }
+  m["lists"] = std::move(lists);
+  m["total_entries"] = report.total_entries;
+  m["piece_lines"] = report.piece_lines;
+  m["path_lines"] = report.path_lines;
+  return m.dump(2) + "\n";
+}
+
+}  // namespace scanner
+}  // namespace tarn

@@ -1,0 +1,75 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// What the last run of a scanner did: kept by the scanner, read by the host
+// through scanner::last_report().
+#ifndef TARN_SCANNER_SCAN_REPORT_H_
+#define TARN_SCANNER_SCAN_REPORT_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace tarn {
+namespace scanner {
+
+// One list the run wrote into the volume.
+struct scan_report_list {
+  std::string path;         // in the volume: ".tarn/working/scanner/<dir>/<name>"
+  std::string application;  // the directory <dir> below ".tarn/working/scanner"
+  uint64_t entries = 0;     // lines this run added
+  bool appended = false;    // added to a list that was there before the run
+  int64_t offset = 0;       // the lines added are the bytes [offset, end)
+  int64_t end = 0;
+};
+
+struct scan_report {
+  // The run, from initiate_scan's start to its return.
+  std::chrono::system_clock::time_point started;
+  std::chrono::system_clock::time_point finished;
+  std::string session;
+  bool full = false;            // the glusterfind pass was a full one
+  bool became_full = false;     // asked for incremental, ran full (see recovered_journals)
+  std::error_code result;       // what initiate_scan returned
+  std::string failure;          // the step that failed, empty on success
+
+  // The mount: checked before the lock is taken.
+  bool mount_checked = false;   // it is this volume's mount (or the local directory)
+  bool aux_gfid_mount = false;  // it answers below ".gfid" (-o aux-gfid-mount)
+
+  // Journals an incremental pass of glusterfind does not read, which the
+  // run read itself (or, with became_full, could not read), and the changes
+  // they added to the pass's list.
+  std::vector<std::string> recovered_journals;
+  uint64_t recovered_changes = 0;
+
+  // Every list written into the volume, in the order they were copied.
+  std::vector<scan_report_list> lists;
+  uint64_t total_entries = 0;   // lines added to lists
+  uint64_t piece_lines = 0;     // of them, ".shard/..." pieces
+  uint64_t path_lines = 0;      // of them, paths of an application's entries
+
+  // Changed pieces in no list, by reason.
+  uint64_t dropped_owner_gone = 0;      // owner removed since the change: nothing to back up
+  uint64_t dropped_no_aux_gfid = 0;     // owner unknown: the mount lacks -o aux-gfid-mount
+  uint64_t dropped_owner_excluded = 0;  // every path of the owner is excluded
+
+  // The volume path of the run's manifest, empty when none was written.
+  std::string manifest;
+  // The lock file could not be removed: later runs of the session end with
+  // 16 until it is.
+  bool lock_left_behind = false;
+  // Conditions a host should look at; each a sentence.
+  std::vector<std::string> warnings;
+
+  // True when the run succeeded but left something a host must act on:
+  // pieces that could not be attributed, or the lock left behind.
+  bool needs_attention() const {
+    return !result && (dropped_no_aux_gfid != 0 || lock_left_behind);
+  }
+};
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_SCAN_REPORT_H_
