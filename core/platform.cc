@@ -178,7 +178,7 @@ std::error_code read_whole_file(const std::string& path, std::string* text) {
   std::error_code ec;
   if (std::ferror(in)) ec = last_error();
   std::fclose(in);
-  return ec;
+  return as_result(ec);
 }
 
 std::error_code read_file_tail(const std::string& path, std::size_t max_bytes,

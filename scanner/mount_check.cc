@@ -15,8 +15,6 @@ namespace {
 
 constexpr char kMountTable[] = "/proc/self/mounts";
 constexpr char kGlusterType[] = "fuse.glusterfs";
-// The table is a few KB; this bounds what a run reads of it.
-constexpr std::size_t kMaxMountTable = 4 << 20;
 
 // The table writes blank, tab, newline and backslash in a field as \ooo.
 std::string unescape(const std::string& field) {
@@ -105,8 +103,7 @@ std::error_code check_mount(const std::string& mount_path, const std::string& vo
     return os::error_from(EINVAL);
   }
   std::string table;
-  bool whole = false;
-  if (std::error_code ec = os::read_file_tail(kMountTable, kMaxMountTable, &table, &whole)) {
+  if (std::error_code ec = os::read_whole_file(kMountTable, &table)) {
     *found = std::string("the mount table ") + kMountTable + " cannot be read: " + ec.message();
     return ec;
   }

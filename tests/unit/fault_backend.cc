@@ -118,6 +118,12 @@ std::error_code fault_backend::unlink(const std::string& path) {
   return forwarding_backend::unlink(path);
 }
 
+std::error_code fault_backend::rename(const std::string& from, const std::string& to) {
+  std::size_t fewer = 0;
+  if (int e = plan_->enter(volume_call::rename, to, &fewer)) return os_error(e);
+  return forwarding_backend::rename(from, to);
+}
+
 fault_injection::fault_injection() : plan_(std::make_shared<fault_plan>()) {
   std::shared_ptr<fault_plan> plan = plan_;
   previous_ = core::set_backend_factory(

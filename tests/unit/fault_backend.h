@@ -20,7 +20,7 @@ namespace tarn {
 namespace testing_util {
 
 // The calls a volume and its files receive.
-enum class volume_call { open, mkdir, write, close, unlink };
+enum class volume_call { open, mkdir, write, close, unlink, rename };
 
 // What happens to the volume calls of every backend made under one
 // fault_injection. Rules are matched against the volume path of the call (for
@@ -62,7 +62,7 @@ class fault_plan {
   mutable std::mutex mu_;
   std::vector<rule> rules_;
   std::vector<hook> hooks_;
-  int counts_[5] = {0, 0, 0, 0, 0};
+  int counts_[6] = {0, 0, 0, 0, 0, 0};
 };
 
 // Wraps `target`, asking `plan` before each call.
@@ -73,6 +73,8 @@ class fault_backend : public core::forwarding_backend {
                        std::unique_ptr<core::backend_file>* out) override;
   std::error_code mkdir(const std::string& path, unsigned int mode) override;
   std::error_code unlink(const std::string& path) override;
+  // Matched on the name renamed to.
+  std::error_code rename(const std::string& from, const std::string& to) override;
 
  private:
   std::shared_ptr<fault_plan> plan_;

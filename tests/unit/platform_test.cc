@@ -17,6 +17,14 @@ namespace {
 using testing_util::temp_dir;
 using testing_util::write_file;
 
+// A call that failed without setting errno must not read as success.
+TEST(PlatformTest, AFailureThatLeftErrnoAtZeroIsEIO) {
+  errno = 0;
+  EXPECT_EQ(os::last_error(), std::error_code(EIO, std::generic_category()));
+  errno = ENOSPC;
+  EXPECT_EQ(os::last_error(), std::error_code(ENOSPC, std::generic_category()));
+}
+
 TEST(PlatformTest, AttributeValuesAreReadWholeWhateverTheirLength) {
   temp_dir dir;
   const std::string file = dir.path("f");

@@ -39,6 +39,7 @@ enum class outcome {
   copy_failed,   // 14 at the copy step; lock released, every result kept locally
   done,          // success: every result in the volume, the lock file gone
   done_locked,   // success, but the lock file stays and blocks the next run
+  no_manifest,   // 14 after the copy: every list whole in the volume, no manifest names them
 };
 
 struct fault_case {
@@ -65,10 +66,17 @@ const fault_case kCases[] = {
      outcome::copy_failed, "at offset 0"},
     {"destination close", [](fault_plan& p) { p.fail(volume_call::close, 1, EIO, "a1-s1"); },
      outcome::copy_failed, "Failed to close destination file .tarn/working/scanner/a1/a1-s1.6"},
+    {"rename of a new list", [](fault_plan& p) { p.fail(volume_call::rename, 1, EIO, "a1-s1"); },
+     outcome::copy_failed,
+     "Failed to rename .tarn/working/scanner/a1/.a1-s1.6.partial to "
+     ".tarn/working/scanner/a1/a1-s1.6 on gluster volume"},
+    {"manifest", [](fault_plan& p) { p.fail(volume_call::rename, 1, ENOSPC, "runs/s1/"); },
+     outcome::no_manifest, "Failed to write the manifest .tarn/working/runs/s1/"},
     {"lock close at release", [](fault_plan& p) { p.fail(volume_call::close, 1, EIO, ".lock."); },
      outcome::done, nullptr},
     {"lock unlink at release", [](fault_plan& p) { p.fail(volume_call::unlink, 1, EIO, ".lock."); },
-     outcome::done_locked, nullptr},
+     outcome::done_locked,
+     "[scanner::release_lock] Failed to remove lock file vol1.lock.s1: Input/output error"},
 };
 
 void PrintTo(const fault_case& c, std::ostream* os) { *os << c.step; }
@@ -142,6 +150,15 @@ TEST_P(VolumeFaultTest, RunEndsAsDocumentedAndLosesNothing) {
       EXPECT_EQ(read_tree(working()), scenario_.results);
       EXPECT_FALSE(exists(out_));
       EXPECT_EQ(exists(lock_file()), c.expected == outcome::done_locked);
+      EXPECT_EQ(s.last_report().lock_left_behind, c.expected == outcome::done_locked);
+      EXPECT_EQ(read_tree(volume_ + "/.tarn/working/runs/s1").size(), 1u);
+      break;
+    case outcome::no_manifest:
+      EXPECT_EQ(result, err(EFAULT));
+      EXPECT_EQ(read_tree(working()), scenario_.results);
+      EXPECT_TRUE(read_tree(volume_ + "/.tarn/working/runs/s1").empty());
+      EXPECT_FALSE(exists(lock_file()));
+      EXPECT_EQ(s.last_report().failure, "manifest");
       break;
   }
 

@@ -171,21 +171,35 @@ TEST_F(CopyTest, FailuresAreReportedAndKeepTheLocalFile) {
   };
   make_working_directory();
   for (const fault_case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testing_util::fault_injection faults;  // a fresh plan for a fresh scanner
-    log_capture log;
-    scanner s("vol1", out_, volume_);
-    c.arm(faults.plan());
-    write_file(out_ + "/home-s.2", "first\nsecond\n");
-    EXPECT_EQ(s.copy_files_to_gluster(), err(c.expected));
-    EXPECT_TRUE(log.contains(c.message)) << log.text();
-    EXPECT_TRUE(log.contains(c.entry_message)) << log.text();
-    EXPECT_TRUE(exists(out_ + "/home-s.2"));
-    // What reached the volume is a prefix of the source: the offset never
-    // went back over a line already written.
-    std::string copied = read_file(working("home/home-s.2"));
-    EXPECT_EQ(copied, std::string("first\nsecond\n").substr(0, copied.size()));
-    ::unlink(working("home/home-s.2").c_str());
+    // A new list, and an empty list of an earlier run of the same name.
+    for (bool existing : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (existing ? ", existing destination" : ""));
+      testing_util::fault_injection faults;  // a fresh plan for a fresh scanner
+      log_capture log;
+      scanner s("vol1", out_, volume_);
+      if (existing) {
+        ASSERT_EQ(s.create_directory(".tarn/working/scanner/home"), success);
+        write_file(working("home/home-s.2"), "");
+      }
+      c.arm(faults.plan());
+      write_file(out_ + "/home-s.2", "first\nsecond\n");
+      EXPECT_EQ(s.copy_files_to_gluster(), err(c.expected));
+      EXPECT_TRUE(log.contains(c.message)) << log.text();
+      EXPECT_TRUE(log.contains(c.entry_message)) << log.text();
+      EXPECT_TRUE(exists(out_ + "/home-s.2"));
+      EXPECT_FALSE(exists(working("home/.home-s.2.partial")));
+      if (!existing) {
+        // Nothing of a new list under its name; its temporary file is gone.
+        EXPECT_FALSE(exists(working("home/home-s.2")));
+        continue;
+      }
+      // The earlier list stays, and what was appended to it is a prefix of
+      // the source: the offset never went back over a line already written.
+      ASSERT_TRUE(exists(working("home/home-s.2")));
+      std::string copied = read_file(working("home/home-s.2"));
+      EXPECT_EQ(copied, std::string("first\nsecond\n").substr(0, copied.size()));
+      ::unlink(working("home/home-s.2").c_str());
+    }
   }
 }
 

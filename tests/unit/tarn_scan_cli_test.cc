@@ -134,6 +134,30 @@ TEST_F(TarnScanCliTest, SummaryCountsTheLinesEachRunAdded) {
   EXPECT_NE(r.out.find("\"total_entries\": 0"), std::string::npos) << r.out;
 }
 
+TEST_F(TarnScanCliTest, AWrongMountGives22BeforeAnyGlusterfindCall) {
+  run_result r = run("--volume vol1 --output-dir " + root_.path("out") + " --mount " +
+                     root_.path("not-there") + " --session nightly --log-file " +
+                     root_.path("log"));
+  EXPECT_EQ(r.status, 22);
+  EXPECT_NE(r.err.find("'" + root_.path("not-there") + "' is not a mount of volume 'vol1'"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(tool_.calls().empty());
+  EXPECT_TRUE(r.out.empty());
+}
+
+// An in-place write lists only the piece; without an aux-gfid mount its owner
+// cannot be named. The run completes, and says so with 3.
+TEST_F(TarnScanCliTest, PiecesThatCannotBeAttributedGive3) {
+  tool_.set_changelist("MODIFY .shard/0b0e7c2f-3cf4-4b8e-9a4e-0123456789ab.3\n");
+  run_result r = run(base_args() + " --json");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("tarn-scan: completed, but 1 changed pieces could not be attributed"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("\"no_aux_gfid_mount\": 1"), std::string::npos) << r.out;
+}
+
 // A stop request during a run (systemctl stop, timeout(1), Ctrl-C) lets the
 // run end and release the session's lock: a lock left behind would fail every
 // later run with 16. The signal goes to the process group, as systemd and

@@ -199,6 +199,8 @@ TEST_F(OwnerTest, PiecesOfOwnersThatAreGoneAreDroppedWithOneMessage) {
   EXPECT_TRUE(log_.contains(
       "[session::link_shard_to_app] Dropped 3 changed shard pieces of 2 files that no longer "
       "exist"));
+  EXPECT_EQ(session_.last_link_counts().dropped_owner_gone, 3u);
+  EXPECT_EQ(session_.last_link_counts().dropped_no_aux_gfid, 0u);
 }
 
 TEST_F(OwnerTest, WithoutGfidDirectoryUnclaimedPiecesAreDroppedWithOneMessage) {
@@ -216,6 +218,14 @@ TEST_F(OwnerTest, WithoutGfidDirectoryUnclaimedPiecesAreDroppedWithOneMessage) {
                             mnt_ +
                             " has no .gfid directory; in-place changes need a mount made with -o "
                             "aux-gfid-mount"));
+  EXPECT_EQ(session_.last_link_counts().dropped_no_aux_gfid, 3u);
+  EXPECT_EQ(session_.last_link_counts().dropped_owner_gone, 0u);
+  // Counted per call: the next one starts from nothing.
+  shard_files_.clear();
+  app_files_.clear();
+  linked_files_.clear();
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(session_.last_link_counts().dropped_no_aux_gfid, 0u);
 }
 
 TEST_F(OwnerTest, OwnersThatFilteringExcludesAreDroppedSilently) {
@@ -227,6 +237,7 @@ TEST_F(OwnerTest, OwnersThatFilteringExcludesAreDroppedSilently) {
   EXPECT_TRUE(linked_files_.empty());
   EXPECT_TRUE(list_dir(out_).empty());
   EXPECT_FALSE(log_.contains("Dropped"));
+  EXPECT_EQ(session_.last_link_counts().dropped_owner_excluded, 3u);
 }
 
 TEST_F(OwnerTest, AnyOtherFailureToFindAnOwnerIsAnErrorThatKeepsTheInputs) {
