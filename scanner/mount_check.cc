@@ -76,8 +76,9 @@ mount_verdict check_mount_table(const std::string& table_text, const std::string
   const std::string wanted = lexical(mount_path);
   const std::string real = lexical(resolved);
   mount_verdict verdict;
+  const std::vector<mount_entry> entries = parse_mount_table(table_text);
   const mount_entry* other = nullptr;
-  for (const mount_entry& e : parse_mount_table(table_text)) {
+  for (const mount_entry& e : entries) {
     const std::string target = lexical(e.target);
     if (target != wanted && (real.empty() || target != real)) continue;
     // The last entry of a mount point is the one in effect.
