@@ -21,6 +21,7 @@ namespace os {
 
 const int kOpenCreateExclusive = O_CREAT | O_EXCL;
 const int kOpenCreateForWrite = O_CREAT | O_WRONLY;
+const int kOpenForWrite = O_WRONLY;
 
 std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
 

@@ -42,6 +42,7 @@ TARN_EXPORT std::error_code last_error();
 // open(2) flags for the volume calls of tarn_api, which take Linux's bits.
 TARN_EXPORT extern const int kOpenCreateExclusive;  // O_CREAT | O_EXCL
 TARN_EXPORT extern const int kOpenCreateForWrite;   // O_CREAT | O_WRONLY
+TARN_EXPORT extern const int kOpenForWrite;         // O_WRONLY: an existing file only
 
 TARN_EXPORT std::error_code rename_file(const std::string& from, const std::string& to);
 TARN_EXPORT std::error_code remove_file(const std::string& path);

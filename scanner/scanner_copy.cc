@@ -33,13 +33,28 @@ std::error_code write_line(tarn_api& api, const boost::shared_ptr<tarn_file>& fi
   return success;
 }
 
-// Whether the volume file exists: read as a file of at most no bytes.
-std::error_code probe_destination(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
-                                  const std::string& path, bool* exists) {
-  std::string ignored;
-  std::error_code ec = api.read_file(iopx, path, 0, &ignored);
-  *exists = !ec || ec.value() == EFBIG;
-  return *exists || ec.value() == ENOENT ? success : ec;
+// Opens the list to append to, or the empty temporary file a new list is
+// written under: "*target" is the path opened, "*exists" tells which.
+boost::shared_ptr<tarn_file> open_destination(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+                                              const std::string& destination, std::string* target,
+                                              bool* exists, std::error_code* why) {
+  *target = destination;
+  boost::shared_ptr<tarn_file> out = api.open(iopx, destination, os::kOpenForWrite);
+  *exists = static_cast<bool>(out);
+  if (out || api.last_error().value() != ENOENT) {
+    *why = out ? success : api.last_error();
+    return out;
+  }
+  *target = partial_copy_name(destination);
+  out = api.open(iopx, *target, os::kOpenCreateForWrite);
+  if (out && out->get_file_size() != 0) {
+    // Ours, from a copy that did not finish.
+    api.close(out);
+    api.unlink(iopx, *target);
+    out = api.open(iopx, *target, os::kOpenCreateForWrite);
+  }
+  *why = out ? success : api.last_error();
+  return out;
 }
 
 }  // namespace
@@ -136,20 +151,16 @@ std::error_code scanner::copy_list(const std::string& source, const std::string&
     return ec;
   }
   // A new list is written whole under a temporary name and renamed: a
-  // reader of the volume sees it complete or not at all.
+  // reader of the volume sees it complete or not at all. An existing list
+  // is appended to.
+  std::string target;
   bool exists = false;
-  if (std::error_code ec = probe_destination(*api, iopx, destination, &exists)) {
-    logger.error(kFn, "Failed to look up destination file %s on gluster volume: %s",
-                 destination.c_str(), ec.message().c_str());
-    return ec;
-  }
-  const std::string target = exists ? destination : partial_copy_name(destination);
-  // Ours from a copy that did not finish, if it is there at all.
-  if (!exists) api->unlink(iopx, target);
-  // Created when missing, never truncated: new lines go after the content.
-  boost::shared_ptr<tarn_file> out = api->open(iopx, target, os::kOpenCreateForWrite);
+  std::error_code why;
+  boost::shared_ptr<tarn_file> out = open_destination(*api, iopx, destination, &target, &exists,
+                                                      &why);
   if (!out) {
-    logger.error(kFn, "Failed to open destination file %s on gluster volume", destination.c_str());
+    logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
+                 destination.c_str(), why.message().c_str());
     return os::error_from(EFAULT);
   }
   int64_t offset = out->get_file_size();
