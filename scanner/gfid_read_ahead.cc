@@ -51,12 +51,21 @@ std::error_code read_attribute(local_files& files, const std::string& path, cons
 // 16 bytes as "glusterfs.gfid"; a brick or a local file system is the other
 // way round. A failure other than a missing file or attribute (a mount that
 // went away, say) must not pass for "nothing changed".
-std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid) {
+std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid,
+                          std::atomic<bool>* mount_seen) {
+  // Once one file has shown a mount, its own attribute is asked first: each
+  // "trusted.gfid" through the mount costs a round trip that only fails.
+  const bool mount_first = mount_seen != nullptr && mount_seen->load(std::memory_order_relaxed);
+  const char* first = mount_first ? "glusterfs.gfid" : "trusted.gfid";
+  const char* second = mount_first ? "trusted.gfid" : "glusterfs.gfid";
   gfid->fill(0);
-  std::error_code ec = read_attribute(files, path, "trusted.gfid", gfid);
+  std::error_code ec = read_attribute(files, path, first, gfid);
   if (ec && is_missing_attribute(ec)) {
     gfid->fill(0);
-    ec = read_attribute(files, path, "glusterfs.gfid", gfid);
+    ec = read_attribute(files, path, second, gfid);
+    if (!ec && !mount_first && mount_seen != nullptr) {
+      mount_seen->store(true, std::memory_order_relaxed);
+    }
   }
   if (!ec) return success;
   gfid->fill(0);
@@ -108,7 +117,7 @@ void listed_gfids::read_gfids(listed_batch* batch) const {
   std::string path;
   for (std::size_t i = 0; i < batch->lines.size(); ++i) {
     path.assign(mount_path_).append("/").append(batch->lines[i]);
-    if (std::error_code ec = read_gfid(files_, path, &batch->gfids[i])) {
+    if (std::error_code ec = read_gfid(files_, path, &batch->gfids[i], &mount_seen_)) {
       // The linking stops at this file: what follows it is not wanted.
       batch->lines.resize(i);
       batch->gfids.resize(i);

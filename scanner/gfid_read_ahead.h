@@ -6,6 +6,7 @@
 #define TARN_SCANNER_GFID_READ_AHEAD_H_
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -23,8 +24,12 @@ using gfid_value = std::array<unsigned char, 16>;
 // The gfid of `path`: "trusted.gfid", or "glusterfs.gfid" where the first is
 // missing (a GlusterFS mount). A file that has gone, or has neither
 // attribute, gets the zero identifier, which owns no piece; any other
-// failure (a value longer than 16 bytes is ERANGE) is returned.
-std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid);
+// failure (a value longer than 16 bytes is ERANGE) is returned. With
+// `mount_seen`, shared by the reads of one run: set once a file had only
+// "glusterfs.gfid", after which that one is asked first, and "trusted.gfid"
+// only where it is missing. The identifiers are the same either way.
+std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid,
+                          std::atomic<bool>* mount_seen = nullptr);
 
 // A stretch of one application list: its lines, in order, with the gfid of
 // each line's file, and what stopped the reading after them, if anything.
@@ -65,6 +70,7 @@ class listed_gfids {
   const std::vector<std::string>& lists_;
   const std::string mount_path_;
   local_files& files_;
+  mutable std::atomic<bool> mount_seen_{false};  // see read_gfid
 
   // The list being read, by read_lines only.
   std::size_t index_ = 0;

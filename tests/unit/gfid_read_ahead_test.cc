@@ -52,6 +52,18 @@ std::error_code hashed_gfid(const std::string& path, const char* name, unsigned 
   return std::error_code();
 }
 
+// A GlusterFS mount: "trusted.gfid" is never there, "glusterfs.gfid" is.
+std::atomic<int> trusted_asked(0);
+std::error_code mount_gfid(const std::string& path, const char* name, unsigned char* value) {
+  if (std::string(name) == "trusted.gfid") {
+    ++trusted_asked;
+    return std::error_code(ENODATA, std::generic_category());
+  }
+  gfid_value gfid = gfid_of(path);
+  std::copy(gfid.begin(), gfid.end(), value);
+  return std::error_code();
+}
+
 // The local files, with `gfid` answering the identifier reads.
 attribute_files playing(attribute_files::gfid_function gfid) {
   attribute_files files;
@@ -118,6 +130,26 @@ TEST_F(ListedGfidsTest, HandsOutEveryLineInOrderWithItsGfid) {
   EXPECT_EQ(consumed_, batches.size());
   listed_batch batch;
   EXPECT_FALSE(listed.next(&batch));
+}
+
+// Through a mount, "trusted.gfid" only ever fails: once a file has shown
+// that, the run stops asking for it (but for the reads already under way).
+TEST_F(ListedGfidsTest, OnAMountTrustedGfidIsAskedOnlyUntilItIsSeenMissing) {
+  const std::vector<int> counts = {5000, 3000};
+  for (int c : counts) list(c);
+  trusted_asked = 0;
+  attribute_files files = playing(mount_gfid);
+  listed_gfids listed(lists_, kMount, files);
+  expect_lists(drain(listed), counts, counts.size());
+  EXPECT_GE(trusted_asked.load(), 1);
+  EXPECT_LE(trusted_asked.load(), 8);
+
+  // A file without "glusterfs.gfid" is still asked for "trusted.gfid".
+  std::atomic<bool> seen(true);
+  gfid_value gfid{};
+  attribute_files local = playing(hashed_gfid);
+  ASSERT_NO_ERROR(read_gfid(local, "/mnt/vol/x", &gfid, &seen));
+  EXPECT_EQ(gfid, gfid_of("/mnt/vol/x"));
 }
 
 TEST_F(ListedGfidsTest, AFailureEndsTheReadingAtItsLine) {
