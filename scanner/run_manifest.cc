@@ -62,15 +62,16 @@ std::string hex(const std::string& s) {
   return out;
 }
 
+// The text as a JSON string, its invalid bytes U+FFFD.
+json text_of(const std::string& text) {
+  if (is_utf8(text)) return json(text);
+  return json::parse(json(text).dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
 // Sets `key` to the text, with "<key>_hex" beside it when it is not UTF-8.
 void put_text(json& object, const std::string& key, const std::string& text) {
-  if (is_utf8(text)) {
-    object[key] = text;
-    return;
-  }
-  std::string shown = json(text).dump(-1, ' ', false, json::error_handler_t::replace);
-  object[key] = json::parse(shown);
-  object[key + "_hex"] = hex(text);
+  object[key] = text_of(text);
+  if (!is_utf8(text)) object[key + "_hex"] = hex(text);
 }
 
 std::tm utc(std::chrono::system_clock::time_point t) {
@@ -110,13 +111,26 @@ std::string manifest_path(const scan_report& report) {
 }
 
 std::string manifest_json(const scan_report& report, const std::string& volume) {
+  return report_json(report, volume);
+}
+
+std::string report_json(const scan_report& report, const std::string& volume) {
   json m = json::object();
   m["schema"] = 1;
   put_text(m, "volume", volume);
   put_text(m, "session", report.session);
   m["scan_type"] = report.full ? "full" : "incremental";
+  m["became_full"] = report.became_full;
   m["started"] = utc_text(report.started);
   m["finished"] = utc_text(report.finished);
+  m["result"] = {{"code", report.result.value()},
+                 {"message", report.result ? report.result.message() : std::string("Success")},
+                 {"failed_step", report.failure}};
+  json mount = {{"checked", report.mount_checked}, {"aux_gfid", report.aux_gfid_mount}};
+  m["mount"] = std::move(mount);
+  json journals = json::array();
+  for (const std::string& j : report.recovered_journals) journals.push_back(text_of(j));
+  m["recovered"] = {{"journals", std::move(journals)}, {"changes", report.recovered_changes}};
   json lists = json::array();
   for (const scan_report_list& l : report.lists) {
     json entry = json::object();
@@ -132,6 +146,15 @@ std::string manifest_json(const scan_report& report, const std::string& volume) 
   m["total_entries"] = report.total_entries;
   m["piece_lines"] = report.piece_lines;
   m["path_lines"] = report.path_lines;
+  m["dropped"] = {{"no_aux_gfid_mount", report.dropped_no_aux_gfid},
+                  {"owner_gone", report.dropped_owner_gone},
+                  {"owner_excluded", report.dropped_owner_excluded}};
+  put_text(m, "manifest", report.manifest);
+  m["lock_left_behind"] = report.lock_left_behind;
+  json warnings = json::array();
+  for (const std::string& w : report.warnings) warnings.push_back(text_of(w));
+  m["warnings"] = std::move(warnings);
+  m["needs_attention"] = report.needs_attention();
   return m.dump(2) + "\n";
 }
 

@@ -18,9 +18,7 @@ namespace scanner {
 std::string manifest_directory(const std::string& session);
 // "<directory>/<UTC start time, YYYYMMDDTHHMMSS.mmmZ>.json".
 std::string manifest_path(const scan_report& report);
-// The manifest's text (schema 1). Strings are UTF-8; a path that is not
-// valid UTF-8 keeps its bytes in an extra field "<key>_hex" (two lowercase
-// hex digits a byte) beside the text, whose invalid bytes are U+FFFD.
+// The manifest's text: report_json of the report.
 std::string manifest_json(const scan_report& report, const std::string& volume);
 // "2026-12-08T23:59:59.123Z".
 std::string utc_text(std::chrono::system_clock::time_point t);

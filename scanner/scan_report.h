@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace scanner {
 
@@ -68,6 +70,14 @@ struct scan_report {
     return !result && (dropped_no_aux_gfid != 0 || lock_left_behind);
   }
 };
+
+// The report as one JSON object (schema 1): every field above, with the
+// times in UTC ("2026-12-08T23:59:59.123Z"). Strings are UTF-8: a path or
+// name that is not valid UTF-8 shows its invalid bytes as U+FFFD and keeps
+// its bytes in an extra field "<key>_hex" beside it (two lowercase hex
+// digits a byte), as "path" and "path_hex". Each run's manifest in the
+// volume is this object at the end of the run's copy.
+TARN_EXPORT std::string report_json(const scan_report& report, const std::string& volume);
 
 }  // namespace scanner
 }  // namespace tarn

@@ -134,6 +134,41 @@ TEST_F(TarnScanCliTest, SummaryCountsTheLinesEachRunAdded) {
   EXPECT_NE(r.out.find("\"total_entries\": 0"), std::string::npos) << r.out;
 }
 
+// One JSON object for every outcome, read back by Python's json module; names
+// are UTF-8 as they are, and bytes that are not keep their hex beside them.
+TEST_F(TarnScanCliTest, JsonForSuccessFailureAndNamesThatAreNotAscii) {
+  ASSERT_EQ(system(("mkdir -p '" + root_.path("vol1/caf\xc3\xa9") + "' '" +
+                    root_.path("vol1/x\xe9") + "'").c_str()),
+            0);
+  tool_.set_changelist("NEW caf\xc3\xa9/a\nNEW x\xe9/b\n");
+  write_file(root_.path("vol1/caf\xc3\xa9/a"), "a");
+  write_file(root_.path("vol1/x\xe9/b"), "b");
+  run_result ok = run(base_args() + " --json");
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  write_file(root_.path("ok.json"), ok.out);
+  const std::string check_ok =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
+      " apps=[a[\"application\"] for a in d[\"applications\"]];"
+      " assert d[\"schema\"]==1 and d[\"exit_status\"]==0 and d[\"result\"][\"code\"]==0, d;"
+      " assert \"caf\\u00e9\" in apps and \"x\\ufffd\" in apps, apps;"
+      " hexes=[l.get(\"application_hex\") for l in d[\"lists\"]];"
+      " assert \"78e9\" in hexes, hexes' " +
+      root_.path("ok.json");
+  EXPECT_EQ(system(check_ok.c_str()), 0) << ok.out;
+
+  tool_.set_status("pre", 1);
+  run_result failed = run(base_args() + " --json");
+  EXPECT_EQ(failed.status, 14);
+  write_file(root_.path("failed.json"), failed.out);
+  const std::string check_failed =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
+      " assert d[\"exit_status\"]==14 and d[\"result\"][\"code\"]==14, d;"
+      " assert d[\"result\"][\"failed_step\"]==\"glusterfind\" and d[\"lists\"]==[], d;"
+      " assert \"says at which step\" in d[\"message\"], d' " +
+      root_.path("failed.json");
+  EXPECT_EQ(system(check_failed.c_str()), 0) << failed.out;
+}
+
 TEST_F(TarnScanCliTest, AWrongMountGives22BeforeAnyGlusterfindCall) {
   run_result r = run("--volume vol1 --output-dir " + root_.path("out") + " --mount " +
                      root_.path("not-there") + " --session nightly --log-file " +

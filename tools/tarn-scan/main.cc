@@ -76,6 +76,11 @@ std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
   }
 }
 
+void print(const std::string& text) {
+  fputs(text.c_str(), stdout);
+  fflush(stdout);
+}
+
 int exit_status(const std::error_code& ec) {
   int v = ec.value();
   if (v <= 0) return 1;
@@ -114,42 +119,47 @@ int main(int argc, char** argv) {
   }
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const tarn::scanner::scan_report& report = scanner.last_report();
+  tarn_scan::outcome done;
+  done.seconds = seconds;
+  done.post_asked = o.post;
   if (ec != tarn::success) {
-    fprintf(stderr, "tarn-scan: %s\n", explain(ec, o).c_str());
-    return stop_signal ? stopped(o, false) : exit_status(ec);
+    done.message = explain(ec, o);
+    done.exit_status = stop_signal ? 128 + stop_signal : exit_status(ec);
+    fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
+    if (o.json) print(tarn_scan::format_json(report, o.volume, done));
+    return stop_signal ? stopped(o, false) : done.exit_status;
   }
 
-  const tarn::scanner::scan_report& report = scanner.last_report();
-  tarn_scan::summary s = tarn_scan::summarize(report, seconds);
-  const std::string text = o.json ? tarn_scan::format_json(s, o.volume, o.session)
-                                  : tarn_scan::format_text(s, o.volume, o.session);
-  fputs(text.c_str(), stdout);
-  fflush(stdout);
   // Told to stop: no new glusterfind command. Without post the next
   // incremental scan reports these changes again, so nothing is lost.
-  if (stop_signal) return stopped(o, true);
-
-  if (o.post) {
+  if (!stop_signal && o.post) {
     tarn::scanner::session* sess = scanner.get_sessionobj(o.session);
-    int status = sess == nullptr ? -1 : sess->post_scan();
-    if (status != 0) {
-      fprintf(stderr,
-              "tarn-scan: the results are in the volume, but 'glusterfind post %s %s' failed "
-              "(status %d); the next incremental scan will report these changes again\n",
-              o.session.c_str(), o.volume.c_str(), status);
-      return 1;
+    done.post_ran = true;
+    done.post_status = sess == nullptr ? -1 : sess->post_scan();
+    if (done.post_status != 0) {
+      done.exit_status = 1;
+      done.message = "the results are in the volume, but 'glusterfind post " + o.session + " " +
+                     o.volume + "' failed (status " + std::to_string(done.post_status) +
+                     "); the next incremental scan will report these changes again";
     }
   }
-  if (report.needs_attention()) {
+  if (done.exit_status == 0 && report.needs_attention()) {
+    done.exit_status = 3;
     if (report.dropped_no_aux_gfid != 0) {
-      fprintf(stderr, "tarn-scan: completed, but %llu changed pieces could not be attributed\n",
-              static_cast<unsigned long long>(report.dropped_no_aux_gfid));
+      done.message = "completed, but " + std::to_string(report.dropped_no_aux_gfid) +
+                     " changed pieces could not be attributed";
     }
     if (report.lock_left_behind) {
-      fprintf(stderr, "tarn-scan: completed, but the lock file %s.lock.%s could not be removed\n",
-              o.volume.c_str(), o.session.c_str());
+      done.message += std::string(done.message.empty() ? "completed, but" : "; and") +
+                      " the lock file " + o.volume + ".lock." + o.session +
+                      " could not be removed";
     }
-    return 3;
   }
-  return 0;
+  print(o.json ? tarn_scan::format_json(report, o.volume, done)
+               : tarn_scan::format_text(tarn_scan::summarize(report, seconds), o.volume,
+                                        o.session));
+  if (!done.message.empty()) fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
+  if (stop_signal) return stopped(o, true);
+  return done.exit_status;
 }

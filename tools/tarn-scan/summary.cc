@@ -5,32 +5,10 @@
 #include <cstdio>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 namespace tarn_scan {
 namespace {
-
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          // Names are bytes; anything outside printable ASCII is escaped so
-          // the output stays valid JSON whatever the encoding.
-          char hex[8];
-          snprintf(hex, sizeof hex, "\\u%04x", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 }  // namespace
 
@@ -92,31 +70,32 @@ std::string format_text(const summary& s, const std::string& volume, const std::
   return out.str();
 }
 
-std::string format_json(const summary& s, const std::string& volume, const std::string& session) {
-  std::ostringstream out;
-  char secs[32];
-  snprintf(secs, sizeof secs, "%.3f", s.seconds);
-  out << "{\"volume\": " << json_string(volume) << ", \"session\": " << json_string(session)
-      << ", \"seconds\": " << secs << ", \"total_entries\": " << s.total_entries
-      << ", \"applications\": [";
-  for (size_t i = 0; i < s.applications.size(); ++i) {
-    const application_result& a = s.applications[i];
-    out << (i ? ", " : "") << "{\"application\": " << json_string(a.application)
-        << ", \"entries\": " << a.entries << ", \"files\": [";
-    for (size_t j = 0; j < a.files.size(); ++j) {
-      out << (j ? ", " : "") << "{\"name\": " << json_string(a.files[j].name)
-          << ", \"entries\": " << a.files[j].entries << "}";
+std::string format_json(const tarn::scanner::scan_report& report, const std::string& volume,
+                        const outcome& done) {
+  using json = nlohmann::ordered_json;
+  json j = json::parse(tarn::scanner::report_json(report, volume));
+  j["exit_status"] = done.exit_status;
+  j["message"] = json::parse(
+      json(done.message).dump(-1, ' ', false, json::error_handler_t::replace));
+  j["seconds"] = done.seconds;
+  j["post"] = {{"asked", done.post_asked}, {"ran", done.post_ran}, {"status", done.post_status}};
+  // Per application, as the text summary shows them.
+  const summary s = summarize(report, done.seconds);
+  json apps = json::array();
+  for (const application_result& a : s.applications) {
+    json files = json::array();
+    for (const result_file& f : a.files) {
+      files.push_back({{"name", json::parse(json(f.name).dump(-1, ' ', false,
+                                                               json::error_handler_t::replace))},
+                       {"entries", f.entries}});
     }
-    out << "]}";
+    apps.push_back({{"application", json::parse(json(a.application).dump(
+                                        -1, ' ', false, json::error_handler_t::replace))},
+                    {"entries", a.entries},
+                    {"files", std::move(files)}});
   }
-  out << "], \"dropped\": {\"no_aux_gfid_mount\": " << s.dropped_no_aux_gfid
-      << ", \"owner_gone\": " << s.dropped_owner_gone
-      << ", \"owner_excluded\": " << s.dropped_owner_excluded << "}, \"warnings\": [";
-  for (size_t i = 0; i < s.warnings.size(); ++i) {
-    out << (i ? ", " : "") << json_string(s.warnings[i]);
-  }
-  out << "], \"manifest\": " << json_string(s.manifest) << "}\n";
-  return out.str();
+  j["applications"] = std::move(apps);
+  return j.dump(2) + "\n";
 }
 
 }  // namespace tarn_scan

@@ -40,7 +40,24 @@ struct summary {
 summary summarize(const tarn::scanner::scan_report& report, double seconds);
 
 std::string format_text(const summary& s, const std::string& volume, const std::string& session);
-std::string format_json(const summary& s, const std::string& volume, const std::string& session);
+// How the run ended for tarn-scan.
+struct outcome {
+  int exit_status = 0;
+  std::string message;  // the line printed on standard error, empty on success
+  double seconds = 0;
+  bool post_asked = false;
+  bool post_ran = false;
+  int post_status = 0;  // of 'glusterfind post', when it ran
+};
+
+// One JSON object for every outcome: the library's report of the run (its
+// "schema", "result", "lists", "dropped", "warnings", ...; see
+// scan_report.h), with tarn-scan's "exit_status", "message", "seconds",
+// "post" and the lists by "applications". Names that are not valid UTF-8
+// show U+FFFD for their invalid bytes; their bytes are in the "<key>_hex"
+// fields of the report.
+std::string format_json(const tarn::scanner::scan_report& report, const std::string& volume,
+                        const outcome& done);
 
 }  // namespace tarn_scan
 
