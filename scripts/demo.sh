@@ -110,8 +110,9 @@ added
 cat <<TXT
   Lines that begin with .shard/ are pieces; every other line is a changed
   file or directory of the application, right before its own pieces (if
-  any). web01.img is listed without a piece: the 1MB written at 1MB lies in
-  its first block. notes.txt and schema.sql are smaller than one block.
+  any); the summary above counts them with the pieces. web01.img is listed
+  without a piece: the 1MB written at 1MB lies in its first block.
+  notes.txt and schema.sql are smaller than one block.
   Without --with-files none of them is in any list: a backup that copies
   only the listed pieces must copy such files by other means.
 
