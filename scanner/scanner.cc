@@ -41,6 +41,11 @@ scanner::~scanner() {
 
 void scanner::set_scan_type(scantype type) { scan_type = type; }
 
+void scanner::set_list_files(bool on) {
+  list_files = on;
+  for (auto& entry : sessions) entry.second->set_list_files(on);
+}
+
 std::error_code scanner::initiate_scan(std::string session_name) {
   return scan_run(*this, std::move(session_name)).run(nullptr);
 }
@@ -121,6 +126,7 @@ session* scanner::get_sessionobj(std::string session_name) {
     delete sess;
     return nullptr;
   }
+  sess->set_list_files(list_files);
   sessions.emplace(session_name, sess);
   return sess;
 }

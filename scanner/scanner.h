@@ -118,8 +118,9 @@ class TARN_EXPORT session {
                                                  std::vector<std::string>& shard_files);
   // Replaces each application list by the list of changed pieces of its
   // files, found through each file's gfid ("trusted.gfid", on a GlusterFS
-  // mount "glusterfs.gfid"). A vanished file or one without either attribute
-  // owns no piece; any other failure to read the gfid is an error.
+  // mount "glusterfs.gfid"), each entry of the list itself right before its
+  // pieces when set_list_files(true). A vanished file or one without either
+  // attribute owns no piece; any other failure to read the gfid is an error.
   // A piece ".shard/<gfid>.<n>" that no listed file claimed (an in-place
   // write lists only the piece) goes to the application of its owner, or of
   // each of the owner's hard links, found once per owner through
@@ -150,11 +151,18 @@ class TARN_EXPORT session {
   // What the last link_shard_to_app wrote and dropped; reset by each call.
   const link_counts& last_link_counts() const { return counts; }
 
+  // With `on`, link_shard_to_app writes every entry of an application list
+  // on a line of its own right before that entry's pieces (see
+  // scanner::set_list_files). Off by default.
+  void set_list_files(bool on) { list_files = on; }
+  bool lists_files() const { return list_files; }
+
  private:
   friend class test_peer;
   friend class scan_run;
 
   link_counts counts;
+  bool list_files = false;
   std::string session_name;
   std::string volume_name;
   std::string output_dir;
@@ -187,6 +195,20 @@ class TARN_EXPORT scanner {
 
   // Holds for every later run; any non-zero value means a full scan.
   void set_scan_type(scantype type);
+
+  // Holds for every later run of every session. Off (the default), the
+  // lists hold changed pieces only: every line begins with ".shard/". On,
+  // each application's list also names the application's own changed
+  // entries, files and directories (new or modified, not excluded), each
+  // on its own line right before that entry's pieces, in the order of the
+  // list. With sharding the first block of a file lies in the file itself,
+  // so a change there, or to a file of one block or less, shows only so.
+  // A line that begins with ".shard/" is a piece, any other line an entry.
+  // Pieces whose owner is not listed (an in-place write lists only the
+  // piece) get no entry line and come last. Chunking cuts these lists by
+  // lines like any other: an entry may end one chunk and its pieces begin
+  // the next, so chunks are to be read in their order.
+  void set_list_files(bool on);
 
   // One complete scan run. Whatever output_dir holds when the run begins
   // was left by a run that failed or was killed; it is moved into a new
@@ -253,6 +275,7 @@ class TARN_EXPORT scanner {
   friend class scan_run;
 
   scantype scan_type;
+  bool list_files = false;
   std::string volume_name;
   std::string output_dir;
   std::string mount_path;

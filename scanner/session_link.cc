@@ -36,13 +36,14 @@ std::error_code read_shard_list(local_files& files, const std::string& path,
 }
 
 // Writes the pieces owned by the files of one application list, read from
-// `listed` batch by batch, to its base name, then renames that to
-// base.<count>, which goes to `linked`. The owners of the pieces written go
-// to `claimed`.
+// `listed` batch by batch, to its base name, each entry itself before its
+// pieces when `list_entries`, then renames that to base.<count>, which goes
+// to `linked`. The owners of the pieces written go to `claimed`, the number
+// of entries written to `counts`.
 std::error_code link_list(local_files& files, std::size_t index, const std::string& app_file,
-                          listed_gfids& listed,
+                          listed_gfids& listed, bool list_entries,
                           const std::set<std::string>& pieces, owner_set& claimed,
-                          std::string& linked) {
+                          link_counts& counts, std::string& linked) {
   // Batches come in list order; one of another list would be a fault here.
   const std::error_code out_of_step(EIO, std::generic_category());
   listed_batch batch;
@@ -62,8 +63,12 @@ std::error_code link_list(local_files& files, std::size_t index, const std::stri
   std::string last_prefix;
   auto first = pieces.end();
   for (;;) {
-    for (const gfid_value& gfid : batch.gfids) {
-      uuid_unparse(gfid.data(), text);
+    for (std::size_t i = 0; i < batch.gfids.size(); ++i) {
+      if (list_entries) {
+        if (std::error_code ec = out.write_line(batch.lines[i])) return ec;
+        ++counts.path_lines;
+      }
+      uuid_unparse(batch.gfids[i].data(), text);
       prefix.assign(".shard/").append(text);
       if (prefix != last_prefix) {
         // The pieces of one owner are adjacent in the set and begin at the
@@ -112,8 +117,8 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
     listed_gfids listed(app_files, mount_path, local_side());
     for (std::size_t i = 0; i < app_files.size(); ++i) {
       std::string linked;
-      if (std::error_code ec =
-              link_list(local_side(), i, app_files[i], listed, pieces, claimed, linked)) {
+      if (std::error_code ec = link_list(local_side(), i, app_files[i], listed, list_files,
+                                         pieces, claimed, counts, linked)) {
         return ec;
       }
       linked_files.push_back(linked);
@@ -130,6 +135,13 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
     return ec;
   }
+  // Every other line is a piece (the owner step adds pieces only), and the
+  // names of the lists count their lines.
+  unsigned long lines = 0;
+  for (std::size_t i = first; i < linked_files.size(); ++i) {
+    lines += static_cast<unsigned long>(list_name::parse(linked_files[i]).count);
+  }
+  counts.piece_lines = lines - counts.path_lines;
 
   // A linked list gets the very name of its application list when both
   // counts agree; it is a result then and stays. Other outcomes of the

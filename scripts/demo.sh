@@ -2,7 +2,8 @@
 # The main job, end to end on this machine: builds and installs tarn-scanner,
 # starts a local GlusterFS volume (sharding on, 4MB pieces), fills it with
 # three applications, runs a full scan, changes some files, and runs an
-# incremental scan. Run as root. Re-runnable: each run starts from a fresh
+# incremental scan; then changes what no piece holds (an image's first block,
+# small files) and scans without and with --with-files. Run as root. Re-runnable: each run starts from a fresh
 # volume. `scripts/demo.sh --clean` removes the demo volume.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,7 +71,52 @@ done
 cat <<TXT
   web01.img was overwritten in place: only its piece 2 (bytes 8-12 MB) changed.
   db01.img grew by 3MB: its last piece and a new one are listed.
+TXT
+
+# The size of every result file, to show what a later run adds to them.
+declare -A SIZES
+sizes() { SIZES=(); for f in "$MOUNT"/.tarn/working/scanner/*/*; do SIZES[$f]=$(stat -c %s "$f"); done; }
+added() {
+  for f in "$MOUNT"/.tarn/working/scanner/*/*; do
+    local old=${SIZES[$f]:-0}
+    [ "$(stat -c %s "$f")" -gt "$old" ] || continue
+    echo "    $(basename "$f") (lines added by this run):"
+    tail -c +$((old + 1)) "$f" | sed 's/^/        /'
+  done
+}
+
+say "Changes no piece holds: the first 4MB of web01.img, small files"
+cat <<'TXT'
+  With sharding, a file's first 4MB block lies in the file itself; only the
+  blocks after it are .shard pieces. A write into the first block, or any
+  change to a file of 4MB or less, changes no piece.
+TXT
+dd if=/dev/urandom of="$MOUNT/vms/web01.img" bs=1M count=1 seek=1 conv=notrunc status=none
+echo "eggs" >>"$MOUNT/home/alice/notes.txt"
+echo "CREATE TABLE t (id int);" >"$MOUNT/db/schema.sql"
+echo "waiting 8 s for the volume's change log to roll over"
+sleep 8
+
+say "Incremental scan as before (no --post: the next scan sees the same changes)"
+sizes
+scan --incremental
+added
+echo "  No piece changed, so no list gained a line."
+
+say "The same changes with --with-files, then glusterfind post"
+sizes
+scan --incremental --post --with-files
+added
+cat <<TXT
+  Lines that begin with .shard/ are pieces; every other line is a changed
+  file or directory of the application, right before its own pieces (if
+  any); the summary above counts the two apart. web01.img is listed
+  without a piece: the 1MB written at 1MB lies in its first block.
+  notes.txt and schema.sql are smaller than one block.
+  Without --with-files none of them is in any list: a backup that copies
+  only the listed pieces must copy such files by other means.
+
   The lists lie in $MOUNT/.tarn/working/scanner/<application>/; the log of
-  both runs is in /var/tmp/tarn-demo.log. Remove the demo with
+  all runs is in /var/tmp/tarn-demo.log. Remove the demo with
   scripts/demo.sh --clean.
 TXT

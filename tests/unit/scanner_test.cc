@@ -3,8 +3,14 @@
 // of steps, results, messages and the lock on every way out.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
+#include "unit/scan_scenario.h"
 #include "unit/test_util.h"
 
 namespace tarn {
@@ -168,6 +174,60 @@ TEST_F(ScanRunTest, ShardLookalikeDirectoryIsAnApplication) {
   ASSERT_EQ(s.initiate_scan("s1"), success);
   EXPECT_EQ(testing_util::read_file(volume_dir_ + "/.tarn/working/scanner/.shard/.shard-old-s1.1"),
             ".shard/" + gfid + ".1\n");
+}
+
+// Entries listed on request: every piece line stays where it was in
+// relation to the others, each application's entries come in list order
+// right before their own pieces, and off again the results are those of a
+// scanner that was never asked.
+TEST_F(ScanRunTest, ListedEntriesOnRequestAndTheSameResultsAsEverWithout) {
+  const testing_util::scan_scenario scenario = testing_util::make_scenario("s1", 2, 3, 2);
+  tool_.set_changelist(scenario.changelist);
+  const std::string working = volume_dir_ + "/.tarn/working/scanner";
+  scanner s("vol1", output_dir_, volume_dir_);
+  testing_util::use_scenario_gfids(s, "s1");
+  s.set_list_files(true);  // reaches the session made before
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
+
+  std::map<std::string, std::string> with = testing_util::read_tree(working);
+  ASSERT_EQ(with.size(), scenario.results.size());
+  unsigned long paths = 0;
+  auto expected = scenario.results.begin();
+  for (const auto& result : with) {
+    SCOPED_TRACE(result.first);
+    std::vector<std::string> entries;
+    std::string pieces;
+    std::string owner;
+    std::istringstream lines(result.second);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.compare(0, 7, ".shard/") != 0) {
+        entries.push_back(line);
+        owner = testing_util::scenario_gfid_text(line);
+        continue;
+      }
+      EXPECT_EQ(line.compare(7, owner.size(), owner), 0) << line;
+      pieces += line + "\n";
+    }
+    EXPECT_EQ(pieces, expected->second);
+    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
+    EXPECT_EQ(entries.size(), result.first.compare(0, 3, "a0/") == 0 ? 4u : 3u);
+    paths += entries.size();
+    ++expected;
+  }
+  EXPECT_EQ(s.get_sessionobj("s1")->last_link_counts().path_lines, paths);
+  EXPECT_EQ(s.get_sessionobj("s1")->last_link_counts().piece_lines, 12u);
+
+  testing_util::temp_dir cleared;
+  ASSERT_EQ(rename(working.c_str(), cleared.path("old").c_str()), 0);
+  s.set_list_files(false);
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
+  EXPECT_EQ(testing_util::read_tree(working), scenario.results);
+  EXPECT_EQ(s.get_sessionobj("s1")->last_link_counts().path_lines, 0u);
+
+  // A session made after the option was set takes it too.
+  scanner later("vol1", output_dir_, volume_dir_);
+  later.set_list_files(true);
+  EXPECT_TRUE(later.get_sessionobj("s2")->lists_files());
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <gtest/gtest.h>
 
+#include "scanner/list_file.h"
 #include "unit/test_util.h"
 
 namespace tarn {
@@ -116,6 +118,64 @@ TEST_F(LinkTest, OwnersAmongVanishedFilesAreFoundEachTimeWhateverTheShardListOrd
   EXPECT_EQ(linked_files_, Lines{out("vm-s1.5")});
   const std::string a = piece(kGfidA, 1) + "\n" + piece(kGfidA, 2) + "\n";
   EXPECT_EQ(read_file(out("vm-s1.5")), a + piece(kGfidB, 1) + "\n" + a);
+}
+
+// Directories, blanks, a duplicate, a file that is gone and a list whose
+// linked list gets its very name, with entries listed and without.
+TEST_F(LinkTest, ListedEntriesPrecedeTheirOwnPiecesOnlyWhenAskedFor) {
+  const char kGfidDir[] = "0a1b2c3d-0000-4000-8000-0000000000d1";
+  if (!volume_file("vm/a.img", kGfidA) || !volume_file("vm/name with blanks.img", kGfidB)) {
+    GTEST_SKIP() << "trusted.gfid cannot be set here";
+  }
+  mkdir((mnt_ + "/vm/dir").c_str(), 0755);
+  ASSERT_TRUE(testing_util::set_gfid(mnt_ + "/vm/dir", kGfidDir));
+  const Lines entries = {"vm", "vm/a.img", "vm/a.img", "vm/dir", "vm/gone",
+                         "vm/name with blanks.img"};
+  const Lines pieces = {piece(kGfidA, 1), piece(kGfidA, 2), piece(kGfidB, 1),
+                        piece(kGfidOther, 1)};
+  const std::string a = piece(kGfidA, 1) + "\n" + piece(kGfidA, 2) + "\n";
+
+  app_files_ = {list("a-s1.1", {"a/x"}), list("vm-s1.6", entries)};
+  shard_files_ = {list(".shard-s1.4", pieces)};
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(linked_files_, (Lines{out("a-s1.0"), out("vm-s1.5")}));
+  EXPECT_EQ(read_file(out("vm-s1.5")), a + a + piece(kGfidB, 1) + "\n");
+  EXPECT_EQ(session_.last_link_counts().piece_lines, 5u);
+  EXPECT_EQ(session_.last_link_counts().path_lines, 0u);
+
+  session_.set_list_files(true);
+  for (const std::string& name : list_dir(out_)) remove(out(name).c_str());
+  app_files_ = {list("a-s1.1", {"a/x"}), list("vm-s1.6", entries)};
+  shard_files_ = {list(".shard-s1.4", pieces)};
+  linked_files_.clear();
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(linked_files_, (Lines{out("a-s1.1"), out("vm-s1.11")}));
+  EXPECT_EQ(list_dir(out_), (Lines{"a-s1.1", "vm-s1.11"}));
+  EXPECT_EQ(read_file(out("a-s1.1")), "a/x\n");
+  EXPECT_EQ(read_file(out("vm-s1.11")),
+            "vm\nvm/a.img\n" + a + "vm/a.img\n" + a + "vm/dir\nvm/gone\n"
+            "vm/name with blanks.img\n" + piece(kGfidB, 1) + "\n");
+  EXPECT_EQ(session_.last_link_counts().piece_lines, 5u);
+  EXPECT_EQ(session_.last_link_counts().path_lines, 7u);
+}
+
+// Chunks cut by lines: an entry that ends one chunk has its pieces at the
+// head of the next.
+TEST_F(LinkTest, ChunkBoundaryMaySeparateAnEntryFromItsPieces) {
+  if (!volume_file("vm/a.img", kGfidA)) GTEST_SKIP() << "trusted.gfid cannot be set here";
+  Lines entries;
+  for (int i = 0; i < kChunkSize - 1; ++i) entries.push_back("vm/gone" + std::to_string(i));
+  entries.push_back("vm/a.img");
+  session_.set_list_files(true);
+  app_files_ = {list("vm-s1.16000", entries)};
+  shard_files_ = {list(".shard-s1.2", {piece(kGfidA, 1), piece(kGfidA, 2)})};
+  ASSERT_NO_ERROR(link());
+  ASSERT_EQ(linked_files_, Lines{out("vm-s1.16002")});
+  ASSERT_NO_ERROR(session_.multithreaded_chunking(linked_files_));
+  EXPECT_EQ(list_dir(out_), (Lines{"vm-s1-1.16000", "vm-s1-2.2"}));
+  const Lines first = testing_util::read_lines(out("vm-s1-1.16000"));
+  EXPECT_EQ(first, entries);
+  EXPECT_EQ(read_file(out("vm-s1-2.2")), piece(kGfidA, 1) + "\n" + piece(kGfidA, 2) + "\n");
 }
 
 TEST_F(LinkTest, WithoutPiecesEveryApplicationGetsAnEmptyList) {

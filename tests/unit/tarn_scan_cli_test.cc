@@ -122,6 +122,18 @@ TEST_F(TarnScanCliTest, SuccessPrintsASummaryAndPostsWhenAsked) {
   EXPECT_EQ(system(check.c_str()), 0) << json.out;
 }
 
+TEST_F(TarnScanCliTest, WithFilesListsAFileThatHasNoPieces) {
+  tool_.set_changelist("NEW app1/small.txt\n");
+  run_result plain = run(base_args());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::string app = root_.path("vol1/.tarn/working/scanner/app1/");
+  EXPECT_EQ(testing_util::read_file(app + "app1-nightly.0"), "");
+  run_result with = run(base_args() + " --with-files");
+  ASSERT_EQ(with.status, 0) << with.err;
+  EXPECT_EQ(testing_util::read_file(app + "app1-nightly.1"), "app1/small.txt\n");
+  EXPECT_NE(run("--help").out.find("--with-files"), std::string::npos);
+}
+
 TEST_F(TarnScanCliTest, SummaryCountsTheLinesEachRunAdded) {
   // Results of an earlier run, and this run's additions, as the copy step
   // leaves them: the summary reads back only what grew.

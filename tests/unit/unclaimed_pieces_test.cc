@@ -131,6 +131,25 @@ TEST_F(OwnerTest, PiecesOfAnUnlistedOwnerJoinTheListOfItsApplication) {
   EXPECT_FALSE(log_.contains("Dropped"));
 }
 
+// With entries listed, pieces that reach a list through their owner come
+// after the listed entries and bring no entry line of their own, in an
+// existing list as in a new one.
+TEST_F(OwnerTest, UnlistedOwnersGetNoEntryLineWhenEntriesAreListed) {
+  session_.set_list_files(true);
+  volume_.gfids["vm/a.img"] = kGfidA;
+  volume_.owners[kGfidB] = ancestry("/vm/big.img");
+  volume_.owners[kGfidC] = ancestry("/app2/big.bin");
+  app_files_ = {list("vm-s1.2", {"vm/a.img", "vm/c.txt"})};
+  shard_files_ = {list(".shard-s1.3", {piece(kGfidB, 2), piece(kGfidA, 1), piece(kGfidC, 1)})};
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(linked_files_, (Lines{out("vm-s1.4"), out("app2-s1.1")}));
+  EXPECT_EQ(read_file(out("vm-s1.4")),
+            "vm/a.img\n" + piece(kGfidA, 1) + "\nvm/c.txt\n" + piece(kGfidB, 2) + "\n");
+  EXPECT_EQ(read_file(out("app2-s1.1")), piece(kGfidC, 1) + "\n");
+  EXPECT_EQ(session_.last_link_counts().path_lines, 2u);
+  EXPECT_EQ(session_.last_link_counts().piece_lines, 3u);
+}
+
 TEST_F(OwnerTest, ApplicationsWithoutAListGetNewOnesNamedLikeTheOthers) {
   volume_.owners[kGfidB] = ancestry("/app 2/dir/big.bin");
   volume_.owners[kGfidC] = ancestry("/f");  // a file in the top directory

@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
   tarn::scanner::scanner scanner(o.volume, o.output_dir, o.mount);
   scanner.set_scan_type(o.incremental ? tarn::scanner::scanner::scan_incremental
                                       : tarn::scanner::scanner::scan_full);
+  scanner.set_list_files(o.with_files);
   {
     tarn_scan::progress alive(o.output_dir, o.session);
     ec = scanner.initiate_scan(o.session);

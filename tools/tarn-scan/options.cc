@@ -28,6 +28,10 @@ po::options_description describe(options* out) {
       ("post", po::bool_switch(&out->post),
        "after a successful run, run 'glusterfind post' so the next incremental scan starts here")
       ("json", po::bool_switch(&out->json), "print the summary as JSON")
+      ("with-files", po::bool_switch(&out->with_files),
+       "also list each application's new and modified files and directories, each right "
+       "before its pieces: a change to a file's first block (4 MB) or to a file of one block "
+       "or less is seen only so")
       ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
        "append the library's log to FILE instead of standard error")
       ("help,h", "show this help and exit")
@@ -67,12 +71,14 @@ std::string help_text() {
   options unused;
   std::ostringstream s;
   s << "Usage: tarn-scan --volume V --output-dir D --mount M --session S\n"
-       "                 [--incremental | --full] [--post] [--json] [--log-file FILE]\n"
+       "                 [--incremental | --full] [--post] [--json] [--with-files]\n"
+       "                 [--log-file FILE]\n"
        "\n"
        "Finds the files of GlusterFS volume V that changed (all of them with --full, the\n"
        "default; those changed since the session's last post with --incremental) and\n"
        "leaves, per application (first path component), the lists of changed shard\n"
-       "pieces in M/.tarn/working/scanner/<application>/.\n"
+       "pieces in M/.tarn/working/scanner/<application>/. With --with-files a line\n"
+       "that begins with \".shard/\" is a piece, any other a file or directory.\n"
        "\n"
        << describe(&unused)
        << "\n"

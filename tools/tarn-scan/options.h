@@ -16,6 +16,7 @@ struct options {
   bool incremental = false;  // default: full
   bool post = false;
   bool json = false;
+  bool with_files = false;  // the applications' changed entries in the lists too
   std::string log_file;
 };
 

@@ -27,6 +27,8 @@ summary summarize(const tarn::scanner::scan_report& report, double seconds) {
     result.total_entries += f.entries;
   }
   for (auto& a : apps) result.applications.push_back(std::move(a.second));
+  result.piece_lines = report.piece_lines;
+  result.path_lines = report.path_lines;
   result.dropped_no_aux_gfid = report.dropped_no_aux_gfid;
   result.dropped_owner_gone = report.dropped_owner_gone;
   result.dropped_owner_excluded = report.dropped_owner_excluded;
@@ -44,8 +46,10 @@ std::string format_text(const summary& s, const std::string& volume, const std::
   if (s.applications.empty()) {
     out << "No changed pieces: no result files were written.\n";
   }
+  // With the applications' own paths in the lists, a line is not always a piece.
+  const std::string unit = s.path_lines != 0 ? "line" : "changed piece";
   for (const application_result& a : s.applications) {
-    out << "  " << a.application << ": " << a.entries << " changed piece"
+    out << "  " << a.application << ": " << a.entries << " " << unit
         << (a.entries == 1 ? "" : "s") << " in " << a.files.size() << " file"
         << (a.files.size() == 1 ? "" : "s") << " under .tarn/working/scanner/" << a.application
         << "/\n";
@@ -54,8 +58,13 @@ std::string format_text(const summary& s, const std::string& volume, const std::
     }
   }
   if (!s.applications.empty()) {
-    out << "Total: " << s.total_entries << " changed piece" << (s.total_entries == 1 ? "" : "s")
-        << ".\n";
+    out << "Total: " << s.total_entries << " " << unit << (s.total_entries == 1 ? "" : "s");
+    if (s.path_lines != 0) {
+      out << ": " << s.piece_lines << " changed piece" << (s.piece_lines == 1 ? "" : "s")
+          << " and " << s.path_lines << " path" << (s.path_lines == 1 ? "" : "s")
+          << " of changed entries";
+    }
+    out << ".\n";
   }
   if (s.dropped_owner_gone != 0) {
     out << "Not listed: " << s.dropped_owner_gone

@@ -28,6 +28,8 @@ struct summary {
   std::vector<application_result> applications;
   uint64_t total_entries = 0;
   double seconds = 0;
+  uint64_t piece_lines = 0;          // of total_entries, pieces
+  uint64_t path_lines = 0;           // of total_entries, paths (--with-files)
   uint64_t dropped_no_aux_gfid = 0;  // pieces that could not be attributed
   uint64_t dropped_owner_gone = 0;   // pieces of files removed since the change
   uint64_t dropped_owner_excluded = 0;
