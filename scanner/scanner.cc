@@ -53,8 +53,8 @@ struct scan_step {
 
 // The steps of a run after the lock is taken, in their order.
 const scan_step kScanSteps[] = {
+    {"output directory", &scan_run::claim_output_dir},
     {"session", &scan_run::find_session},
-    {"leftovers", &scan_run::set_aside_leftovers},
     {"working directory", &scan_run::make_working_directory},
     {"unread journals", &scan_run::find_unread_changes},
     {"glusterfind", &scan_run::run_glusterfind},

@@ -187,15 +187,25 @@ class TARN_EXPORT scanner {
   // Holds for every later run; any non-zero value means a full scan.
   void set_scan_type(scantype type);
 
-  // One complete scan run. Whatever output_dir holds when the run begins
-  // was left by a run that failed or was killed; it is moved into a new
-  // directory "<output_dir>.leftover-XXXXXX" beside output_dir, never filed
-  // as a result. Returns tarn::success, or (generic category):
+  // One complete scan run. output_dir is the library's own: a missing one
+  // is made and marked with the file ".tarn_output_dir" (so is an empty
+  // one), and is removed again after success. Whatever a marked output_dir
+  // holds when the run begins was left by a run that failed or was killed;
+  // it is moved to "<output_dir>/.tarn_leftovers/<session>/<UTC time>-XXXXXX"
+  // (the newest 3 sets per session are kept), never filed as a result.
+  // Returns tarn::success, or (generic category):
   //   14 (EFAULT) empty session name or output directory, no session, such
   //      files that cannot be moved, a failed glusterfind pass,
   //      post-processing or copy;
   //   16 (EBUSY)  the session's lock file could not be created;
-  //   errno       the filtered file could not be renamed.
+  //   22 (EINVAL) output_dir is the mount, lies inside it or holds it, or is
+  //      no directory;
+  //   39 (ENOTEMPTY) output_dir holds entries but no marker: nothing is
+  //      touched;
+  //   errno       output_dir could not be made, or the filtered file could
+  //      not be renamed.
+  // The output directory is checked after the lock is taken and before any
+  // glusterfind command; every refusal releases the lock.
   std::error_code initiate_scan(std::string session_name);
 
   // The cached session object for the name; makes it (and the glusterfind

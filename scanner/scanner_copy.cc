@@ -8,6 +8,7 @@
 #include <boost/tokenizer.hpp>
 
 #include "core/platform.h"
+#include "scanner/output_dir.h"
 #include "scanner/volume_layout.h"
 #include "scanner/scanner.h"
 
@@ -15,7 +16,9 @@ namespace tarn {
 namespace scanner {
 namespace {
 
-bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+bool is_dot_entry(const std::string& name) {
+  return name == "." || name == ".." || is_output_dir_bookkeeping(name);
+}
 
 // Appends `data` at `*offset` from a buffer of its own. The offset moves on
 // only by what was written; a short write is a failure (EIO), since the rest
