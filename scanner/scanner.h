@@ -215,11 +215,22 @@ class TARN_EXPORT scanner {
 
   // ---- The session lock file --------------------------------------------
 
-  // Creates "<volume_name>.lock.<session_name>" exclusively; empty handle
-  // when it cannot be created. Sets lock_path either way.
+  // Creates "<volume_name>.lock.<session_name>" exclusively and writes the
+  // holder's record into it: "host=H pid=P start=T started=UTC version=V
+  // session=S" (T: the process's start time in clock ticks after boot). A
+  // record that cannot be written is logged and the lock kept. Empty handle
+  // when the file cannot be created. Sets lock_path either way.
   boost::shared_ptr<tarn_file> acquire_lock(std::string session_name);
   // Closes `lock` (when non-empty) and removes the file at lock_path.
   void release_lock(boost::shared_ptr<tarn_file> lock);
+  // Removes the lock file "<volume_name>.lock.<session_name>" when the
+  // holder its record names ran on this host and is no longer alive (no
+  // process has its pid, or one that started at another time), and with
+  // `force` in any case. Returns tarn::success when it was removed, ENOENT
+  // when there is none, EBUSY when its holder runs, ran on another host or
+  // is not named (an empty lock file, as older versions leave), else the
+  // error of the read or removal. `*why` says which, in one sentence.
+  std::error_code remove_stale_lock(std::string session_name, bool force, std::string* why);
 
   // ---- Results into the volume ------------------------------------------
 
