@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "core/child_process.h"
 #include "scanner/scan_run.h"
 
 namespace tarn {
@@ -91,6 +92,8 @@ std::error_code scan_run::run(step_observer* observer) {
   }
   return success;
 }
+
+void stop_runs() { core::stop_runs(); }
 
 session* scanner::get_sessionobj(std::string session_name) {
   auto found = sessions.find(session_name);

@@ -267,6 +267,14 @@ class TARN_EXPORT scanner {
   std::unordered_map<std::string, session*> sessions;
 };
 
+// Ends the glusterfind and gluster commands that runs in this process are
+// running (their whole process groups: SIGTERM, SIGKILL after 2 s) and makes
+// every later command fail at once, so that a run in progress fails through
+// its normal path: its lock released, its working files left for the next
+// run to set aside. For a host told to stop; call it from a thread of its
+// own, not from a signal handler. Returns once the commands have ended.
+TARN_EXPORT void stop_runs();
+
 }  // namespace scanner
 }  // namespace tarn
 

@@ -17,6 +17,9 @@ struct options {
   bool post = false;
   bool json = false;
   std::string log_file;
+  unsigned timeout = 0;  // seconds; 0: none
+  bool unlock = false;   // the "unlock" command
+  bool force = false;    // unlock --force
 };
 
 enum class parse_result { run, help, version, usage_error };
