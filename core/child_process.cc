@@ -172,7 +172,22 @@ void stop_runs(std::chrono::milliseconds grace) {
   const steady_time deadline = std::chrono::steady_clock::now() + grace;
   while (!groups.empty() && std::chrono::steady_clock::now() < deadline) {
     for (auto it = groups.begin(); it != groups.end();) {
-      it = group_exists(*it) ? std::next(it) : groups.erase(it);
+      bool leader_running;
+      {
+        std::lock_guard<std::mutex> hold(runs().mu);
+        leader_running = runs().groups.count(*it) > 0;
+      }
+      if (!group_exists(*it)) {
+        it = groups.erase(it);
+      } else if (!leader_running) {
+        // The shell has ended and was reaped; what is left of its group
+        // (processes that outlived it, zombies nobody reaps) goes now. While
+        // the group has members its number is not given to another.
+        ::kill(-*it, SIGKILL);
+        it = groups.erase(it);
+      } else {
+        ++it;
+      }
     }
     if (!groups.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
