@@ -242,24 +242,6 @@ TEST_F(TarnScanStopTest, TimeoutStopsTheRunWith124) {
   EXPECT_EQ(run(base_args() + " --timeout 60").status, 0);
 }
 
-TEST_F(TarnScanStopTest, SecondSignalEndsAtOnce) {
-  // A pass deaf to SIGTERM: the first signal waits for the SIGKILL after
-  // the grace time; the second does not wait.
-  write_file(tool_.dir() + "/delay.pre", "3");
-  write_file(tool_.dir() + "/deaf.pre", "");
-  pid_t pid = start(base_args());
-  wait_for_pass();
-  kill(pid, SIGTERM);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  auto second = std::chrono::steady_clock::now();
-  kill(pid, SIGTERM);
-  run_result r = finish(pid);
-  // Well before the SIGKILL, 2 s after the first signal.
-  EXPECT_LT(std::chrono::steady_clock::now() - second, std::chrono::milliseconds(1500));
-  EXPECT_EQ(r.status, 128 + SIGTERM);
-  EXPECT_NE(r.err.find("second stop request"), std::string::npos) << r.err;
-}
-
 // A lock record as a run writes it, of process `pid` on `host`.
 void write_lock(const std::string& path, const std::string& host, pid_t pid) {
   scanner::lock_holder h = scanner::this_process_as_holder("nightly");
