@@ -93,14 +93,6 @@ std::error_code reset_case(const bench_case& c) {
     }
   }
   if (ec) return ec;
-  // What a failed run left in the output directory, set aside by the next.
-  for (const auto& entry : fs::directory_iterator(c.dir, ec)) {
-    if (entry.path().filename().string().rfind("out.leftover-", 0) == 0) {
-      fs::remove_all(entry.path(), ec);
-      if (ec) return ec;
-    }
-  }
-  if (ec) return ec;
   fs::remove(c.dir + "/scan.log", ec);
   fs::remove(c.dir + "/fake/calls", ec);
   fs::remove(c.dir + "/fake/argv", ec);

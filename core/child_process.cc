@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <set>
+#include <thread>
 
 extern char** environ;
 
@@ -63,7 +66,138 @@ class spawn_setup {
   posix_spawn_file_actions_t actions_;
 };
 
+// The process groups of the shells run_shell runs, and whether runs are
+// stopped. Never destroyed: a run may end while the process exits.
+struct shell_runs {
+  std::mutex mu;
+  std::set<pid_t> groups;  // guarded by mu
+  bool stopped = false;    // guarded by mu
+};
+
+shell_runs& runs() {
+  static shell_runs* all = new shell_runs;
+  return *all;
+}
+
+// The spawn attributes of a shell: a process group of its own, whose leader
+// it is, so that stop_runs() reaches what it started, too.
+class shell_setup {
+ public:
+  explicit shell_setup(int output_end) {
+    posix_spawnattr_init(&attr_);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&defaults, signo);
+    posix_spawnattr_setsigdefault(&attr_, &defaults);
+    posix_spawnattr_setpgroup(&attr_, 0);
+    posix_spawnattr_setflags(&attr_,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawn_file_actions_init(&actions_);
+    if (output_end >= 0) posix_spawn_file_actions_adddup2(&actions_, output_end, 1);
+  }
+  ~shell_setup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  shell_setup(const shell_setup&) = delete;
+  shell_setup& operator=(const shell_setup&) = delete;
+
+  const posix_spawnattr_t* attr() const { return &attr_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  posix_spawn_file_actions_t actions_;
+};
+
+// True while any process of group `group` exists.
+bool group_exists(pid_t group) { return ::kill(-group, 0) == 0 || errno == EPERM; }
+
 }  // namespace
+
+int run_shell(const std::string& command, std::string* output) {
+  int pipe_ends[2] = {-1, -1};
+  if (output != nullptr && ::pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
+  std::string sh = "/bin/sh", dash_c = "-c", line = command;
+  char* args[] = {&sh[0], &dash_c[0], &line[0], nullptr};
+  pid_t pid = -1;
+  int e = 0;
+  {
+    shell_setup setup(pipe_ends[1]);
+    std::lock_guard<std::mutex> hold(runs().mu);
+    if (runs().stopped) {
+      e = ECANCELED;
+    } else {
+      e = posix_spawn(&pid, sh.c_str(), setup.actions(), setup.attr(), args, environ);
+      if (e == 0) runs().groups.insert(pid);
+    }
+  }
+  if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
+  if (e != 0) {
+    if (pipe_ends[0] >= 0) ::close(pipe_ends[0]);
+    return -1;
+  }
+  if (output != nullptr) {
+    char buffer[4096];
+    for (;;) {
+      ssize_t n = ::read(pipe_ends[0], buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      output->append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe_ends[0]);
+  }
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  {
+    std::lock_guard<std::mutex> hold(runs().mu);
+    runs().groups.erase(pid);
+  }
+  return r == pid ? status : -1;
+}
+
+void stop_runs(std::chrono::milliseconds grace) {
+  std::set<pid_t> groups;
+  {
+    std::lock_guard<std::mutex> hold(runs().mu);
+    runs().stopped = true;
+    groups = runs().groups;
+  }
+  for (pid_t group : groups) ::kill(-group, SIGTERM);
+  const steady_time deadline = std::chrono::steady_clock::now() + grace;
+  while (!groups.empty() && std::chrono::steady_clock::now() < deadline) {
+    for (auto it = groups.begin(); it != groups.end();) {
+      bool leader_running;
+      {
+        std::lock_guard<std::mutex> hold(runs().mu);
+        leader_running = runs().groups.count(*it) > 0;
+      }
+      if (!group_exists(*it)) {
+        it = groups.erase(it);
+      } else if (!leader_running) {
+        // The shell has ended and was reaped; what is left of its group
+        // (processes that outlived it, zombies nobody reaps) goes now. While
+        // the group has members its number is not given to another.
+        ::kill(-*it, SIGKILL);
+        it = groups.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (!groups.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (pid_t group : groups) ::kill(-group, SIGKILL);
+}
+
+void resume_runs() {
+  std::lock_guard<std::mutex> hold(runs().mu);
+  runs().stopped = false;
+}
 
 channel& channel::operator=(channel&& other) noexcept {
   if (this != &other) {

@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace core {
 
@@ -74,6 +76,21 @@ bool is_executable(const std::string& path);
 // The directory of the program or shared library that holds the code at
 // `address`; empty when it cannot be told.
 std::string directory_of_code(const void* address);
+
+// Runs `command` with /bin/sh -c in a process group of its own, with no
+// signal blocked and the stop signals at their defaults, and waits for it.
+// With `output`, the command's standard output is read into it. Returns the
+// raw wait status, as system(3) does, or -1 when it could not be started or
+// runs are stopped (stop_runs()).
+TARN_EXPORT int run_shell(const std::string& command, std::string* output);
+
+// Ends every shell that run_shell is running, in this process: SIGTERM to
+// each one's process group, SIGKILL to those still there after `grace`.
+// Returns when that is done; run_shell calls from then on fail at once (-1),
+// until resume_runs(). Callable from any thread, not from a signal handler.
+TARN_EXPORT void stop_runs(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+// Lets run_shell run commands again after stop_runs().
+TARN_EXPORT void resume_runs();
 
 // Reaps child `pid` when it has ended, without waiting. True when it is gone:
 // reaped now, or not (any longer) a child of this process.

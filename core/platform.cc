@@ -2,6 +2,8 @@
 // The POSIX calls behind core/platform.h.
 #include "core/platform.h"
 
+#include "core/child_process.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -126,7 +128,7 @@ std::error_code stat_path(const std::string& path, bool* directory) {
   return no_error();
 }
 
-int run_shell(const std::string& command) { return ::system(command.c_str()); }
+int run_shell(const std::string& command) { return core::run_shell(command, nullptr); }
 
 std::error_code read_link(const std::string& path, std::string* target) {
   std::string buffer(256, '\0');
@@ -162,12 +164,7 @@ std::error_code list_xattr_names(const std::string& path, std::vector<std::strin
 }
 
 int run_shell_output(const std::string& command, std::string* output) {
-  std::FILE* pipe = ::popen(command.c_str(), "re");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
-  return ::pclose(pipe);
+  return core::run_shell(command, output);
 }
 
 std::error_code read_whole_file(const std::string& path, std::string* text) {

@@ -84,10 +84,30 @@ TARN_EXPORT std::error_code stat_path(const std::string& path, bool* directory);
 // The absolute path of `path` with every symbolic link resolved (realpath(3)).
 TARN_EXPORT std::error_code real_path(const std::string& path, std::string* out);
 
-// Runs `command` with /bin/sh and returns the raw status of system(3).
+// The absolute path that `path` names, symbolic links resolved: realpath(3)
+// of its longest existing head, the missing tail appended as it is. EINVAL
+// when a missing component is "." or "..", which could not be resolved.
+TARN_EXPORT std::error_code resolve_path(const std::string& path, std::string* absolute);
+// Removes `path` and, when it is a directory, everything below it. A missing
+// path is no error.
+TARN_EXPORT std::error_code remove_tree(const std::string& path);
+// Copies the regular file `from` to the new file `to` (mode 0600) and flushes
+// it to disk; a copy that fails part-way is removed again. EEXIST when `to`
+// exists, EISDIR when `from` is not a regular file.
+TARN_EXPORT std::error_code copy_file(const std::string& from, const std::string& to);
+
+// This machine's host name (gethostname(2)); "localhost" when it has none.
+TARN_EXPORT std::string host_name();
+// The start time of process `pid` in clock ticks after boot (field 22 of
+// /proc/<pid>/stat): with the pid it names a process uniquely. ESRCH when no
+// such process exists.
+TARN_EXPORT std::error_code process_start_time(pid_t pid, std::uint64_t* ticks);
+
+// Runs `command` with /bin/sh in a process group of its own and returns its
+// raw wait status, as system(3) does, or -1 when it could not be run (also
+// after core::stop_runs(), core/child_process.h).
 TARN_EXPORT int run_shell(const std::string& command);
-// Runs `command` with /bin/sh, its standard output into `*output`; returns
-// the raw wait status (as system(3) does), or -1 when it could not be run.
+// The same, with the command's standard output read into `*output`.
 TARN_EXPORT int run_shell_output(const std::string& command, std::string* output);
 
 // Reads the whole local file into `*text`.

@@ -10,9 +10,9 @@
 
 #include "core/platform.h"
 #include "scanner/changelog_tail.h"
-#include "scanner/leftovers.h"
 #include "scanner/list_file.h"
 #include "scanner/mount_check.h"
+#include "scanner/output_dir.h"
 #include "scanner/run_manifest.h"
 #include "scanner/volume_layout.h"
 
@@ -116,21 +116,29 @@ std::error_code scan_run::find_session() {
   return success;
 }
 
-// Whatever output_dir holds now was left by a run that failed or was
-// killed: lists cut short, lists of files rather than pieces, files already
-// (partly) copied. The copy step files everything in output_dir into the
-// volume, so they are moved out of its way, never taken for results.
-std::error_code scan_run::set_aside_leftovers() {
+// The output directory must be the library's own before anything is
+// written there or filed from it: a directory holding a user's files, or the
+// volume's mount, is refused, so that a run never moves, files or deletes
+// files it did not make. Whatever a claimed directory holds now was left by a
+// run that failed or was killed: lists cut short, lists of files rather than
+// pieces, files already (partly) copied. The copy step files everything in
+// output_dir into the volume, so they are set aside, never taken for results.
+std::error_code scan_run::claim_output_dir() {
   const std::string& output_dir = owner_.output_dir;
+  std::string why;
+  if (std::error_code ec = ::tarn::scanner::claim_output_dir(output_dir, owner_.mount_path, &why)) {
+    scanner::logger.error(kFn, "Refusing to run session %s: %s", session_name_.c_str(),
+                          why.c_str());
+    return ec;
+  }
   std::list<std::string> left;
   os::list_directory(output_dir, &left);
-  std::string set_aside;
-  std::size_t moved = 0;
-  std::error_code ec = ::tarn::scanner::set_aside_leftovers(output_dir, &set_aside, &moved);
+  leftovers_moved moved;
+  std::error_code ec = set_aside_leftovers(output_dir, session_name_, &moved);
   // A copy that was killed may have left its new list half-written under
   // the temporary name; it is the library's own, and goes.
   for (const std::string& name : left) {
-    if (name == "." || name == "..") continue;
+    if (name == "." || name == ".." || is_output_dir_bookkeeping(name)) continue;
     owner_.api->unlink(owner_.iopx, partial_copy_name(std::string(kWorkingDirectory) + "/" +
                                                       filing_prefix(name) + "/" + name));
   }
@@ -139,9 +147,13 @@ std::error_code scan_run::set_aside_leftovers() {
                           output_dir.c_str(), ec.message().c_str());
     return efault();
   }
-  if (moved > 0) {
-    scanner::logger.error(kFn, "Moved %zu files left in %s by an earlier run to %s", moved,
-                          output_dir.c_str(), set_aside.c_str());
+  if (moved.files > 0) {
+    scanner::logger.error(kFn, "Moved %zu files left in %s by an earlier run to %s", moved.files,
+                          output_dir.c_str(), moved.to.c_str());
+  }
+  for (const std::string& old : moved.pruned) {
+    scanner::logger.error(kFn, "Removed %s, files an earlier run left, keeping the newest %zu such sets of session %s",
+                          old.c_str(), kKeptLeftoverSets, session_name_.c_str());
   }
   return success;
 }
@@ -278,9 +290,10 @@ std::error_code scan_run::write_manifest() {
   return success;
 }
 
+// A directory that still holds leftovers or a file that could not be
+// removed stays, marked, for the next run.
 std::error_code scan_run::remove_output_dir() {
-  // Not tested: a directory that still holds an entry stays.
-  os::remove_directory(owner_.output_dir);
+  release_output_dir(owner_.output_dir);
   return success;
 }
 

@@ -30,8 +30,8 @@ struct scan_state {
   std::vector<std::string> linked_files;  // linked shard lists
 };
 
-// Sees the steps of a run go by, on the run's thread. Step names: "session",
-// "leftovers", "working directory", "unread journals", "glusterfind", "filter", "collect file",
+// Sees the steps of a run go by, on the run's thread. Step names: "output
+// directory", "session", "working directory", "unread journals", "glusterfind", "filter", "collect file",
 // "post-processing" (which holds "sort", "distribute", "link" and "chunk"),
 // "copy", "manifest" and "tidy".
 class step_observer {
@@ -65,8 +65,8 @@ class scan_run {
 
   // The steps, in their order (scanner.cc). Each logs its own failure and
   // returns the run's result for it.
+  std::error_code claim_output_dir();
   std::error_code find_session();
-  std::error_code set_aside_leftovers();
   std::error_code make_working_directory();
   std::error_code find_unread_changes();
   std::error_code run_glusterfind();

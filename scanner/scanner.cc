@@ -5,6 +5,7 @@
 #include <chrono>
 #include <utility>
 
+#include "core/child_process.h"
 #include "scanner/scan_run.h"
 
 namespace tarn {
@@ -59,8 +60,8 @@ struct scan_step {
 
 // The steps of a run after the lock is taken, in their order.
 const scan_step kScanSteps[] = {
+    {"output directory", &scan_run::claim_output_dir},
     {"session", &scan_run::find_session},
-    {"leftovers", &scan_run::set_aside_leftovers},
     {"working directory", &scan_run::make_working_directory},
     {"unread journals", &scan_run::find_unread_changes},
     {"glusterfind", &scan_run::run_glusterfind},
@@ -116,6 +117,8 @@ std::error_code scan_run::run_locked_steps() {
   }
   return success;
 }
+
+void stop_runs() { core::stop_runs(); }
 
 session* scanner::get_sessionobj(std::string session_name) {
   auto found = sessions.find(session_name);

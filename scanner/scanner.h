@@ -210,22 +210,31 @@ class TARN_EXPORT scanner {
   // the next, so chunks are to be read in their order.
   void set_list_files(bool on);
 
-  // One complete scan run. Whatever output_dir holds when the run begins
-  // was left by a run that failed or was killed; it is moved into a new
-  // directory "<output_dir>.leftover-XXXXXX" beside output_dir, never filed
-  // as a result. Before the lock is taken, mount_path must be a GlusterFS
-  // mount of the volume (with TARN_LOCAL_VOLUME_ROOT: an existing
-  // directory). Returns tarn::success, or (generic category):
+  // One complete scan run. Before the lock is taken, mount_path must be a
+  // GlusterFS mount of the volume (with TARN_LOCAL_VOLUME_ROOT: an existing
+  // directory). output_dir is the library's own: a missing one
+  // is made and marked with the file ".tarn_output_dir" (so is an empty
+  // one), and is removed again after success. Whatever a marked output_dir
+  // holds when the run begins was left by a run that failed or was killed;
+  // it is moved to "<output_dir>/.tarn_leftovers/<session>/<UTC time>-XXXXXX"
+  // (the newest 3 sets per session are kept), never filed as a result.
+  // Returns tarn::success, or (generic category):
   //   14 (EFAULT) empty session name or output directory, no session, such
   //      files that cannot be moved, a failed glusterfind pass,
   //      post-processing, copy or manifest;
   //   16 (EBUSY)  the session's lock file could not be created;
   //   22 (EINVAL) mount_path is not a mount of the volume (nothing ran);
-  //   errno       the filtered file could not be renamed, or the mount
-  //               table could not be read.
-  // Success means every list is complete in the volume and a manifest of
-  // the run names them; last_report() tells what else the host should know
-  // (pieces that could not be attributed, a lock file left behind).
+  //      or output_dir is the mount, lies inside it or holds it, or is no
+  //      directory;
+  //   39 (ENOTEMPTY) output_dir holds entries but no marker: nothing is
+  //      touched;
+  //   errno       output_dir could not be made, the filtered file could not
+  //      be renamed, or the mount table could not be read.
+  // The output directory is checked after the lock is taken and before any
+  // glusterfind command; every refusal releases the lock. Success means
+  // every list is complete in the volume and a manifest of the run names
+  // them; last_report() tells what else the host should know (pieces that
+  // could not be attributed, a lock file left behind).
   std::error_code initiate_scan(std::string session_name);
 
   // What the last initiate_scan did: valid from its return until the next
@@ -239,13 +248,24 @@ class TARN_EXPORT scanner {
 
   // ---- The session lock file --------------------------------------------
 
-  // Creates "<volume_name>.lock.<session_name>" exclusively; empty handle
-  // when it cannot be created. Sets lock_path either way.
+  // Creates "<volume_name>.lock.<session_name>" exclusively and writes the
+  // holder's record into it: "host=H pid=P start=T started=UTC version=V
+  // session=S" (T: the process's start time in clock ticks after boot). A
+  // record that cannot be written is logged and the lock kept. Empty handle
+  // when the file cannot be created. Sets lock_path either way.
   boost::shared_ptr<tarn_file> acquire_lock(std::string session_name);
   // Closes `lock` (when non-empty) and removes the file at lock_path. A lock
   // file that cannot be removed is logged ("Failed to remove lock file ...")
   // and goes into the report of the run.
   void release_lock(boost::shared_ptr<tarn_file> lock);
+  // Removes the lock file "<volume_name>.lock.<session_name>" when the
+  // holder its record names ran on this host and is no longer alive (no
+  // process has its pid, or one that started at another time), and with
+  // `force` in any case. Returns tarn::success when it was removed, ENOENT
+  // when there is none, EBUSY when its holder runs, ran on another host or
+  // is not named (an empty lock file, as older versions leave), else the
+  // error of the read or removal. `*why` says which, in one sentence.
+  std::error_code remove_stale_lock(std::string session_name, bool force, std::string* why);
 
   // ---- Results into the volume ------------------------------------------
 
@@ -293,6 +313,14 @@ class TARN_EXPORT scanner {
   scan_report report_;
   std::unordered_map<std::string, session*> sessions;
 };
+
+// Ends the glusterfind and gluster commands that runs in this process are
+// running (their whole process groups: SIGTERM, SIGKILL after 2 s) and makes
+// every later command fail at once, so that a run in progress fails through
+// its normal path: its lock released, its working files left for the next
+// run to set aside. For a host told to stop; call it from a thread of its
+// own, not from a signal handler. Returns once the commands have ended.
+TARN_EXPORT void stop_runs();
 
 }  // namespace scanner
 }  // namespace tarn

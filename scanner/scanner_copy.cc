@@ -9,6 +9,7 @@
 
 #include "core/platform.h"
 #include "scanner/list_file.h"
+#include "scanner/output_dir.h"
 #include "scanner/volume_layout.h"
 #include "scanner/scanner.h"
 
@@ -16,7 +17,9 @@ namespace tarn {
 namespace scanner {
 namespace {
 
-bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+bool is_dot_entry(const std::string& name) {
+  return name == "." || name == ".." || is_output_dir_bookkeeping(name);
+}
 
 // Appends `data` at `*offset` from a buffer of its own. The offset moves on
 // only by what was written; a short write is a failure (EIO), since the rest

@@ -142,7 +142,7 @@ class CrashTest : public ::testing::TestWithParam<crash_case> {
 
 TEST_P(CrashTest, LockKeepsOthersOutAndLeftoversNeverBecomeResults) {
   kill_a_run_at(GetParam());
-  const std::map<std::string, std::string> leftovers = read_tree(out_);
+  const std::map<std::string, std::string> leftovers = testing_util::run_files(out_);
   ASSERT_FALSE(leftovers.empty());
   ASSERT_TRUE(exists(lock_file()));
 
@@ -154,7 +154,7 @@ TEST_P(CrashTest, LockKeepsOthersOutAndLeftoversNeverBecomeResults) {
     EXPECT_TRUE(log.contains("Failed to create lock file vol1.lock.s1on volume vol1"))
         << log.text();
     EXPECT_TRUE(log.contains("Failed to acquire lock for session s1"));
-    EXPECT_EQ(read_tree(out_), leftovers);
+    EXPECT_EQ(testing_util::run_files(out_), leftovers);
   }
 
   // What the host does (README): remove the lock file, and the volume's
@@ -173,17 +173,15 @@ TEST_P(CrashTest, LockKeepsOthersOutAndLeftoversNeverBecomeResults) {
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
   EXPECT_EQ(read_tree(working()), later.results);
   EXPECT_FALSE(exists(lock_file()));
-  EXPECT_FALSE(exists(out_));
 
-  // The leftovers are kept, as they were, beside the output directory.
-  std::vector<std::string> beside;
-  for (const std::string& name : list_dir(root_.path())) {
-    if (name.rfind("out.leftover-", 0) == 0) beside.push_back(name);
-  }
-  ASSERT_EQ(beside.size(), 1u);
-  EXPECT_EQ(read_tree(root_.path(beside[0])), leftovers);
+  // The leftovers are kept, as they were, in the output directory, which
+  // stays for them.
+  EXPECT_EQ(list_dir(out_), (std::vector<std::string>{".tarn_leftovers", ".tarn_output_dir"}));
+  const std::string kept = out_ + "/.tarn_leftovers/s1";
+  ASSERT_EQ(list_dir(kept).size(), 1u);
+  EXPECT_EQ(read_tree(kept + "/" + list_dir(kept)[0]), leftovers);
   EXPECT_TRUE(log.contains("Moved " + std::to_string(leftovers.size()) + " files left in " + out_ +
-                           " by an earlier run to " + root_.path(beside[0])));
+                           " by an earlier run to " + kept + "/" + list_dir(kept)[0]));
 }
 
 INSTANTIATE_TEST_SUITE_P(KilledDuring, CrashTest, ::testing::ValuesIn(kCases),

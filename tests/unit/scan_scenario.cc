@@ -115,6 +115,15 @@ std::map<std::string, std::string> read_tree(const std::string& root) {
   return tree;
 }
 
+std::map<std::string, std::string> run_files(const std::string& out) {
+  std::map<std::string, std::string> tree = read_tree(out);
+  tree.erase(".tarn_output_dir");
+  for (auto it = tree.begin(); it != tree.end();) {
+    it = it->first.rfind(".tarn_leftovers/", 0) == 0 ? tree.erase(it) : std::next(it);
+  }
+  return tree;
+}
+
 std::vector<std::string> lists_not_whole(const std::string& dir) {
   std::vector<std::string> bad;
   for (const std::string& name : list_dir(dir)) {

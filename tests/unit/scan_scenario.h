@@ -45,6 +45,10 @@ void use_scenario_gfids(scanner::scanner& s, const std::string& session);
 // Every file below `root` with its content, by relative path.
 std::map<std::string, std::string> read_tree(const std::string& root);
 
+// The files of a run in its output directory `out`, as read_tree gives
+// them: the marker and the leftovers set aside are not among them.
+std::map<std::string, std::string> run_files(const std::string& out);
+
 // The names of files in `dir` whose entry-count suffix (the number after
 // the last ".") differs from the number of lines they hold. Names without
 // such a suffix are not looked at.

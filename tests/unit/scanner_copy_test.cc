@@ -280,7 +280,7 @@ TEST_F(CopyRunTest, FailedCopyEndsTheRunAndKeepsTheLocalFiles) {
   EXPECT_EQ(scanner_->initiate_scan("s1"), err(EFAULT));
   EXPECT_TRUE(
       log_.contains("[scanner::initiate_scan] Failed to copy collect files into gluster volume"));
-  EXPECT_EQ(list_dir(out_), std::vector<std::string>{"home-s1.0"});
+  EXPECT_EQ(list_dir(out_), (std::vector<std::string>{".tarn_output_dir", "home-s1.0"}));
   EXPECT_FALSE(exists(working("home/home-s1.0")));  // made by the failed copy, so removed
   EXPECT_FALSE(exists(lock_file()));
 }

@@ -8,11 +8,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "core/platform.h"
+#include "scanner/lock_record.h"
 #include "unit/test_util.h"
 
 namespace tarn {
@@ -205,16 +208,15 @@ TEST_F(TarnScanCliTest, PiecesThatCannotBeAttributedGive3) {
   EXPECT_NE(r.out.find("\"no_aux_gfid_mount\": 1"), std::string::npos) << r.out;
 }
 
-// A stop request during a run (systemctl stop, timeout(1), Ctrl-C) lets the
-// run end and release the session's lock: a lock left behind would fail every
-// later run with 16. The signal goes to the process group, as systemd and
-// timeout(1) send it, or to tarn-scan alone.
+// A stop request during a run (systemctl stop, timeout(1), Ctrl-C) ends the
+// glusterfind pass in progress and lets the run end and release the
+// session's lock: a lock left behind would fail every later run with 16.
+// The signal goes to the process group, as systemd and timeout(1) send it,
+// or to tarn-scan alone; the pass runs in a group of its own either way.
 class TarnScanStopTest : public TarnScanCliTest {
  protected:
-  // Starts tarn-scan in a process group of its own, waits until the fake
-  // glusterfind pre pass runs, signals, and returns the exit status.
-  run_result run_and_stop(const std::string& args, bool whole_group) {
-    write_file(tool_.dir() + "/delay.pre", whole_group ? "30" : "1");
+  // Starts tarn-scan in a process group of its own.
+  pid_t start(const std::string& args) {
     std::string cmd = "exec " + std::string(TARN_SCAN_BINARY) + " " + args + " >" +
                       root_.path("stdout") + " 2>" + root_.path("stderr");
     pid_t pid = fork();
@@ -224,12 +226,19 @@ class TarnScanStopTest : public TarnScanCliTest {
       _exit(127);
     }
     setpgid(pid, pid);
+    return pid;
+  }
+
+  // Waits until the fake glusterfind pre pass runs; the lock is held then.
+  void wait_for_pass() {
     struct stat st;
     for (int i = 0; i < 1000 && stat((tool_.dir() + "/started.pre").c_str(), &st) != 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_EQ(stat(root_.path("vol1/vol1.lock.nightly").c_str(), &st), 0) << "not locked";
-    kill(whole_group ? -pid : pid, SIGTERM);
+    EXPECT_TRUE(locked()) << "not locked";
+  }
+
+  run_result finish(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     run_result r;
@@ -239,35 +248,115 @@ class TarnScanStopTest : public TarnScanCliTest {
     return r;
   }
 
+  // Starts tarn-scan on a pass that hangs for 30 s, signals it and returns
+  // how it ended and how long that took.
+  run_result run_and_stop(const std::string& args, bool whole_group, int signo,
+                          std::chrono::duration<double>* took) {
+    write_file(tool_.dir() + "/delay.pre", "30");
+    std::remove((tool_.dir() + "/started.pre").c_str());
+    pid_t pid = start(args);
+    wait_for_pass();
+    auto signalled = std::chrono::steady_clock::now();
+    kill(whole_group ? -pid : pid, signo);
+    run_result r = finish(pid);
+    *took = std::chrono::steady_clock::now() - signalled;
+    return r;
+  }
+
   bool locked() {
     struct stat st;
     return stat(root_.path("vol1/vol1.lock.nightly").c_str(), &st) == 0;
   }
+
+  void expect_no_post() {
+    for (const std::string& call : tool_.calls()) EXPECT_EQ(call.find("post"), std::string::npos);
+  }
 };
 
-TEST_F(TarnScanStopTest, GroupStopEndsTheGlusterfindPassAndReleasesTheLock) {
-  auto start = std::chrono::steady_clock::now();
-  run_result r = run_and_stop(base_args() + " --incremental --post", true);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
-  EXPECT_NE(r.err.find("stopped by signal 15"), std::string::npos) << r.err;
-  EXPECT_FALSE(locked());
-  for (const std::string& call : tool_.calls()) EXPECT_EQ(call.find("post"), std::string::npos);
-
+TEST_F(TarnScanStopTest, StopEndsTheHungPassWithin5sAndReleasesTheLock) {
+  struct stop_case {
+    bool whole_group;
+    int signo;
+  };
+  for (stop_case c : {stop_case{true, SIGTERM}, stop_case{false, SIGTERM},
+                      stop_case{false, SIGINT}}) {
+    SCOPED_TRACE(std::string(c.whole_group ? "group " : "tarn-scan ") + strsignal(c.signo));
+    std::chrono::duration<double> took;
+    run_result r = run_and_stop(base_args() + " --incremental --post", c.whole_group, c.signo, &took);
+    EXPECT_LT(took.count(), 5.0);
+    EXPECT_EQ(r.status, 128 + c.signo) << r.err;
+    EXPECT_NE(r.err.find("stopped by signal " + std::to_string(c.signo)), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(locked());
+    expect_no_post();
+  }
   // The next run is not refused.
   std::remove((tool_.dir() + "/delay.pre").c_str());
   EXPECT_EQ(run(base_args() + " --incremental").status, 0);
 }
 
-TEST_F(TarnScanStopTest, StopOfTarnScanAloneFinishesTheRunWithoutPost) {
-  tool_.set_changelist("NEW app1/a\n");
-  run_result r = run_and_stop(base_args() + " --post", false);
-  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
-  EXPECT_NE(r.out.find("Scan of session 'nightly' on volume 'vol1' done in"), std::string::npos)
-      << r.out;
-  EXPECT_NE(r.err.find("'glusterfind post' was not run"), std::string::npos) << r.err;
+TEST_F(TarnScanStopTest, TimeoutStopsTheRunWith124) {
+  write_file(tool_.dir() + "/delay.pre", "30");
+  auto begin = std::chrono::steady_clock::now();
+  run_result r = run(base_args() + " --timeout 1 --post");
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(6));
+  EXPECT_EQ(r.status, 124) << r.err;
+  EXPECT_NE(r.err.find("stopped after --timeout 1 s; the lock of session 'nightly' is released"),
+            std::string::npos)
+      << r.err;
   EXPECT_FALSE(locked());
-  for (const std::string& call : tool_.calls()) EXPECT_EQ(call.find("post"), std::string::npos);
+  expect_no_post();
+  EXPECT_EQ(run(base_args() + " --timeout 0").status, 2);
+
+  // A run within its time is not disturbed.
+  std::remove((tool_.dir() + "/delay.pre").c_str());
+  EXPECT_EQ(run(base_args() + " --timeout 60").status, 0);
+}
+
+// A lock record as a run writes it, of process `pid` on `host`.
+void write_lock(const std::string& path, const std::string& host, pid_t pid) {
+  scanner::lock_holder h = scanner::this_process_as_holder("nightly");
+  h.host = host;
+  h.pid = pid;
+  os::process_start_time(pid, &h.start);
+  write_file(path, scanner::format_lock_record(h));
+}
+
+TEST_F(TarnScanCliTest, UnlockRemovesOnlyALockWhoseHolderIsGone) {
+  const std::string lock = root_.path("vol1/vol1.lock.nightly");
+  const std::string args = "unlock --volume vol1 --session nightly";
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  write_lock(lock, os::host_name(), gone);
+  run_result r = run(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("removed lock file vol1.lock.nightly on volume vol1: its holder, process " +
+                       std::to_string(gone)),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(testing_util::exists(lock));
+
+  write_lock(lock, os::host_name(), getpid());  // alive: this test
+  r = run(args);
+  EXPECT_EQ(r.status, 16);
+  EXPECT_NE(r.err.find("not removing lock file vol1.lock.nightly on volume vol1: it is held by "
+                       "process " + std::to_string(getpid())),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("'tarn-scan unlock --force' removes it anyway"), std::string::npos);
+  EXPECT_TRUE(testing_util::exists(lock));
+  write_file(lock, "");
+  EXPECT_EQ(run(args).status, 16);
+  EXPECT_EQ(run(args + " --force").status, 0);
+  EXPECT_FALSE(testing_util::exists(lock));
+
+  r = run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("session 'nightly' is not locked"), std::string::npos) << r.out;
+  EXPECT_EQ(run("unlock --volume vol1").status, 2);
+  EXPECT_EQ(run("unlock --volume vol1 --session s --output-dir x").status, 2);
+  EXPECT_TRUE(tool_.calls().empty());
 }
 
 }  // namespace

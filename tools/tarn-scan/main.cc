@@ -1,10 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // tarn-scan: runs one scan of a GlusterFS volume and summarises its results.
-#include <signal.h>
-
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include "scanner/scanner.h"
 #include "tools/tarn-scan/options.h"
 #include "tools/tarn-scan/progress.h"
+#include "tools/tarn-scan/stop_watch.h"
 #include "tools/tarn-scan/summary.h"
 
 #ifndef TARN_VERSION
@@ -21,41 +19,50 @@
 
 namespace {
 
-// A request to stop (SIGTERM from systemd or timeout(1), SIGINT, SIGHUP)
-// must not end the process in the middle of a run: the run holds the
-// session's lock file in the volume, and a lock left behind fails every
-// later run of the session with 16. The handler only records the signal;
-// the run goes on to its end, which releases the lock. Whoever sent the
-// signal to the whole process group (systemd, timeout(1), a terminal) has
-// also ended a glusterfind pass in progress, so that run fails quickly.
-// A handler, not SIG_IGN: children must not inherit an ignored SIGTERM.
-volatile std::sig_atomic_t stop_signal = 0;
-
-void record_stop_signal(int signo) { stop_signal = signo; }
-
-void catch_stop_signals() {
-  struct sigaction sa = {};
-  sa.sa_handler = record_stop_signal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  for (int signo : {SIGTERM, SIGINT, SIGHUP}) sigaction(signo, &sa, nullptr);
-}
-
-// After a stop request: the lock is released; say so and exit as the
-// signal would have, 128 + its number.
-int stopped(const tarn_scan::options& o, bool results_filed) {
-  fprintf(stderr,
-          "tarn-scan: stopped by signal %d (%s); the lock of session '%s' is released%s\n",
-          static_cast<int>(stop_signal), strsignal(stop_signal), o.session.c_str(),
+// After a stop request or the time limit: the run has ended and released
+// its lock; say so and exit as the signal would have (124 for the limit).
+int stopped(const tarn_scan::stop_watch& watch, const tarn_scan::options& o, bool results_filed) {
+  const std::string why = watch.timed_out()
+                              ? "stopped after --timeout " + std::to_string(o.timeout) + " s"
+                              : "stopped by signal " + std::to_string(watch.signal()) + " (" +
+                                    strsignal(watch.signal()) + ")";
+  fprintf(stderr, "tarn-scan: %s; the lock of session '%s' is released%s\n", why.c_str(),
+          o.session.c_str(),
           results_filed ? (o.post ? ". 'glusterfind post' was not run: the next incremental "
                                     "scan will report these changes again"
                                   : "")
                         : "");
-  return 128 + stop_signal;
+  return watch.exit_status();
+}
+
+// tarn-scan unlock: removes a lock file whose holder is gone.
+int unlock(const tarn_scan::options& o) {
+  tarn::scanner::scanner scanner(o.volume, "", "");
+  std::string why;
+  std::error_code ec = scanner.remove_stale_lock(o.session, o.force, &why);
+  if (ec == tarn::success) {
+    printf("tarn-scan: %s\n", why.c_str());
+    return 0;
+  }
+  if (ec.value() == ENOENT) {
+    printf("tarn-scan: %s; session '%s' is not locked\n", why.c_str(), o.session.c_str());
+    return 0;
+  }
+  if (ec.value() == EBUSY) {
+    fprintf(stderr,
+            "tarn-scan: %s. 'tarn-scan unlock --force' removes it anyway, once you are sure "
+            "that no run of session '%s' is alive\n",
+            why.c_str(), o.session.c_str());
+    return 16;
+  }
+  fprintf(stderr, "tarn-scan: %s\n", why.c_str());
+  int v = ec.value();
+  return v <= 0 ? 1 : (v > 255 ? 255 : v);
 }
 
 // One line that says what failed, in the user's terms.
-std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
+std::string explain(const std::error_code& ec, const tarn_scan::options& o,
+                    const std::string& failed_step) {
   const std::string who = "session '" + o.session + "' on volume '" + o.volume + "'";
   switch (ec.value()) {
     case EBUSY:
@@ -63,14 +70,21 @@ std::string explain(const std::error_code& ec, const tarn_scan::options& o) {
              "': another scan is running, or a crashed one left " + o.volume + ".lock." +
              o.session + " in the volume root (or it could not be created; the library's log" +
              (o.log_file.empty() ? " above" : " in " + o.log_file) + " says which)";
-    case EINVAL:
-      return "'" + o.mount + "' is not a mount of volume '" + o.volume +
-             "' (the library's log" + (o.log_file.empty() ? " above" : " in " + o.log_file) +
-             " says what it is); nothing was run";
     case EFAULT:
       return "scan of " + who + " failed; the library's log" +
              (o.log_file.empty() ? " above" : " in " + o.log_file) +
              " says at which step. Working files of the run, if any, stay in " + o.output_dir;
+    case EINVAL:
+      if (failed_step == "mount") {
+        return "'" + o.mount + "' is not a mount of volume '" + o.volume +
+               "' (the library's log" + (o.log_file.empty() ? " above" : " in " + o.log_file) +
+               " says what it is); nothing was run";
+      }
+      [[fallthrough]];
+    case ENOTEMPTY:
+      return "scan of " + who + " refused: the output directory " + o.output_dir +
+             " cannot be the run's own (" + ec.message() + "); the library's log" +
+             (o.log_file.empty() ? " above" : " in " + o.log_file) + " says why";
     default:
       return "scan of " + who + " failed: " + ec.message();
   }
@@ -106,7 +120,10 @@ int main(int argc, char** argv) {
       break;
   }
   if (!o.log_file.empty()) setenv("TARN_LOG_FILE", o.log_file.c_str(), 1);
-  catch_stop_signals();
+  if (o.unlock) return unlock(o);
+  // Before the scanner and the progress line start threads of their own.
+  tarn_scan::block_stop_signals();
+  tarn_scan::stop_watch watch(o.timeout);
 
   auto start = std::chrono::steady_clock::now();
   std::error_code ec;
@@ -125,20 +142,20 @@ int main(int argc, char** argv) {
   done.seconds = seconds;
   done.post_asked = o.post;
   if (ec != tarn::success) {
-    done.message = explain(ec, o);
-    done.exit_status = stop_signal ? 128 + stop_signal : exit_status(ec);
+    done.message = explain(ec, o, report.failure);
+    done.exit_status = watch.stopped() ? watch.exit_status() : exit_status(ec);
     fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
     if (o.json) print(tarn_scan::format_json(report, o.volume, done));
-    return stop_signal ? stopped(o, false) : done.exit_status;
+    return watch.stopped() ? stopped(watch, o, false) : done.exit_status;
   }
 
   // Told to stop: no new glusterfind command. Without post the next
   // incremental scan reports these changes again, so nothing is lost.
-  if (!stop_signal && o.post) {
+  if (!watch.stopped() && o.post) {
     tarn::scanner::session* sess = scanner.get_sessionobj(o.session);
     done.post_ran = true;
     done.post_status = sess == nullptr ? -1 : sess->post_scan();
-    if (done.post_status != 0) {
+    if (done.post_status != 0 && !watch.stopped()) {
       done.exit_status = 1;
       done.message = "the results are in the volume, but 'glusterfind post " + o.session + " " +
                      o.volume + "' failed (status " + std::to_string(done.post_status) +
@@ -157,10 +174,11 @@ int main(int argc, char** argv) {
                       " could not be removed";
     }
   }
+  if (watch.stopped()) done.exit_status = watch.exit_status();
   print(o.json ? tarn_scan::format_json(report, o.volume, done)
                : tarn_scan::format_text(tarn_scan::summarize(report, seconds), o.volume,
                                         o.session));
+  if (watch.stopped()) return stopped(watch, o, !done.post_ran || done.post_status != 0);
   if (!done.message.empty()) fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
-  if (stop_signal) return stopped(o, true);
   return done.exit_status;
 }

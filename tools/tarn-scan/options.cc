@@ -34,15 +34,35 @@ po::options_description describe(options* out) {
        "or less is seen only so")
       ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
        "append the library's log to FILE instead of standard error")
+      ("timeout", po::value<unsigned>(&out->timeout)->value_name("SECONDS"),
+       "stop the run as SIGTERM does when it takes longer (exit status 124)")
       ("help,h", "show this help and exit")
       ("version", "show the version and exit");
+  return d;
+}
+
+po::options_description describe_unlock(options* out) {
+  po::options_description d("Options of unlock");
+  d.add_options()
+      ("volume", po::value<std::string>(&out->volume)->value_name("V"), "GlusterFS volume (required)")
+      ("session", po::value<std::string>(&out->session)->value_name("S"), "session (required)")
+      ("force", po::bool_switch(&out->force),
+       "remove the lock file even when its holder runs, ran on another host or is not named")
+      ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
+       "append the library's log to FILE instead of standard error")
+      ("help,h", "show this help and exit");
   return d;
 }
 
 }  // namespace
 
 parse_result parse_options(int argc, const char* const* argv, options* out, std::string* error) {
-  po::options_description d = describe(out);
+  out->unlock = argc > 1 && std::string(argv[1]) == "unlock";
+  if (out->unlock) {
+    --argc;
+    ++argv;  // the command name stands where the program name would
+  }
+  po::options_description d = out->unlock ? describe_unlock(out) : describe(out);
   po::variables_map vm;
   try {
     po::positional_options_description none;  // every argument is an option
@@ -53,7 +73,20 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
     return parse_result::usage_error;
   }
   if (vm.count("help")) return parse_result::help;
+  if (out->unlock) {
+    for (const char* name : {"volume", "session"}) {
+      if (!vm.count(name) || vm[name].as<std::string>().empty()) {
+        *error = std::string("the option '--") + name + "' is required";
+        return parse_result::usage_error;
+      }
+    }
+    return parse_result::run;
+  }
   if (vm.count("version")) return parse_result::version;
+  if (vm.count("timeout") && out->timeout == 0) {
+    *error = "--timeout wants a number of seconds above 0";
+    return parse_result::usage_error;
+  }
   if (out->incremental && vm.count("full")) {
     *error = "--incremental and --full exclude each other";
     return parse_result::usage_error;
@@ -72,7 +105,8 @@ std::string help_text() {
   std::ostringstream s;
   s << "Usage: tarn-scan --volume V --output-dir D --mount M --session S\n"
        "                 [--incremental | --full] [--post] [--json] [--with-files]\n"
-       "                 [--log-file FILE]\n"
+       "                 [--log-file FILE] [--timeout SECONDS]\n"
+       "       tarn-scan unlock --volume V --session S [--force] [--log-file FILE]\n"
        "\n"
        "Finds the files of GlusterFS volume V that changed (all of them with --full, the\n"
        "default; those changed since the session's last post with --incremental) and\n"
@@ -80,7 +114,17 @@ std::string help_text() {
        "pieces in M/.tarn/working/scanner/<application>/. With --with-files a line\n"
        "that begins with \".shard/\" is a piece, any other a file or directory.\n"
        "\n"
-       << describe(&unused)
+       "D is the library's own: it is made (and marked with the file .tarn_output_dir)\n"
+       "when missing, and refused when it holds files it did not make or when it is,\n"
+       "lies inside or holds M. Files a failed run left there are kept, the newest three\n"
+       "sets per session, in D/.tarn_leftovers/S/.\n"
+       "\n"
+       "unlock removes the session's lock file <V>.lock.<S> when the run that holds it\n"
+       "ran on this host and is gone; it refuses, saying why, when that run is alive,\n"
+       "ran on another host or is not named in the file, unless --force is given.\n"
+       "\n"
+       << describe(&unused) << "\n"
+       << describe_unlock(&unused)
        << "\n"
           "Exit status:\n"
           "  0   success; a summary of the result files is printed\n"
@@ -89,8 +133,14 @@ std::string help_text() {
           "  16  the session is locked: another scan runs, or a crashed one left\n"
           "      <volume>.lock.<session> in the volume's top directory; or that\n"
           "      file could not be created in 5 s or at all (the log says why)\n"
-          "  128+N  stopped by signal N (SIGTERM, SIGINT, SIGHUP) after the run released\n"
-          "      its lock; --post was skipped\n"
+          "  22  D is, lies inside or holds the mount M, or is no directory\n"
+          "  39  D holds files no run made (it has no .tarn_output_dir)\n"
+          "  124 stopped after --timeout SECONDS, as by SIGTERM\n"
+          "  128+N  stopped by signal N (SIGTERM, SIGINT, SIGHUP): the glusterfind command\n"
+          "      in progress was ended and the run released its lock; --post was skipped.\n"
+          "      A second signal ends tarn-scan at once, the lock possibly left behind\n"
+          "unlock: 0 when the lock file was removed or there was none, 16 when it was\n"
+          "  refused, 2 for bad options, else the errno of the failed read or removal\n"
           "  other  the errno of a failed local operation (capped at 255)\n"
           "\n"
           "Environment:\n"

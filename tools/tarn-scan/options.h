@@ -18,6 +18,9 @@ struct options {
   bool json = false;
   bool with_files = false;  // the applications' changed entries in the lists too
   std::string log_file;
+  unsigned timeout = 0;  // seconds; 0: none
+  bool unlock = false;   // the "unlock" command
+  bool force = false;    // unlock --force
 };
 
 enum class parse_result { run, help, version, usage_error };
