@@ -27,7 +27,8 @@ po::options_description describe(options* out) {
       ("full", "report every file of the volume (the default)")
       ("post", po::bool_switch(&out->post),
        "after a successful run, run 'glusterfind post' so the next incremental scan starts here")
-      ("json", po::bool_switch(&out->json), "print the summary as JSON")
+      ("json", po::bool_switch(&out->json),
+       "print one JSON object for every outcome (the run's report)")
       ("with-files", po::bool_switch(&out->with_files),
        "also list each application's new and modified files and directories, each right "
        "before its pieces: a change to a file's first block (4 MB) or to a file of one block "
