@@ -125,7 +125,8 @@ std::string report_json(const scan_report& report, const std::string& volume) {
   m["finished"] = utc_text(report.finished);
   m["result"] = {{"code", report.result.value()},
                  {"message", report.result ? report.result.message() : std::string("Success")},
-                 {"failed_step", report.failure}};
+                 {"failed_step", report.failure},
+                 {"lock_error", report.lock_error.value()}};
   json mount = {{"checked", report.mount_checked}, {"aux_gfid", report.aux_gfid_mount}};
   m["mount"] = std::move(mount);
   json journals = json::array();

@@ -35,6 +35,11 @@ struct scan_report {
   std::error_code result;       // what initiate_scan returned
   std::string failure;          // the step that failed, empty on success
 
+  // Why the lock file could not be created, when it could not (EEXIST: it
+  // exists; ETIMEDOUT: the create did not return in time; others: the
+  // volume cannot be reached or written).
+  std::error_code lock_error;
+
   // The mount: checked before the lock is taken.
   bool mount_checked = false;   // it is this volume's mount (or the local directory)
   bool aux_gfid_mount = false;  // it answers below ".gfid" (-o aux-gfid-mount)

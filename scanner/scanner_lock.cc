@@ -73,6 +73,7 @@ boost::shared_ptr<tarn_file> scanner::acquire_lock(std::string session_name) {
     logger.error(kAcquireLock, "Failed to create lock file %son volume %s", lock_path.c_str(),
                  volume_name.c_str());
     log_reason(lock_path, volume_name, api->last_error());
+    report_.lock_error = api->last_error() ? api->last_error() : os::error_from(EIO);
     return boost::shared_ptr<tarn_file>();
   }
   // The lock is taken; a record that cannot be written only leaves it

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "scanner/scanner.h"
+#include "tools/tarn-scan/exit_codes.h"
 #include "tools/tarn-scan/options.h"
 #include "tools/tarn-scan/progress.h"
 #include "tools/tarn-scan/stop_watch.h"
@@ -53,41 +54,42 @@ int unlock(const tarn_scan::options& o) {
             "tarn-scan: %s. 'tarn-scan unlock --force' removes it anyway, once you are sure "
             "that no run of session '%s' is alive\n",
             why.c_str(), o.session.c_str());
-    return 16;
+    return tarn_scan::kLocked;
   }
   fprintf(stderr, "tarn-scan: %s\n", why.c_str());
-  int v = ec.value();
-  return v <= 0 ? 1 : (v > 255 ? 255 : v);
+  return tarn_scan::kStepFailed;
 }
 
 // One line that says what failed, in the user's terms.
 std::string explain(const std::error_code& ec, const tarn_scan::options& o,
-                    const std::string& failed_step) {
+                    const tarn::scanner::scan_report& r) {
   const std::string who = "session '" + o.session + "' on volume '" + o.volume + "'";
-  switch (ec.value()) {
-    case EBUSY:
-      return "session '" + o.session + "' is locked on volume '" + o.volume +
-             "': another scan is running, or a crashed one left " + o.volume + ".lock." +
-             o.session + " in the volume root (or it could not be created; the library's log" +
-             (o.log_file.empty() ? " above" : " in " + o.log_file) + " says which)";
-    case EFAULT:
-      return "scan of " + who + " failed; the library's log" +
-             (o.log_file.empty() ? " above" : " in " + o.log_file) +
-             " says at which step. Working files of the run, if any, stay in " + o.output_dir;
-    case EINVAL:
-      if (failed_step == "mount") {
-        return "'" + o.mount + "' is not a mount of volume '" + o.volume +
-               "' (the library's log" + (o.log_file.empty() ? " above" : " in " + o.log_file) +
-               " says what it is); nothing was run";
-      }
-      [[fallthrough]];
-    case ENOTEMPTY:
-      return "scan of " + who + " refused: the output directory " + o.output_dir +
-             " cannot be the run's own (" + ec.message() + "); the library's log" +
-             (o.log_file.empty() ? " above" : " in " + o.log_file) + " says why";
-    default:
-      return "scan of " + who + " failed: " + ec.message();
+  const std::string log =
+      "the library's log" + (o.log_file.empty() ? std::string(" above") : " in " + o.log_file);
+  if (r.failure == "mount") {
+    return "'" + o.mount + "' is not a mount of volume '" + o.volume + "' (" + log +
+           " says what it is); nothing was run";
   }
+  if (r.failure == "lock" && ec.value() == EBUSY) {
+    if (tarn_scan::failed_run_status(ec, r) == tarn_scan::kNotUsable) {
+      return "volume '" + o.volume + "' cannot be used: its lock file " + o.volume + ".lock." +
+             o.session + " could not be created (" + r.lock_error.message() + "; " + log +
+             " says more)";
+    }
+    return "session '" + o.session + "' is locked on volume '" + o.volume +
+           "': another scan is running, or a crashed one left " + o.volume + ".lock." +
+           o.session + " in the volume root (or its create did not finish; " + log +
+           " says which). 'tarn-scan unlock' removes a lock whose run is gone";
+  }
+  if (r.failure == "output directory") {
+    return "scan of " + who + " refused: the output directory " + o.output_dir +
+           " cannot be the run's own (" + ec.message() + "); " + log + " says why";
+  }
+  if (ec.value() == EFAULT) {
+    return "scan of " + who + " failed at step '" + r.failure + "'; " + log +
+           " says why. Working files of the run, if any, stay in " + o.output_dir;
+  }
+  return "scan of " + who + " failed at step '" + r.failure + "': " + ec.message();
 }
 
 void print(const std::string& text) {
@@ -95,11 +97,6 @@ void print(const std::string& text) {
   fflush(stdout);
 }
 
-int exit_status(const std::error_code& ec) {
-  int v = ec.value();
-  if (v <= 0) return 1;
-  return v > 255 ? 255 : v;
-}
 
 }  // namespace
 
@@ -114,8 +111,8 @@ int main(int argc, char** argv) {
       printf("tarn-scan %s\n", TARN_VERSION);
       return 0;
     case tarn_scan::parse_result::usage_error:
-      fprintf(stderr, "tarn-scan: %s\n\n%s", error.c_str(), tarn_scan::help_text().c_str());
-      return 2;
+      fprintf(stderr, "tarn-scan: %s; see 'tarn-scan --help'\n", error.c_str());
+      return tarn_scan::kUsage;
     case tarn_scan::parse_result::run:
       break;
   }
@@ -142,8 +139,9 @@ int main(int argc, char** argv) {
   done.seconds = seconds;
   done.post_asked = o.post;
   if (ec != tarn::success) {
-    done.message = explain(ec, o, report.failure);
-    done.exit_status = watch.stopped() ? watch.exit_status() : exit_status(ec);
+    done.message = explain(ec, o, report);
+    done.exit_status =
+        watch.stopped() ? watch.exit_status() : tarn_scan::failed_run_status(ec, report);
     fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
     if (o.json) print(tarn_scan::format_json(report, o.volume, done));
     return watch.stopped() ? stopped(watch, o, false) : done.exit_status;
@@ -156,14 +154,14 @@ int main(int argc, char** argv) {
     done.post_ran = true;
     done.post_status = sess == nullptr ? -1 : sess->post_scan();
     if (done.post_status != 0 && !watch.stopped()) {
-      done.exit_status = 1;
+      done.exit_status = tarn_scan::kPostFailed;
       done.message = "the results are in the volume, but 'glusterfind post " + o.session + " " +
                      o.volume + "' failed (status " + std::to_string(done.post_status) +
                      "); the next incremental scan will report these changes again";
     }
   }
   if (done.exit_status == 0 && report.needs_attention()) {
-    done.exit_status = 3;
+    done.exit_status = tarn_scan::kAttention;
     if (report.dropped_no_aux_gfid != 0) {
       done.message = "completed, but " + std::to_string(report.dropped_no_aux_gfid) +
                      " changed pieces could not be attributed";

@@ -2,6 +2,7 @@
 // Option parsing with Boost.Program_options.
 #include "tools/tarn-scan/options.h"
 
+#include <cctype>
 #include <sstream>
 
 #include <boost/program_options.hpp>
@@ -55,6 +56,29 @@ po::options_description describe_unlock(options* out) {
   return d;
 }
 
+// glusterfind takes session names of these characters only, and GlusterFS
+// volume names are made of them too; anything else ("..", "a/b") would name
+// other files than the session's.
+bool is_plain_name(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+  }
+  return true;
+}
+
+parse_result check_names(const options& o, std::string* error) {
+  if (!is_plain_name(o.volume)) {
+    *error = "invalid volume name '" + o.volume + "': letters, digits, '_' and '-' only";
+    return parse_result::usage_error;
+  }
+  if (!is_plain_name(o.session)) {
+    *error = "invalid session name '" + o.session + "': letters, digits, '_' and '-' only";
+    return parse_result::usage_error;
+  }
+  return parse_result::run;
+}
+
 }  // namespace
 
 parse_result parse_options(int argc, const char* const* argv, options* out, std::string* error) {
@@ -67,7 +91,11 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
   po::variables_map vm;
   try {
     po::positional_options_description none;  // every argument is an option
-    po::store(po::command_line_parser(argc, argv).options(d).positional(none).run(), vm);
+    // Whole option names only: "--vol" is no "--volume".
+    const int style = po::command_line_style::default_style &
+                      ~po::command_line_style::allow_guessing;
+    po::store(po::command_line_parser(argc, argv).options(d).positional(none).style(style).run(),
+              vm);
     po::notify(vm);
   } catch (const po::error& e) {
     *error = e.what();
@@ -81,7 +109,7 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
         return parse_result::usage_error;
       }
     }
-    return parse_result::run;
+    return check_names(*out, error);
   }
   if (vm.count("version")) return parse_result::version;
   if (vm.count("timeout") && out->timeout == 0) {
@@ -98,7 +126,7 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
       return parse_result::usage_error;
     }
   }
-  return parse_result::run;
+  return check_names(*out, error);
 }
 
 std::string help_text() {
@@ -127,22 +155,27 @@ std::string help_text() {
        << describe(&unused) << "\n"
        << describe_unlock(&unused)
        << "\n"
-          "Exit status:\n"
-          "  0   success; a summary of the result files is printed\n"
-          "  2   missing or invalid options\n"
-          "  14  a step of the scan failed (the log says which)\n"
-          "  16  the session is locked: another scan runs, or a crashed one left\n"
-          "      <volume>.lock.<session> in the volume's top directory; or that\n"
-          "      file could not be created in 5 s or at all (the log says why)\n"
-          "  22  D is, lies inside or holds the mount M, or is no directory\n"
-          "  39  D holds files no run made (it has no .tarn_output_dir)\n"
-          "  124 stopped after --timeout SECONDS, as by SIGTERM\n"
-          "  128+N  stopped by signal N (SIGTERM, SIGINT, SIGHUP): the glusterfind command\n"
-          "      in progress was ended and the run released its lock; --post was skipped.\n"
-          "      A second signal ends tarn-scan at once, the lock possibly left behind\n"
+          "Exit status (the errno of a failure is in the message and in --json):\n"
+          "  0    done; a summary of the result files is printed\n"
+          "  1    done, but 'glusterfind post' failed: the next incremental scan reports\n"
+          "       the same changes again\n"
+          "  2    bad command line (one line says what; nothing ran)\n"
+          "  3    done, but needs attention: changed pieces could not be attributed (the\n"
+          "       mount lacks -o aux-gfid-mount), or the lock file could not be removed\n"
+          "  4    the volume or the mount cannot be used: M is not a GlusterFS mount of V,\n"
+          "       or V cannot be reached or written (nothing ran)\n"
+          "  14   a step of the run failed, the output directory D refused included (the\n"
+          "       message and the log say which)\n"
+          "  16   the session is locked: another scan runs, or a crashed one left\n"
+          "       <V>.lock.<S> in the volume's top directory (see unlock), or its create\n"
+          "       did not finish in 5 s\n"
+          "  124  stopped after --timeout SECONDS, as by SIGTERM\n"
+          "  128+N  stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM): the\n"
+          "       glusterfind command in progress was ended and the run released its lock;\n"
+          "       --post was skipped. A second signal ends tarn-scan at once, the lock\n"
+          "       possibly left behind\n"
           "unlock: 0 when the lock file was removed or there was none, 16 when it was\n"
-          "  refused, 2 for bad options, else the errno of the failed read or removal\n"
-          "  other  the errno of a failed local operation (capped at 255)\n"
+          "  refused, 2 for bad options, 14 when it could not be read or removed\n"
           "\n"
           "Environment:\n"
           "  TARN_LOG_FILE           where the library logs (--log-file sets it)\n"
