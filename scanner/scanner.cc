@@ -47,8 +47,36 @@ void scanner::set_list_files(bool on) {
   for (auto& entry : sessions) entry.second->set_list_files(on);
 }
 
+progress_observer::~progress_observer() = default;
+
+namespace {
+
+// The run's steps, told to a host's progress observer.
+class progress_relay : public step_observer {
+ public:
+  progress_relay(progress_observer& to, const scan_report& report) : to_(to), report_(report) {}
+  void step_begins(const char* step) override { to_.step_entered(step); }
+  void step_ends(const char* step, const scan_state& state) override {
+    const std::string name = step;
+    uint64_t entries = 0;
+    if (name == "filter" || name == "post-processing") entries = state.kept;
+    if (name == "copy") {
+      for (const scan_report_list& list : report_.lists) entries += list.entries;
+    }
+    to_.entries_done(step, entries);
+  }
+
+ private:
+  progress_observer& to_;
+  const scan_report& report_;
+};
+
+}  // namespace
+
 std::error_code scanner::initiate_scan(std::string session_name) {
-  return scan_run(*this, std::move(session_name)).run(nullptr);
+  if (progress_ == nullptr) return scan_run(*this, std::move(session_name)).run(nullptr);
+  progress_relay relay(*progress_, report_);
+  return scan_run(*this, std::move(session_name)).run(&relay);
 }
 
 namespace {

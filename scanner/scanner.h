@@ -177,6 +177,22 @@ class TARN_EXPORT session {
   local_files* local = nullptr;
 };
 
+// Sees a run go by, on the run's thread: for a progress display. Calls are
+// short and never fail the run.
+class TARN_EXPORT progress_observer {
+ public:
+  virtual ~progress_observer();
+  // A step begins: "output directory", "session", "working directory",
+  // "unread journals", "glusterfind", "filter", "collect file",
+  // "post-processing" (within it "sort", "distribute", "link", "chunk"),
+  // "copy", "manifest", "tidy" (after the mount check and the lock).
+  virtual void step_entered(const char* step) = 0;
+  // A step has ended with `entries` done: the entries the filter kept
+  // (after "filter" and "post-processing"), the lines written into the
+  // volume (after "copy"); 0 for the other steps.
+  virtual void entries_done(const char* step, uint64_t entries) = 0;
+};
+
 // The entry point: one object per volume. One run at a time (no internal
 // locking); runs of one session in other processes or on other nodes are
 // kept apart by the lock file "<volume_name>.lock.<session>" on the volume.
@@ -236,6 +252,10 @@ class TARN_EXPORT scanner {
   // them; last_report() tells what else the host should know (pieces that
   // could not be attributed, a lock file left behind).
   std::error_code initiate_scan(std::string session_name);
+
+  // Told of every later run's steps; null (the default) for none. Not owned:
+  // it must outlive the runs.
+  void set_progress_observer(progress_observer* observer) { progress_ = observer; }
 
   // What the last initiate_scan did: valid from its return until the next
   // one begins. Before the first run, an empty report.
@@ -311,6 +331,7 @@ class TARN_EXPORT scanner {
   boost::shared_ptr<tarn_file> lock_file;
   std::string lock_path;
   scan_report report_;
+  progress_observer* progress_ = nullptr;
   std::unordered_map<std::string, session*> sessions;
 };
 

@@ -167,6 +167,34 @@ TEST_F(ReportTest, ReportAndManifestNameEveryListWritten) {
   }
 }
 
+// What a progress display sees: every step in the run's order, and the
+// entries the filter kept and the copy wrote.
+TEST_F(ReportTest, AProgressObserverSeesTheStepsAndTheEntriesDone) {
+  struct recorder : progress_observer {
+    std::vector<std::string> steps;
+    std::map<std::string, uint64_t> done;
+    void step_entered(const char* step) override { steps.push_back(step); }
+    void entries_done(const char* step, uint64_t entries) override { done[step] = entries; }
+  } seen;
+  const testing_util::scan_scenario sc = testing_util::make_scenario("s1", 2, 2, 3);
+  tool_.set_changelist(sc.changelist);
+  scanner s("vol1", out_, volume_);
+  testing_util::use_scenario_gfids(s, "s1");
+  s.set_progress_observer(&seen);
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
+  const std::vector<std::string> expected = {
+      "output directory", "session", "working directory", "unread journals", "glusterfind",
+      "filter", "collect file", "post-processing", "sort", "distribute", "link", "chunk", "copy",
+      "manifest", "tidy"};
+  EXPECT_EQ(seen.steps, expected);
+  EXPECT_GT(seen.done["filter"], 0u);
+  EXPECT_EQ(seen.done["copy"], s.last_report().total_entries);
+  s.set_progress_observer(nullptr);
+  seen.steps.clear();
+  ASSERT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_TRUE(seen.steps.empty());
+}
+
 TEST(ManifestTest, PathsThatAreNotUtf8KeepTheirBytes) {
   scan_report r;
   r.session = "s1";

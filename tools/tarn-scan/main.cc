@@ -129,8 +129,10 @@ int main(int argc, char** argv) {
                                       : tarn::scanner::scanner::scan_full);
   scanner.set_list_files(o.with_files);
   {
-    tarn_scan::progress alive(o.output_dir, o.session);
+    tarn_scan::progress alive(o.session, o.log_file);
+    if (alive.active()) scanner.set_progress_observer(&alive);
     ec = scanner.initiate_scan(o.session);
+    scanner.set_progress_observer(nullptr);
   }
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,17 +1,37 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 #include "tools/tarn-scan/progress.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace tarn_scan {
 
-progress::progress(std::string output_dir, std::string session)
-    : output_dir_(std::move(output_dir)), session_(std::move(session)) {
-  if (isatty(STDOUT_FILENO)) thread_ = std::thread(&progress::loop, this);
+std::string progress_line(const std::string& session, double seconds, const char* step,
+                          uint64_t entries) {
+  char text[512];
+  std::snprintf(text, sizeof text, "scanning session '%s': %.0f s, %s", session.c_str(), seconds,
+                step);
+  std::string line = text;
+  if (entries != 0) line += ", " + std::to_string(entries) + " entries";
+  return line;
+}
+
+progress::progress(std::string session, const std::string& log_file)
+    : session_(std::move(session)) {
+  if (!isatty(STDOUT_FILENO)) return;
+  if (log_file.empty() && isatty(STDERR_FILENO)) {
+    char path[] = "/tmp/tarn-scan-log-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd >= 0) {
+      close(fd);
+      log_path_ = path;
+      setenv("TARN_LOG_FILE", path, 1);
+    }
+  }
+  thread_ = std::thread(&progress::loop, this);
 }
 
 progress::~progress() {
@@ -22,10 +42,31 @@ progress::~progress() {
   }
   cv_.notify_all();
   thread_.join();
-  if (shown_) {
-    fputs("\r\033[K", stdout);
-    fflush(stdout);
+  if (shown_) fputs("\r\033[K", stdout);
+  fflush(stdout);
+  pass_log_lines();
+  if (!log_path_.empty()) {
+    unsetenv("TARN_LOG_FILE");  // later messages go to standard error again
+    std::remove(log_path_.c_str());
   }
+}
+
+void progress::pass_log_lines() {
+  if (log_path_.empty()) return;
+  std::FILE* in = std::fopen(log_path_.c_str(), "r");
+  if (in == nullptr) return;
+  std::fseek(in, log_offset_, SEEK_SET);
+  char buffer[4096];
+  std::string pending;
+  while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
+    pending += buffer;
+    if (pending.back() != '\n') continue;  // the rest of the line follows
+    fputs(pending.c_str(), stderr);
+    log_offset_ += static_cast<long>(pending.size());
+    pending.clear();
+  }
+  std::fclose(in);
+  fflush(stderr);
 }
 
 void progress::loop() {
@@ -34,32 +75,15 @@ void progress::loop() {
   if (cv_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) return;
   while (!stop_) {
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::string what = step();
-    printf("\r\033[Kscanning session '%s': %.0f s%s%s", session_.c_str(), secs,
-           what.empty() ? "" : ", ", what.c_str());
+    // Log lines first, on lines of their own, then the progress line again.
+    if (shown_) fputs("\r\033[K", stdout);
+    fflush(stdout);
+    pass_log_lines();
+    fputs(progress_line(session_, secs, step_.load(), entries_.load()).c_str(), stdout);
     fflush(stdout);
     shown_ = true;
     cv_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stop_; });
   }
-}
-
-std::string progress::step() const {
-  DIR* dir = opendir(output_dir_.c_str());
-  if (dir == nullptr) return "glusterfind";
-  bool change_list = false, filtered = false, collect = false, lists = false;
-  while (struct dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "full-" + session_) change_list = true;
-    else if (name == "filteredfile-" + session_) filtered = true;
-    else if (name.compare(0, session_.size() + 11, session_ + "-processed.") == 0) collect = true;
-    else if (name != "." && name != "..") lists = true;
-  }
-  closedir(dir);
-  if (filtered) return "filtering the change list";
-  if (change_list) return "glusterfind pass";
-  if (collect) return "sorting the collect file";
-  if (lists) return "linking, chunking and copying results";
-  return "glusterfind";
 }
 
 }  // namespace tarn_scan
