@@ -2,11 +2,10 @@
 // tarn-scan check and status on the real volume: the rig's aux-gfid mount
 // passes every check, a plain mount of the same volume is warned of, and
 // status shows what a run left for the applications.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
-
-#include <gtest/gtest.h>
 
 #include "e2e/scan_fixture.h"
 
@@ -44,8 +43,8 @@ TEST_F(CliTest, CheckIsAllOkOnTheRigAndWarnsOfAPlainMount) {
   EXPECT_NE(out.find("ok   session: "), std::string::npos) << out;
 
   const std::string plain = local_.path("plain");
-  ASSERT_EQ(sh("mkdir -p " + quote(plain) + " && mount -t glusterfs 127.0.0.1:/" + volume() +
-               " " + quote(plain)),
+  ASSERT_EQ(sh("mkdir -p " + quote(plain) + " && mount -t glusterfs 127.0.0.1:/" + volume() + " " +
+               quote(plain)),
             0);
   struct unmount {
     std::string path;
@@ -68,13 +67,15 @@ TEST_F(CliTest, StatusAfterARunShowsItsManifestAndLists) {
                       &out),
             0)
       << out;
-  ASSERT_EQ(tarn_scan("status --volume " + volume() + " --mount " + quote(mount()) +
-                          " --session " + session_,
+  ASSERT_EQ(tarn_scan("status --volume " + volume() + " --mount " + quote(mount()) + " --session " +
+                          session_,
                       &out),
             0)
       << out;
-  EXPECT_NE(out.find("Session '" + session_ + "' on volume '" + volume() + "':\n  lock: none\n"
-                     "  last manifest: .tarn/working/runs/" + session_ + "/"),
+  EXPECT_NE(out.find("Session '" + session_ + "' on volume '" + volume() +
+                     "':\n  lock: none\n"
+                     "  last manifest: .tarn/working/runs/" +
+                     session_ + "/"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("(full, started "), std::string::npos) << out;
@@ -83,7 +84,8 @@ TEST_F(CliTest, StatusAfterARunShowsItsManifestAndLists) {
     EXPECT_NE(out.find("  lists waiting for " + application + ": 1 file, " +
                        std::to_string(list.second.size()) + " entr"),
               std::string::npos)
-        << list.first << "\n" << out;
+        << list.first << "\n"
+        << out;
   }
 }
 

@@ -385,16 +385,17 @@ class TarnScanInspectTest : public TarnScanCliTest {
 TEST_F(TarnScanInspectTest, CheckIsAllOkWhenAScanCouldRun) {
   run_result r = run(check_args());
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  for (const char* line : {"ok   glusterfind: ", "(glusterfs 10.3 (fake))\n", "ok   python3-pyxattr: ",
-                           "ok   key directory: ", "ok   volume: ", "ok   mount: ",
-                           "ok   storage.build-pgfid: on\n", "ok   changelog.changelog: on\n",
-                           "ok   changelog.rollover-time: 3 s", "ok   output directory: ",
-                           "ok   session: 'nightly' exists on volume vol1\n",
-                           "ok   lock: session 'nightly' is not locked\n"}) {
+  for (const char* line :
+       {"ok   glusterfind: ", "(glusterfs 10.3 (fake))\n", "ok   python3-pyxattr: ",
+        "ok   key directory: ", "ok   volume: ", "ok   mount: ", "ok   storage.build-pgfid: on\n",
+        "ok   changelog.changelog: on\n", "ok   changelog.rollover-time: 3 s",
+        "ok   output directory: ", "ok   session: 'nightly' exists on volume vol1\n",
+        "ok   lock: session 'nightly' is not locked\n"}) {
     EXPECT_TRUE(has(r, line)) << line << "\n" << r.out;
   }
   EXPECT_FALSE(testing_util::exists(root_.path("out")));
-  EXPECT_EQ(tool_.calls(), std::vector<std::string>{"glusterfind list --session nightly --volume vol1"});
+  EXPECT_EQ(tool_.calls(),
+            std::vector<std::string>{"glusterfind list --session nightly --volume vol1"});
 }
 
 TEST_F(TarnScanInspectTest, CheckWarnsOfWhatAScanWouldTripOverAndFailsWhatStopsIt) {
@@ -443,17 +444,22 @@ TEST_F(TarnScanInspectTest, StatusShowsLockManifestListsAndLeftoversPerSession) 
   write_file(root_.path("vol1/.tarn/working/scanner/app1/.app1-nightly.4.partial"), "x\n");
   write_file(root_.path("vol1/.tarn/working/scanner/app1/app1-nightly-3.2"), "x\ny\n");
   write_lock(root_.path("vol1/vol1.lock.weekly"), os::host_name(), getpid());
-  ASSERT_EQ(system(("mkdir -p " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a")).c_str()), 0);
-  const std::string args = "status --volume vol1 --mount " + root_.path("vol1") + " --output-dir " +
-                           root_.path("out");
+  ASSERT_EQ(
+      system(("mkdir -p " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a")).c_str()),
+      0);
+  const std::string args =
+      "status --volume vol1 --mount " + root_.path("vol1") + " --output-dir " + root_.path("out");
   run_result r = run(args);
   EXPECT_EQ(r.status, 0) << r.err;
   for (const std::string& line : std::vector<std::string>{
-           "Session 'nightly' on volume 'vol1':\n  lock: none\n  last manifest: .tarn/working/runs/nightly/",
-        "(full, started ", "2 entries); 2 manifests waiting\n",
-        "  lists waiting for app1: 2 files, 4 entries\n", "  lists waiting for app2: 1 file, 2 entries\n",
-        "  leftovers: \n    " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a") + "\n",
-        "Session 'weekly' on volume 'vol1':\n  lock: host=", "  last manifest: none\n"}) {
+           "Session 'nightly' on volume 'vol1':\n  lock: none\n  last manifest: "
+           ".tarn/working/runs/nightly/",
+           "(full, started ", "2 entries); 2 manifests waiting\n",
+           "  lists waiting for app1: 2 files, 4 entries\n",
+           "  lists waiting for app2: 1 file, 2 entries\n",
+           "  leftovers:\n    " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a") +
+               "\n",
+           "Session 'weekly' on volume 'vol1':\n  lock: host=", "  last manifest: none\n"}) {
     EXPECT_TRUE(has(r, line)) << line << "\n" << r.out;
   }
   r = run(args + " --session nightly --json");

@@ -63,21 +63,26 @@ check_line check_glusterfind(std::string* path) {
   // glusterfind has no version option of its own: it comes with GlusterFS.
   std::string version;
   if (run("gluster --version", &version) != 0 || first_line(version).empty()) {
-    return line(verdict::warn, "glusterfind",
-                *path + ", but 'gluster --version' gives no version");
+    return line(verdict::warn, "glusterfind", *path + ", but 'gluster --version' gives no version");
   }
   return line(verdict::ok, "glusterfind", *path + " (" + first_line(version) + ")");
 }
 
 // The interpreter glusterfind runs with, from its first line when it is a
-// Python script; else Debian's.
+// Python script ("#!/usr/bin/python3", "#!/usr/bin/env python3"); else
+// Debian's.
 std::string python_of(const std::string& glusterfind) {
   std::string text;
   if (!glusterfind.empty() && !tarn::os::read_whole_file(glusterfind, &text)) {
-    std::string first = first_line(text);
+    const std::string first = first_line(text);
     if (first.rfind("#!", 0) == 0 && first.find("python") != std::string::npos) {
-      return first.substr(2, first.find(' ', 2) == std::string::npos ? std::string::npos
-                                                                       : first.find(' ', 2) - 2);
+      std::istringstream words(first.substr(2));
+      std::string interpreter;
+      words >> interpreter;
+      if (interpreter.size() >= 4 && interpreter.compare(interpreter.size() - 4, 4, "/env") == 0) {
+        words >> interpreter;
+      }
+      if (!interpreter.empty()) return interpreter;
     }
   }
   return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
@@ -94,8 +99,9 @@ check_line check_pyxattr(const std::string& glusterfind) {
   if (status == 0) return line(verdict::ok, "python3-pyxattr", "the module xattr of " + python);
   if (status == 3) {
     return line(verdict::fail, "python3-pyxattr",
-                python + " has no module xattr: install python3-pyxattr, or an incremental "
-                         "glusterfind pre fails");
+                python +
+                    " has no module xattr: install python3-pyxattr, or an incremental "
+                    "glusterfind pre fails");
   }
   if (status == 4) {
     return line(verdict::fail, "python3-pyxattr",
@@ -128,8 +134,9 @@ check_line check_volume(const options& o) {
   std::string info;
   if (run("gluster --mode=script volume info " + shell_quote(o.volume), &info) != 0) {
     return line(verdict::fail, "volume",
-                "'gluster volume info " + o.volume + "' fails: no such volume, or glusterd "
-                                                     "does not answer");
+                "'gluster volume info " + o.volume +
+                    "' fails: no such volume, or glusterd "
+                    "does not answer");
   }
   std::istringstream in(info);
   for (std::string l; std::getline(in, l);) {
@@ -192,15 +199,14 @@ void check_volume_options(const options& o, std::vector<check_line>* lines) {
     } else if (value == "on") {
       lines->push_back(line(verdict::ok, w.option, "on"));
     } else {
-      lines->push_back(line(verdict::warn, w.option,
-                            value + ": " + w.why +
-                                " until 'glusterfind create' of a session turns it on"));
+      lines->push_back(
+          line(verdict::warn, w.option,
+               value + ": " + w.why + " until 'glusterfind create' of a session turns it on"));
     }
   }
   std::string out;
   std::string value;
-  if (run("gluster --mode=script volume get " + shell_quote(o.volume) +
-              " changelog.rollover-time",
+  if (run("gluster --mode=script volume get " + shell_quote(o.volume) + " changelog.rollover-time",
           &out) == 0) {
     value = volume_option_value(out, "changelog.rollover-time");
   }
@@ -238,9 +244,9 @@ check_line check_output_dir(const options& o) {
   if (std::error_code ec = tarn::scanner::inspect_output_dir(o.output_dir, o.mount, &state, &why)) {
     return line(verdict::fail, "output directory", why);
   }
-  const std::string where =
-      state == tarn::scanner::output_dir_state::missing ? existing_ancestor(o.output_dir)
-                                                        : o.output_dir;
+  const std::string where = state == tarn::scanner::output_dir_state::missing
+                                ? existing_ancestor(o.output_dir)
+                                : o.output_dir;
   if (access(where.c_str(), W_OK | X_OK) != 0) {
     return line(verdict::fail, "output directory",
                 o.output_dir + ": " + where + " is not writable (" + strerror(errno) + ")");
@@ -273,13 +279,15 @@ check_line check_lock(const options& o) {
   const std::string name = o.volume + ".lock." + o.session;
   std::string text;
   std::error_code ec = tarn::os::read_whole_file(volume_top(o) + "/" + name, &text);
-  if (ec.value() == ENOENT) return line(verdict::ok, "lock", "session '" + o.session + "' is not locked");
+  if (ec.value() == ENOENT)
+    return line(verdict::ok, "lock", "session '" + o.session + "' is not locked");
   if (ec) return line(verdict::fail, "lock", name + " cannot be read: " + ec.message());
   tarn::scanner::lock_holder holder;
   if (!tarn::scanner::parse_lock_record(text, &holder)) {
     return line(verdict::warn, "lock",
-                name + " exists and names no holder: if no run of the session is alive, "
-                       "'tarn-scan unlock --force' removes it");
+                name +
+                    " exists and names no holder: if no run of the session is alive, "
+                    "'tarn-scan unlock --force' removes it");
   }
   const std::string who = "host=" + holder.host + " pid=" + std::to_string(holder.pid) +
                           " started=" + holder.started + " version=" + holder.version;
@@ -289,8 +297,9 @@ check_line check_lock(const options& o) {
                 name + " is stale (" + who + "; " + state + "): 'tarn-scan unlock' removes it");
   }
   if (holder.host != tarn::os::host_name()) {
-    return line(verdict::warn, "lock", name + " is held from another host (" + who + "; " +
-                                           state + "): a scan now is refused");
+    return line(
+        verdict::warn, "lock",
+        name + " is held from another host (" + who + "; " + state + "): a scan now is refused");
   }
   return line(verdict::warn, "lock",
               name + " is held by a running scan (" + who + "): a scan now is refused");
@@ -345,7 +354,8 @@ std::vector<check_line> run_checks(const options& o) {
 
 std::string format_checks(const std::vector<check_line>& lines) {
   std::string out;
-  for (const check_line& l : lines) out += std::string(label(l.level)) + " " + l.what + ": " + l.text + "\n";
+  for (const check_line& l : lines)
+    out += std::string(label(l.level)) + " " + l.what + ": " + l.text + "\n";
   return out;
 }
 

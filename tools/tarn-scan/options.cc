@@ -61,7 +61,8 @@ po::options_description describe_unlock(options* out) {
 po::options_description describe_inspect(options* out, bool status) {
   po::options_description d(status ? "Options of status" : "Options of check");
   d.add_options()
-      ("volume", po::value<std::string>(&out->volume)->value_name("V"), "GlusterFS volume (required)")
+      ("volume", po::value<std::string>(&out->volume)->value_name("V"),
+       "GlusterFS volume (required)")
       ("mount", po::value<std::string>(&out->mount)->value_name("M"),
        "local mount point of the volume (required)")
       ("output-dir", po::value<std::string>(&out->output_dir)->value_name("D"),

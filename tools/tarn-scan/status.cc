@@ -8,9 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "core/platform.h"
 #include "scanner/lock_record.h"
@@ -106,7 +105,8 @@ void read_manifests(const std::string& top, session_status* s) {
   s->last_finished = m.value("finished", "");
   s->last_scan_type = m.value("scan_type", "");
   s->last_entries = m.value("total_entries", std::uint64_t{0});
-  if (m.contains("result") && m["result"].is_object()) s->last_result = m["result"].value("code", 0);
+  if (m.contains("result") && m["result"].is_object())
+    s->last_result = m["result"].value("code", 0);
 }
 
 void read_lists(const std::string& top, session_status* s) {
@@ -164,9 +164,9 @@ std::vector<session_status> collect_status(const options& o) {
     read_lists(top, &s);
     // A glusterfind session name is one plain path component as it is.
     if (!o.output_dir.empty()) {
-      const std::string dir =
-          o.output_dir + "/" + tarn::scanner::kLeftoversDirectory + "/" + name;
-      for (const std::string& set : visible_names(dir, true)) s.leftovers.push_back(dir + "/" + set);
+      const std::string dir = o.output_dir + "/" + tarn::scanner::kLeftoversDirectory + "/" + name;
+      for (const std::string& set : visible_names(dir, true))
+        s.leftovers.push_back(dir + "/" + set);
     }
     sessions.push_back(s);
   }
@@ -205,7 +205,7 @@ std::string format_status_text(const std::vector<session_status>& sessions, cons
              ", " + plural(w.entries, "entry", "entries") + "\n";
     }
     if (!o.output_dir.empty()) {
-      out += "  leftovers: " + (s.leftovers.empty() ? std::string("none") : "") + "\n";
+      out += s.leftovers.empty() ? "  leftovers: none\n" : "  leftovers:\n";
       for (const std::string& dir : s.leftovers) out += "    " + dir + "\n";
     }
   }

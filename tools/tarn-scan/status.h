@@ -38,10 +38,8 @@ struct session_status {
 // The sessions of o.volume (only o.session when given), by name.
 std::vector<session_status> collect_status(const options& o);
 
-std::string format_status_text(const std::vector<session_status>& sessions,
-                               const options& o);
-std::string format_status_json(const std::vector<session_status>& sessions,
-                               const options& o);
+std::string format_status_text(const std::vector<session_status>& sessions, const options& o);
+std::string format_status_json(const std::vector<session_status>& sessions, const options& o);
 
 // tarn-scan status: prints the sessions; 0.
 int status(const options& o);
