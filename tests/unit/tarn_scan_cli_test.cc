@@ -433,6 +433,27 @@ TEST_F(TarnScanInspectTest, CheckWarnsOfWhatAScanWouldTripOverAndFailsWhatStopsI
   EXPECT_NE(run("--help").out.find("tarn-scan check --volume V --mount M"), std::string::npos);
 }
 
+// glusterfind's interpreter is the one asked for the module: python3-xattr's
+// module of the same name fails glusterfind as surely as none.
+TEST_F(TarnScanInspectTest, CheckAsksGlusterfindsOwnPythonForPyxattr) {
+  temp_dir bin;
+  write_file(bin.path("glusterfind"), "#!/usr/bin/env " + bin.path("python3") + "\n");
+  scoped_env path("PATH", bin.path() + ":" + getenv("PATH"));
+  const std::string python = bin.path("python3");
+  const std::pair<const char*, std::string> cases[] = {
+      {"exit 4", "fail python3-pyxattr: the module xattr of " + python + " is python3-xattr's"},
+      {"exit 3", "fail python3-pyxattr: " + python + " has no module xattr"},
+  };
+  ASSERT_EQ(chmod(bin.path("glusterfind").c_str(), 0755), 0);
+  for (const auto& c : cases) {
+    write_file(python, std::string("#!/bin/sh\n") + c.first + "\n");
+    ASSERT_EQ(chmod(python.c_str(), 0755), 0);
+    run_result r = run(check_args());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r, c.second)) << r.out;
+  }
+}
+
 TEST_F(TarnScanInspectTest, StatusShowsLockManifestListsAndLeftoversPerSession) {
   tool_.set_changelist("NEW app1/a\nNEW app2/b\n");
   write_file(root_.path("vol1/app1/a"), "a");
