@@ -269,8 +269,7 @@ check_line check_session(const options& o) {
           &out) != 0) {
     return line(verdict::warn, "session",
                 "'" + o.session + "' does not exist on volume " + o.volume +
-                    " (or glusterfind list fails): the first run creates it, and its first "
-                    "incremental scan reports every file");
+                    " (or glusterfind list fails): the first run creates it");
   }
   return line(verdict::ok, "session", "'" + o.session + "' exists on volume " + o.volume);
 }
