@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace scanner {
 
@@ -24,16 +26,17 @@ struct lock_holder {
 // "host=H pid=P start=T started=U version=V session=S\n".
 std::string format_lock_record(const lock_holder& holder);
 // Reads the first line of a lock file. False when it is no record (an empty
-// lock file of an older version, or a damaged one).
-bool parse_lock_record(const std::string& text, lock_holder* holder);
+// lock file of an older version, or a damaged one). Exported for tarn-scan's
+// check and status.
+TARN_EXPORT bool parse_lock_record(const std::string& text, lock_holder* holder);
 
 // This process, taking the lock of `session` now.
 lock_holder this_process_as_holder(const std::string& session);
 
 // True when the holder ran on this host and is gone: no process has its pid,
 // or the one that has it started at another time. `*state` says so in words
-// either way.
-bool holder_is_gone(const lock_holder& holder, std::string* state);
+// either way. Exported for tarn-scan's check and status.
+TARN_EXPORT bool holder_is_gone(const lock_holder& holder, std::string* state);
 
 }  // namespace scanner
 }  // namespace tarn

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace scanner {
 
@@ -39,8 +41,9 @@ mount_verdict check_mount_table(const std::string& table_text, const std::string
 // volume (TARN_LOCAL_VOLUME_ROOT set), `mount_path` must be an existing
 // directory; otherwise the mount table must show it as the volume's
 // GlusterFS mount. EINVAL, with what was found in *found, when it is not;
-// the errno of a mount table that cannot be read.
-std::error_code check_mount(const std::string& mount_path, const std::string& volume,
+// the errno of a mount table that cannot be read. Exported for
+// `tarn-scan check`.
+TARN_EXPORT std::error_code check_mount(const std::string& mount_path, const std::string& volume,
                             std::string* found);
 
 }  // namespace scanner

@@ -112,8 +112,8 @@ bool is_output_dir_bookkeeping(const std::string& name) {
   return name == kOutputDirMarker || name == kLeftoversDirectory;
 }
 
-std::error_code claim_output_dir(const std::string& output_dir, const std::string& mount_path,
-                                 std::string* why) {
+std::error_code inspect_output_dir(const std::string& output_dir, const std::string& mount_path,
+                                   output_dir_state* state, std::string* why) {
   std::string out;
   if (std::error_code ec = os::resolve_path(output_dir, &out)) {
     *why = "output directory " + output_dir + " cannot be resolved: " + ec.message();
@@ -135,10 +135,7 @@ std::error_code claim_output_dir(const std::string& output_dir, const std::strin
   bool directory = false;
   std::error_code ec = os::stat_path(output_dir, &directory);
   if (ec.value() == ENOENT) {
-    if ((ec = make_directories(output_dir)) || (ec = write_marker(output_dir))) {
-      *why = "output directory " + output_dir + " cannot be made: " + ec.message();
-      return ec;
-    }
+    *state = output_dir_state::missing;
     return os::no_error();
   }
   if (!ec && !directory) {
@@ -151,6 +148,7 @@ std::error_code claim_output_dir(const std::string& output_dir, const std::strin
     return ec;
   }
   if (std::find(names.begin(), names.end(), kOutputDirMarker) != names.end()) {
+    *state = output_dir_state::claimed;
     return os::no_error();
   }
   if (!names.empty()) {
@@ -158,6 +156,27 @@ std::error_code claim_output_dir(const std::string& output_dir, const std::strin
            " entries that no run made (it has no " + kOutputDirMarker +
            "); it is left as it is: name an empty or a new directory";
     return os::error_from(ENOTEMPTY);
+  }
+  *state = output_dir_state::empty;
+  return os::no_error();
+}
+
+std::error_code claim_output_dir(const std::string& output_dir, const std::string& mount_path,
+                                 std::string* why) {
+  output_dir_state state = output_dir_state::missing;
+  if (std::error_code ec = inspect_output_dir(output_dir, mount_path, &state, why)) return ec;
+  std::error_code ec;
+  switch (state) {
+    case output_dir_state::claimed:
+      return os::no_error();
+    case output_dir_state::missing:
+      if ((ec = make_directories(output_dir)) || (ec = write_marker(output_dir))) {
+        *why = "output directory " + output_dir + " cannot be made: " + ec.message();
+        return ec;
+      }
+      return os::no_error();
+    case output_dir_state::empty:
+      break;
   }
   if ((ec = write_marker(output_dir))) {
     *why = "output directory " + output_dir + " cannot be marked: " + ec.message();

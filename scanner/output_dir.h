@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace scanner {
 
@@ -18,7 +20,7 @@ namespace scanner {
 // directory of the leftovers in it. Neither name holds a "-", which every
 // working file and result list of a run has.
 extern const char kOutputDirMarker[];     // ".tarn_output_dir"
-extern const char kLeftoversDirectory[];  // ".tarn_leftovers"
+TARN_EXPORT extern const char kLeftoversDirectory[];  // ".tarn_leftovers", exported for status
 // Sets of leftovers kept per session; older ones are removed.
 constexpr std::size_t kKeptLeftoverSets = 3;
 
@@ -52,6 +54,17 @@ struct leftovers_moved {
 // across file systems is copied and removed. Nothing to move makes nothing.
 std::error_code set_aside_leftovers(const std::string& output_dir, const std::string& session,
                                     leftovers_moved* result);
+
+// What inspect_output_dir found: a directory a run would make, an empty one
+// it would mark, or one it made or marked before.
+enum class output_dir_state { missing, empty, claimed };
+
+// The checks of claim_output_dir, without making or marking anything: the
+// same errors and *why, and on success the state found. Exported for
+// `tarn-scan check`, which must not write.
+TARN_EXPORT std::error_code inspect_output_dir(const std::string& output_dir,
+                                               const std::string& mount_path,
+                                               output_dir_state* state, std::string* why);
 
 // After a successful run: removes the marker and the directory when nothing
 // else is left in it. Leftovers and files that could not be removed keep it.

@@ -5,14 +5,16 @@
 
 #include <string>
 
+#include "core/tarn_export.h"
+
 namespace tarn {
 namespace scanner {
 
 // A plain value (letters, digits and . _ - / : @ + = , only) comes back
 // unchanged. Any other value, the empty one included, comes back in single
 // quotes, each ' written as '\'', so the shell passes it on as one word and
-// runs nothing of it.
-std::string shell_quote(const std::string& value);
+// runs nothing of it. Exported for tarn-scan's check and status.
+TARN_EXPORT std::string shell_quote(const std::string& value);
 
 }  // namespace scanner
 }  // namespace tarn

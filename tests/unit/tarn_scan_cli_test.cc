@@ -411,5 +411,143 @@ TEST_F(TarnScanCliTest, UnlockRemovesOnlyALockWhoseHolderIsGone) {
   EXPECT_TRUE(tool_.calls().empty());
 }
 
+// check and status read, and never lock or write: a check leaves the output
+// directory unmade, and neither calls glusterfind but to list the session.
+class TarnScanInspectTest : public TarnScanCliTest {
+ protected:
+  TarnScanInspectTest() : state_("TARN_GLUSTERFIND_DIR", root_.path("gf")) {
+    EXPECT_EQ(system(("mkdir -p " + root_.path("gf/.keys")).c_str()), 0);
+    write_file(tool_.dir() + "/volume-options",
+               "storage.build-pgfid on\nchangelog.changelog on\nchangelog.rollover-time 3\n");
+    tool_.add_session("nightly", "vol1");
+  }
+
+  std::string check_args(const std::string& session = "nightly") {
+    return "check --volume vol1 --mount " + root_.path("vol1") + " --output-dir " +
+           root_.path("out") + " --session " + session;
+  }
+
+  static bool has(const run_result& r, const std::string& line) {
+    return r.out.find(line) != std::string::npos;
+  }
+
+  scoped_env state_;
+};
+
+TEST_F(TarnScanInspectTest, CheckIsAllOkWhenAScanCouldRun) {
+  run_result r = run(check_args());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  for (const char* line :
+       {"ok   glusterfind: ", "(glusterfs 10.3 (fake))\n", "ok   python3-pyxattr: ",
+        "ok   key directory: ", "ok   volume: ", "ok   mount: ", "ok   storage.build-pgfid: on\n",
+        "ok   changelog.changelog: on\n", "ok   changelog.rollover-time: 3 s",
+        "ok   output directory: ", "ok   session: 'nightly' exists on volume vol1\n",
+        "ok   lock: session 'nightly' is not locked\n"}) {
+    EXPECT_TRUE(has(r, line)) << line << "\n" << r.out;
+  }
+  EXPECT_FALSE(testing_util::exists(root_.path("out")));
+  EXPECT_EQ(tool_.calls(),
+            std::vector<std::string>{"glusterfind list --session nightly --volume vol1"});
+}
+
+TEST_F(TarnScanInspectTest, CheckWarnsOfWhatAScanWouldTripOverAndFailsWhatStopsIt) {
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  write_lock(root_.path("vol1/vol1.lock.nightly"), os::host_name(), gone);
+  write_file(tool_.dir() + "/volume-options",
+             "storage.build-pgfid off\nchangelog.changelog on\nchangelog.rollover-time 1\n");
+  run_result r = run(check_args("weekly"));
+  EXPECT_EQ(r.status, 3) << r.out;
+  EXPECT_TRUE(has(r, "warn storage.build-pgfid: off: ")) << r.out;
+  EXPECT_TRUE(has(r, "warn changelog.rollover-time: 1 s")) << r.out;
+  EXPECT_TRUE(has(r, "warn session: 'weekly' does not exist")) << r.out;
+  EXPECT_TRUE(has(r, "ok   lock: session 'weekly' is not locked")) << r.out;
+  r = run(check_args());
+  EXPECT_EQ(r.status, 3) << r.out;
+  EXPECT_TRUE(has(r, "warn lock: vol1.lock.nightly is stale (host=")) << r.out;
+  write_lock(root_.path("vol1/vol1.lock.nightly"), os::host_name(), getpid());
+  EXPECT_TRUE(has(run(check_args()), "warn lock: vol1.lock.nightly is held by a running scan"));
+
+  // Files no run made in the output directory, no key directory, no mount.
+  ASSERT_EQ(mkdir(root_.path("out").c_str(), 0755), 0);
+  write_file(root_.path("out/mine.txt"), "x");
+  ASSERT_EQ(rmdir(root_.path("gf/.keys").c_str()), 0);
+  r = run("check --volume vol1 --mount " + root_.path("nowhere") + " --output-dir " +
+          root_.path("out"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(has(r, "fail output directory: output directory " + root_.path("out") +
+                         " holds 1 entries that no run made"))
+      << r.out;
+  EXPECT_TRUE(has(r, "fail key directory: ")) << r.out;
+  EXPECT_TRUE(has(r, "fail mount: ")) << r.out;
+  EXPECT_EQ(run("check --volume vol1").status, 2);
+  EXPECT_NE(run("--help").out.find("tarn-scan check --volume V --mount M"), std::string::npos);
+}
+
+// glusterfind's interpreter is the one asked for the module: python3-xattr's
+// module of the same name fails glusterfind as surely as none.
+TEST_F(TarnScanInspectTest, CheckAsksGlusterfindsOwnPythonForPyxattr) {
+  temp_dir bin;
+  write_file(bin.path("glusterfind"), "#!/usr/bin/env " + bin.path("python3") + "\n");
+  scoped_env path("PATH", bin.path() + ":" + getenv("PATH"));
+  const std::string python = bin.path("python3");
+  const std::pair<const char*, std::string> cases[] = {
+      {"exit 4", "fail python3-pyxattr: the module xattr of " + python + " is python3-xattr's"},
+      {"exit 3", "fail python3-pyxattr: " + python + " has no module xattr"},
+  };
+  ASSERT_EQ(chmod(bin.path("glusterfind").c_str(), 0755), 0);
+  for (const auto& c : cases) {
+    write_file(python, std::string("#!/bin/sh\n") + c.first + "\n");
+    ASSERT_EQ(chmod(python.c_str(), 0755), 0);
+    run_result r = run(check_args());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r, c.second)) << r.out;
+  }
+}
+
+TEST_F(TarnScanInspectTest, StatusShowsLockManifestListsAndLeftoversPerSession) {
+  tool_.set_changelist("NEW app1/a\nNEW app2/b\n");
+  write_file(root_.path("vol1/app1/a"), "a");
+  write_file(root_.path("vol1/app2/b"), "b");
+  ASSERT_EQ(run(base_args() + " --with-files").status, 0);
+  ASSERT_EQ(run(base_args() + " --with-files").status, 0);
+  // The second run appended to the lists of the first, under their names.
+  // A copy in progress is no list; a lock of another session; a leftover set.
+  write_file(root_.path("vol1/.tarn/working/scanner/app1/.app1-nightly.4.partial"), "x\n");
+  write_file(root_.path("vol1/.tarn/working/scanner/app1/app1-nightly-3.2"), "x\ny\n");
+  write_lock(root_.path("vol1/vol1.lock.weekly"), os::host_name(), getpid());
+  ASSERT_EQ(
+      system(("mkdir -p " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a")).c_str()),
+      0);
+  const std::string args =
+      "status --volume vol1 --mount " + root_.path("vol1") + " --output-dir " + root_.path("out");
+  run_result r = run(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const std::string& line : std::vector<std::string>{
+           "Session 'nightly' on volume 'vol1':\n  lock: none\n  last manifest: "
+           ".tarn/working/runs/nightly/",
+           "(full, started ", "2 entries); 2 manifests waiting\n",
+           "  lists waiting for app1: 2 files, 4 entries\n",
+           "  lists waiting for app2: 1 file, 2 entries\n",
+           "  leftovers:\n    " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a") +
+               "\n",
+           "Session 'weekly' on volume 'vol1':\n  lock: host=", "  last manifest: none\n"}) {
+    EXPECT_TRUE(has(r, line)) << line << "\n" << r.out;
+  }
+  r = run(args + " --session nightly --json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  write_file(root_.path("status.json"), r.out);
+  const std::string check_json =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); s=d[\"sessions\"];"
+      " assert d[\"volume\"]==\"vol1\" and [x[\"session\"] for x in s]==[\"nightly\"], d;"
+      " s=s[0]; assert s[\"lock\"] is None and s[\"manifests\"]==2, s;"
+      " assert s[\"last_manifest\"][\"result_code\"]==0, s;"
+      " assert {\"application\": \"app2\", \"files\": 1, \"entries\": 2} in s[\"applications\"], s;"
+      " assert len(s[\"leftovers\"])==1, s' " +
+      root_.path("status.json");
+  EXPECT_EQ(system(check_json.c_str()), 0) << r.out;
+}
+
 }  // namespace
 }  // namespace tarn

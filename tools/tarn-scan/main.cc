@@ -8,9 +8,11 @@
 #include <string>
 
 #include "scanner/scanner.h"
+#include "tools/tarn-scan/check.h"
 #include "tools/tarn-scan/exit_codes.h"
 #include "tools/tarn-scan/options.h"
 #include "tools/tarn-scan/progress.h"
+#include "tools/tarn-scan/status.h"
 #include "tools/tarn-scan/stop_watch.h"
 #include "tools/tarn-scan/summary.h"
 
@@ -118,6 +120,8 @@ int main(int argc, char** argv) {
   }
   if (!o.log_file.empty()) setenv("TARN_LOG_FILE", o.log_file.c_str(), 1);
   if (o.unlock) return unlock(o);
+  if (o.check) return tarn_scan::check(o);
+  if (o.status) return tarn_scan::status(o);
   // Before the scanner and the progress line start threads of their own.
   tarn_scan::block_stop_signals();
   tarn_scan::stop_watch watch(o.timeout);

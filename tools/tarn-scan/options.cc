@@ -79,6 +79,25 @@ parse_result check_names(const options& o, std::string* error) {
   return parse_result::run;
 }
 
+// check and status read the volume and the mount; the output directory and
+// the session are optional (check: only then are they checked; status: all
+// sessions without --session).
+po::options_description describe_inspect(options* out, bool status) {
+  po::options_description d(status ? "Options of status" : "Options of check");
+  d.add_options()
+      ("volume", po::value<std::string>(&out->volume)->value_name("V"),
+       "GlusterFS volume (required)")
+      ("mount", po::value<std::string>(&out->mount)->value_name("M"),
+       "local mount point of the volume (required)")
+      ("output-dir", po::value<std::string>(&out->output_dir)->value_name("D"),
+       status ? "also list the leftovers in D/.tarn_leftovers" : "also check the output directory")
+      ("session", po::value<std::string>(&out->session)->value_name("S"),
+       status ? "only this session" : "also check that the session exists and its lock");
+  if (status) d.add_options()("json", po::bool_switch(&out->json), "print one JSON object");
+  d.add_options()("help,h", "show this help and exit");
+  return d;
+}
+
 }  // namespace
 
 parse_result parse_options(int argc, const char* const* argv, options* out, std::string* error) {
@@ -87,7 +106,15 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
     --argc;
     ++argv;  // the command name stands where the program name would
   }
-  po::options_description d = out->unlock ? describe_unlock(out) : describe(out);
+  out->check = !out->unlock && argc > 1 && std::string(argv[1]) == "check";
+  out->status = !out->unlock && argc > 1 && std::string(argv[1]) == "status";
+  if (out->check || out->status) {
+    --argc;
+    ++argv;
+  }
+  po::options_description d = out->unlock                  ? describe_unlock(out)
+                              : out->check || out->status ? describe_inspect(out, out->status)
+                                                          : describe(out);
   po::variables_map vm;
   try {
     po::positional_options_description none;  // every argument is an option
@@ -108,6 +135,20 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
         *error = std::string("the option '--") + name + "' is required";
         return parse_result::usage_error;
       }
+    }
+    return check_names(*out, error);
+  }
+  if (out->check || out->status) {
+    for (const char* name : {"volume", "mount"}) {
+      if (!vm.count(name) || vm[name].as<std::string>().empty()) {
+        *error = std::string("the option '--") + name + "' is required";
+        return parse_result::usage_error;
+      }
+    }
+    if (out->session.empty()) {  // all sessions
+      options named = *out;
+      named.session = "any";
+      return check_names(named, error);
     }
     return check_names(*out, error);
   }
@@ -136,6 +177,8 @@ std::string help_text() {
        "                 [--incremental | --full] [--post] [--json] [--with-files]\n"
        "                 [--log-file FILE] [--timeout SECONDS]\n"
        "       tarn-scan unlock --volume V --session S [--force] [--log-file FILE]\n"
+       "       tarn-scan check --volume V --mount M [--output-dir D] [--session S]\n"
+       "       tarn-scan status --volume V --mount M [--output-dir D] [--session S] [--json]\n"
        "\n"
        "Finds the files of GlusterFS volume V that changed (all of them with --full, the\n"
        "default; those changed since the session's last post with --incremental) and\n"
@@ -152,8 +195,22 @@ std::string help_text() {
        "ran on this host and is gone; it refuses, saying why, when that run is alive,\n"
        "ran on another host or is not named in the file, unless --force is given.\n"
        "\n"
+       "check says, one line each (ok, warn or fail), whether a scan could run:\n"
+       "glusterfind and its version, python3-pyxattr, glusterfind's key directory, the\n"
+       "volume, the mount (the volume's FUSE mount, with .gfid), storage.build-pgfid,\n"
+       "changelog.changelog and changelog.rollover-time, and with D and S the output\n"
+       "directory, the session and its lock. Exit status 0, 3 for warnings, 1 for\n"
+       "failures.\n"
+       "\n"
+       "status shows per session of V (or only S): the lock holder, the last manifest,\n"
+       "the lists waiting in M/.tarn/working/scanner per application (files, entries)\n"
+       "and, with D, the leftover directories. check and status take no lock and write\n"
+       "nothing.\n"
+       "\n"
        << describe(&unused) << "\n"
-       << describe_unlock(&unused)
+       << describe_unlock(&unused) << "\n"
+       << describe_inspect(&unused, false) << "\n"
+       << describe_inspect(&unused, true)
        << "\n"
           "Exit status (the errno of a failure is in the message and in --json):\n"
           "  0    done; a summary of the result files is printed\n"
@@ -176,6 +233,8 @@ std::string help_text() {
           "       possibly left behind\n"
           "unlock: 0 when the lock file was removed or there was none, 16 when it was\n"
           "  refused, 2 for bad options, 14 when it could not be read or removed\n"
+          "check: 0 every line ok, 3 some warn, 1 some fail, 2 for bad options;\n"
+          "status: 0, 2 for bad options\n"
           "\n"
           "Environment:\n"
           "  TARN_LOG_FILE           where the library logs (--log-file sets it)\n"

@@ -21,6 +21,8 @@ struct options {
   unsigned timeout = 0;  // seconds; 0: none
   bool unlock = false;   // the "unlock" command
   bool force = false;    // unlock --force
+  bool check = false;    // the "check" command
+  bool status = false;   // the "status" command
 };
 
 enum class parse_result { run, help, version, usage_error };
