@@ -84,6 +84,13 @@ TEST_F(TarnScanCliTest, BadCommandLinesGiveUsageAndStatus2) {
     EXPECT_NE(r.err.find("; see 'tarn-scan --help'\n"), std::string::npos) << r.err;
   }
   EXPECT_TRUE(tool_.calls().empty());
+  run_result json = run("--volume vol1 --output-dir /tmp/x --mount /mnt/x --session a/b --json");
+  EXPECT_EQ(json.status, 2);
+  write_file(root_.path("usage.json"), json.out);
+  const std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
+                            " assert d[\"exit_status\"]==2 and \"a/b\" in d[\"message\"], d' " +
+                            root_.path("usage.json");
+  EXPECT_EQ(system(check.c_str()), 0) << json.out;
 }
 
 TEST_F(TarnScanCliTest, HelpAndVersion) {

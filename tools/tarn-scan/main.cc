@@ -114,6 +114,13 @@ int main(int argc, char** argv) {
       return 0;
     case tarn_scan::parse_result::usage_error:
       fprintf(stderr, "tarn-scan: %s; see 'tarn-scan --help'\n", error.c_str());
+      // A script that asked for JSON gets it for this outcome too.
+      for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--json") {
+          print(tarn_scan::format_usage_json(error, tarn_scan::kUsage));
+          break;
+        }
+      }
       return tarn_scan::kUsage;
     case tarn_scan::parse_result::run:
       break;

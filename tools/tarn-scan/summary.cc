@@ -107,4 +107,13 @@ std::string format_json(const tarn::scanner::scan_report& report, const std::str
   return j.dump(2) + "\n";
 }
 
+std::string format_usage_json(const std::string& message, int exit_status) {
+  using json = nlohmann::ordered_json;
+  json j = {{"schema", 1},
+            {"exit_status", exit_status},
+            {"message", json::parse(json(message).dump(-1, ' ', false,
+                                                       json::error_handler_t::replace))}};
+  return j.dump(2) + "\n";
+}
+
 }  // namespace tarn_scan

@@ -60,6 +60,9 @@ struct outcome {
 // fields of the report.
 std::string format_json(const tarn::scanner::scan_report& report, const std::string& volume,
                         const outcome& done);
+// The object for a command line that was refused: "schema", "exit_status"
+// and "message" only, nothing having run.
+std::string format_usage_json(const std::string& message, int exit_status);
 
 }  // namespace tarn_scan
 
