@@ -128,6 +128,13 @@ std::error_code stat_path(const std::string& path, bool* directory) {
   return no_error();
 }
 
+std::error_code link_count(const std::string& path, unsigned long* links) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return last_error();
+  *links = static_cast<unsigned long>(status.st_nlink);
+  return no_error();
+}
+
 int run_shell(const std::string& command) { return core::run_shell(command, nullptr); }
 
 std::error_code read_link(const std::string& path, std::string* target) {
@@ -368,6 +375,13 @@ std::error_code line_reader::open(const std::string& path) {
   // "e": O_CLOEXEC, since the library runs shell commands.
   file_ = ::fopen(path.c_str(), "re");
   if (file_ == nullptr) return last_error();
+  return no_error();
+}
+
+std::error_code line_reader::seek(std::int64_t offset) {
+  if (file_ == nullptr) return error_from(EBADF);
+  errno = 0;
+  if (::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return last_error();
   return no_error();
 }
 

@@ -81,6 +81,9 @@ TARN_EXPORT std::error_code list_xattr_names(const std::string& path,
 // Whether `path` exists (following symbolic links): success, with
 // `*directory` telling a directory, or the errno of a failed stat(2).
 TARN_EXPORT std::error_code stat_path(const std::string& path, bool* directory);
+// The number of hard links of `path` (following symbolic links), or the
+// errno of a failed stat(2).
+TARN_EXPORT std::error_code link_count(const std::string& path, unsigned long* links);
 // The absolute path of `path` with every symbolic link resolved (realpath(3)).
 TARN_EXPORT std::error_code real_path(const std::string& path, std::string* out);
 
@@ -176,6 +179,9 @@ class TARN_EXPORT line_reader {
   line_reader& operator=(const line_reader&) = delete;
 
   std::error_code open(const std::string& path);
+  // Moves to byte `offset` of the open file (the start of a line, for the
+  // next line to be the one that begins there).
+  std::error_code seek(std::int64_t offset);
   // Closes the file, if one is open, and forgets its error; open() may
   // follow.
   void close();

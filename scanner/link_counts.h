@@ -4,10 +4,17 @@
 #ifndef TARN_SCANNER_LINK_COUNTS_H_
 #define TARN_SCANNER_LINK_COUNTS_H_
 
+#include <cstddef>
+
 namespace tarn {
 namespace scanner {
 
 struct link_counts {
+  // How listed files were matched with owners: by the paths of the owners,
+  // looked up through the mount (owners_looked_up of them), or by reading
+  // each listed file's gfid.
+  bool linked_by_paths = false;
+  std::size_t owners_looked_up = 0;
   unsigned long piece_lines = 0;  // ".shard/..." lines in the linked lists
   unsigned long path_lines = 0;   // lines naming an application's own entries
   // Changed pieces in no list, by reason:

@@ -23,6 +23,9 @@ class posix_output : public line_output {
 class posix_input : public line_input {
  public:
   std::error_code open(const std::string& path) { return in_.open(path); }
+  std::error_code seek(std::uint64_t offset) {
+    return in_.seek(static_cast<std::int64_t>(offset));
+  }
   bool next(std::string* line) override { return in_.next(line); }
   std::error_code error() const override { return in_.error(); }
 
@@ -42,6 +45,15 @@ class posix_files : public local_files {
   std::error_code read_lines(const std::string& path, std::unique_ptr<line_input>* out) override {
     std::unique_ptr<posix_input> file(new posix_input);
     if (std::error_code ec = file->open(path)) return ec;
+    *out = std::move(file);
+    return os::no_error();
+  }
+
+  std::error_code read_lines_from(const std::string& path, std::uint64_t offset,
+                                  std::unique_ptr<line_input>* out) override {
+    std::unique_ptr<posix_input> file(new posix_input);
+    if (std::error_code ec = file->open(path)) return ec;
+    if (std::error_code ec = file->seek(offset)) return ec;
     *out = std::move(file);
     return os::no_error();
   }
@@ -69,6 +81,10 @@ class posix_files : public local_files {
     }
     if (ec.value() != ERANGE) return ec;
     return os::get_xattr_value(path, name, value);
+  }
+
+  std::error_code link_count(const std::string& path, unsigned long* links) override {
+    return os::link_count(path, links);
   }
 };
 

@@ -7,6 +7,7 @@
 #define TARN_SCANNER_LOCAL_FILES_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <string>
@@ -47,6 +48,9 @@ class local_files {
   virtual std::error_code create(const std::string& path, std::unique_ptr<line_output>* out) = 0;
   virtual std::error_code read_lines(const std::string& path,
                                      std::unique_ptr<line_input>* out) = 0;
+  // The lines of `path` from byte `offset` on, which must begin a line.
+  virtual std::error_code read_lines_from(const std::string& path, std::uint64_t offset,
+                                          std::unique_ptr<line_input>* out) = 0;
   virtual std::error_code rename(const std::string& from, const std::string& to) = 0;
   virtual std::error_code remove(const std::string& path) = 0;
   // Appends the names of `directory`, "." and ".." included.
@@ -55,6 +59,8 @@ class local_files {
   // symbolic links.
   virtual std::error_code read_xattr(const std::string& path, const char* name,
                                      std::string* value) = 0;
+  // The number of hard links of `path`, following symbolic links.
+  virtual std::error_code link_count(const std::string& path, unsigned long* links) = 0;
 };
 
 // The local file system. Lives as long as the process.
@@ -78,9 +84,16 @@ class forwarding_local_files : public local_files {
   std::error_code list(const std::string& directory, std::list<std::string>* names) override {
     return target_.list(directory, names);
   }
+  std::error_code read_lines_from(const std::string& path, std::uint64_t offset,
+                                  std::unique_ptr<line_input>* out) override {
+    return target_.read_lines_from(path, offset, out);
+  }
   std::error_code read_xattr(const std::string& path, const char* name,
                              std::string* value) override {
     return target_.read_xattr(path, name, value);
+  }
+  std::error_code link_count(const std::string& path, unsigned long* links) override {
+    return target_.link_count(path, links);
   }
 
  private:

@@ -157,12 +157,20 @@ class TARN_EXPORT session {
   void set_list_files(bool on) { list_files = on; }
   bool lists_files() const { return list_files; }
 
+  // With `on` (the default), link_shard_to_app first looks up each owner of
+  // a changed piece through "<mount_path>/.gfid" and, when every owner's
+  // paths are all its names, matches the listed entries by path instead of
+  // reading the gfid of each. Both give the same lists; off reads every
+  // gfid, as a check of the other.
+  void set_resolve_owners(bool on) { resolve_owners_first = on; }
+
  private:
   friend class test_peer;
   friend class scan_run;
 
   link_counts counts;
   bool list_files = false;
+  bool resolve_owners_first = true;
   std::string session_name;
   std::string volume_name;
   std::string output_dir;

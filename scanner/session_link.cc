@@ -4,12 +4,14 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "scanner/list_file.h"
 #include "scanner/gfid_read_ahead.h"
 #include "scanner/local_files.h"
 #include "scanner/scanner.h"
+#include "scanner/piece_index.h"
 #include "scanner/unclaimed_pieces.h"
 
 namespace tarn {
@@ -17,33 +19,22 @@ namespace scanner {
 namespace {
 
 const char* const kFn = "session::link_shard_to_app";
-
-std::error_code read_shard_list(local_files& files, const std::string& path,
-                                std::set<std::string>& pieces) {
-  std::unique_ptr<line_input> in;
-  if (std::error_code ec = files.read_lines(path, &in)) {
-    session::logger.error(kFn, "Failed to open file %s", path.c_str());
-    return ec;
-  }
-  std::string line;
-  // A shard list comes sorted, so the hint makes each insertion constant time.
-  while (in->next(&line)) pieces.insert(pieces.end(), line);
-  if (std::error_code ec = in->error()) {
-    session::logger.error(kFn, "Failed to read file %s: %s", path.c_str(), ec.message().c_str());
-    return ec;
-  }
-  return success;
+// Writes the owner's lines, claimed by a listed file, to `out`.
+std::error_code write_owner(local_files& files, const piece_index& pieces,
+                            piece_owner_record& owner, list_writer& out) {
+  owner.claimed = true;
+  unsigned long written = 0;
+  return pieces.write(files, owner, /*pieces_only=*/false, out, &written);
 }
 
 // Writes the pieces owned by the files of one application list, read from
-// `listed` batch by batch, to its base name, each entry itself before its
-// pieces when `list_entries`, then renames that to base.<count>, which goes
-// to `linked`. The owners of the pieces written go to `claimed`, the number
-// of entries written to `counts`.
-std::error_code link_list(local_files& files, std::size_t index, const std::string& app_file,
-                          listed_gfids& listed, bool list_entries,
-                          const std::set<std::string>& pieces, owner_set& claimed,
-                          link_counts& counts, std::string& linked) {
+// `listed` batch by batch with the gfid of each, to its base name, each
+// entry itself before its pieces when `list_entries`, then renames that to
+// base.<count>, which goes to `linked`.
+std::error_code link_list_by_gfids(local_files& files, std::size_t index,
+                                   const std::string& app_file, listed_gfids& listed,
+                                   bool list_entries, piece_index& pieces, link_counts& counts,
+                                   std::string& linked) {
   // Batches come in list order; one of another list would be a fault here.
   const std::error_code out_of_step(EIO, std::generic_category());
   listed_batch batch;
@@ -56,12 +47,8 @@ std::error_code link_list(local_files& files, std::size_t index, const std::stri
   if (std::error_code ec = out.create(list_name::parse(app_file).base())) return ec;
 
   char text[37];
-  std::string prefix;
-  // The last prefix looked up and where its pieces begin: most listed files
-  // own no piece and share the zero identifier, whose search is then done
-  // once per list instead of once per file.
-  std::string last_prefix;
-  auto first = pieces.end();
+  std::string last;
+  piece_owner_record* owner = nullptr;
   for (;;) {
     for (std::size_t i = 0; i < batch.gfids.size(); ++i) {
       if (list_entries) {
@@ -69,20 +56,14 @@ std::error_code link_list(local_files& files, std::size_t index, const std::stri
         ++counts.path_lines;
       }
       uuid_unparse(batch.gfids[i].data(), text);
-      prefix.assign(".shard/").append(text);
-      if (prefix != last_prefix) {
-        // The pieces of one owner are adjacent in the set and begin at the
-        // first entry not below the prefix.
-        first = pieces.lower_bound(prefix);
-        last_prefix = prefix;
-        if (first != pieces.end() && first->compare(0, prefix.size(), prefix) == 0) {
-          claimed.emplace(text);
-        }
+      // Most listed files own no piece and share the zero identifier of a
+      // vanished file: the search is done once for a run of them.
+      if (last != text) {
+        last = text;
+        owner = pieces.find(last);
       }
-      for (auto it = first; it != pieces.end() && it->compare(0, prefix.size(), prefix) == 0;
-           ++it) {
-        if (std::error_code ec = out.write_line(*it)) return ec;
-      }
+      if (owner == nullptr) continue;
+      if (std::error_code ec = write_owner(files, pieces, *owner, out)) return out.abandon(ec);
     }
     if (batch.failed == listed_batch::failure::gfid) {
       session::logger.error(kFn, "Failed to read the gfid of %s: %s", batch.failed_path.c_str(),
@@ -100,6 +81,39 @@ std::error_code link_list(local_files& files, std::size_t index, const std::stri
   return out.commit(&linked);
 }
 
+// The same with the owners' paths known: each listed entry that is a path
+// of an owner gets its pieces, and no file is read.
+std::error_code link_list_by_paths(local_files& files, const std::string& app_file,
+                                   const std::unordered_map<std::string, std::size_t>& owner_of,
+                                   bool list_entries, piece_index& pieces, link_counts& counts,
+                                   std::string& linked) {
+  std::unique_ptr<line_input> in;
+  if (std::error_code ec = files.read_lines(app_file, &in)) {
+    session::logger.error(kFn, "Failed to open file %s", app_file.c_str());
+    return ec;
+  }
+  list_writer out(files, kFn);
+  if (std::error_code ec = out.create(list_name::parse(app_file).base())) return ec;
+  std::string line;
+  while (in->next(&line)) {
+    if (list_entries) {
+      if (std::error_code ec = out.write_line(line)) return ec;
+      ++counts.path_lines;
+    }
+    auto owner = owner_of.find(line);
+    if (owner == owner_of.end()) continue;
+    if (std::error_code ec = write_owner(files, pieces, pieces.owners()[owner->second], out)) {
+      return out.abandon(ec);
+    }
+  }
+  if (std::error_code ec = in->error()) {
+    session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
+                          ec.message().c_str());
+    return out.abandon(ec);
+  }
+  return out.commit(&linked);
+}
+
 }  // namespace
 
 std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
@@ -107,24 +121,9 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
                                            std::vector<std::string>& linked_files) {
   logger.error(kFn, "Linking shards to apps\n");
   counts = link_counts();
-  std::set<std::string> pieces;
-  for (const std::string& path : shard_files) {
-    if (std::error_code ec = read_shard_list(local_side(), path, pieces)) return ec;
-  }
-  owner_set claimed;
-  const std::size_t first = linked_files.size();
-  {
-    listed_gfids listed(app_files, mount_path, local_side());
-    for (std::size_t i = 0; i < app_files.size(); ++i) {
-      std::string linked;
-      if (std::error_code ec = link_list(local_side(), i, app_files[i], listed, list_files,
-                                         pieces, claimed, counts, linked)) {
-        return ec;
-      }
-      linked_files.push_back(linked);
-    }
-  }
-  // An in-place write to a sharded file lists the piece but not the file.
+  piece_index pieces;
+  if (std::error_code ec = pieces.load(local_side(), shard_files)) return ec;
+
   owner_lookup lookup;
   lookup.mount_path = mount_path;
   lookup.output_dir = output_dir;
@@ -132,7 +131,55 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   lookup.files = &local_side();
   lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
   lookup.counts = &counts;
-  if (std::error_code ec = link_unclaimed_pieces(lookup, pieces, claimed, linked_files, first)) {
+
+  // Where the mount names each owner (an aux-gfid mount), the owners are
+  // looked up, one round trip each, instead of the gfid of every listed
+  // file: most listed files own no piece. Only when every owner's paths are
+  // all its names do the listed paths alone tell the owners.
+  std::vector<owner_paths> found;
+  bool by_paths = false;
+  if (resolve_owners_first && !pieces.owners().empty()) {
+    // A failed look at ".gfid" reads the gfids; the owner step reports it.
+    bool aux_gfid_mount = false;
+    if (has_gfid_directory(mount_path, &aux_gfid_mount)) aux_gfid_mount = false;
+    if (aux_gfid_mount) resolve_owners(lookup, pieces, &found, &by_paths);
+    if (aux_gfid_mount && !by_paths) {
+      logger.error(kFn, "Reading the gfid of every listed file: not every owner of a changed "
+                   "piece could be named with all its paths through %s/.gfid",
+                   mount_path.c_str());
+    }
+  }
+  counts.owners_looked_up = found.size();
+  counts.linked_by_paths = by_paths;
+
+  const std::size_t first = linked_files.size();
+  if (by_paths) {
+    std::unordered_map<std::string, std::size_t> owner_of;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      for (const std::string& path : found[i].paths) owner_of.emplace(path, i);
+    }
+    for (const std::string& app_file : app_files) {
+      std::string linked;
+      if (std::error_code ec = link_list_by_paths(local_side(), app_file, owner_of, list_files,
+                                                  pieces, counts, linked)) {
+        return ec;
+      }
+      linked_files.push_back(linked);
+    }
+  } else {
+    listed_gfids listed(app_files, mount_path, local_side());
+    for (std::size_t i = 0; i < app_files.size(); ++i) {
+      std::string linked;
+      if (std::error_code ec = link_list_by_gfids(local_side(), i, app_files[i], listed,
+                                                  list_files, pieces, counts, linked)) {
+        return ec;
+      }
+      linked_files.push_back(linked);
+    }
+  }
+  // An in-place write to a sharded file lists the piece but not the file.
+  if (std::error_code ec =
+          link_unclaimed_pieces(lookup, pieces, std::move(found), linked_files, first)) {
     return ec;
   }
   // Every other line is a piece (the owner step adds pieces only), and the

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <atomic>
 #include <map>
+#include <set>
+#include <thread>
 
 #include "scanner/list_file.h"
 #include "scanner/local_files.h"
@@ -18,24 +21,13 @@ namespace scanner {
 namespace {
 
 const char* const kFn = "session::link_shard_to_app";
-constexpr std::string_view kShardDir = ".shard/";
-constexpr std::size_t kGfidTextSize = 36;
-
-using piece_list = std::vector<const std::string*>;
-
-bool is_gfid_text(std::string_view text) {
-  if (text.size() != kGfidTextSize) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-  }
-  return true;
-}
+// Owners by their place in the index.
+using owner_list = std::vector<std::size_t>;
 
 // Splits the owner's paths. A file with hard links has several, joined by
 // ":" ("/app2/a:/app1/b"); but a ":" before a "/" also ends a directory
 // name like "app:", so the whole value counts as one path when it exists.
-std::vector<std::string> owner_paths(const std::string& mount_path, const std::string& value) {
+std::vector<std::string> split_owner_paths(const std::string& mount_path, const std::string& value) {
   std::vector<std::string> paths;
   bool directory = false;
   if (value.find(":/") == std::string::npos || !os::stat_path(mount_path + value, &directory)) {
@@ -54,12 +46,13 @@ std::vector<std::string> owner_paths(const std::string& mount_path, const std::s
 // Looks up the owner's paths, "app2/big.bin" say, relative to the top
 // directory of the volume. `*gone` tells an owner that no longer exists.
 std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
-                           std::vector<std::string>* paths, bool* gone) {
+                           std::vector<std::string>* paths, bool* gone, bool quiet = false) {
   const std::string gfid_path = lookup.mount_path + "/.gfid/" + std::string(gfid);
   std::string value;
   std::error_code ec = lookup.files->read_xattr(gfid_path, "glusterfs.ancestry.path", &value);
   *gone = ec.value() == ENOENT;
   if (*gone) return success;
+  if (ec && quiet) return ec;
   if (ec.value() == ENODATA) {
     // The bricks keep the parent links it is built from only with
     // storage.build-pgfid on, which glusterfind create sets.
@@ -73,9 +66,10 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
   }
   // The value counts the NUL that ends it.
   while (!value.empty() && value.back() == '\0') value.pop_back();
-  *paths = owner_paths(lookup.mount_path, value);
+  *paths = split_owner_paths(lookup.mount_path, value);
   for (std::string& path : *paths) {
     if (path.size() < 2 || path[0] != '/' || path[1] == '/') {
+      if (quiet) return os::error_from(EINVAL);
       session::logger.error(kFn, "Unexpected owner path \"%s\" of %s", value.c_str(),
                             gfid_path.c_str());
       return os::error_from(EINVAL);
@@ -85,10 +79,11 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
   return success;
 }
 
-// Writes the lines of `existing` (when given) and then `added` to base, and
-// only once that is closed gives it the name base.<count>.
-std::error_code write_list(local_files& files, const std::string& base,
-                           const std::string& existing, const piece_list& added,
+// Writes the lines of `existing` (when given) and then the pieces of the
+// owners `added` to base, and only once that is closed gives it the name
+// base.<count>.
+std::error_code write_list(local_files& files, const piece_index& index, const std::string& base,
+                           const std::string& existing, const owner_list& added,
                            std::string* final_path) {
   list_writer out(files, kFn, list_writer::rename_wording::from_to, /*write_reason=*/false);
   if (std::error_code ec = out.create(base)) return ec;
@@ -107,37 +102,29 @@ std::error_code write_list(local_files& files, const std::string& base,
       return out.abandon(ec);
     }
   }
-  for (const std::string* piece : added) {
-    if (std::error_code ec = out.write_line(*piece)) return ec;
+  for (std::size_t owner : added) {
+    unsigned long written = 0;
+    if (std::error_code ec = index.write(files, index.owners()[owner], /*pieces_only=*/true, out,
+                                         &written)) {
+      return out.abandon(ec);
+    }
   }
   return out.commit(final_path);
 }
 
-// Does the mount answer below ".gfid"? Only one made with -o aux-gfid-mount
-// has that directory.
-std::error_code has_gfid_directory(const std::string& mount_path, bool* present) {
-  const std::string path = mount_path + "/.gfid";
-  std::error_code ec = os::stat_path(path, present);
-  if (ec.value() == ENOENT) {
-    *present = false;
-    return success;
-  }
-  if (ec) session::logger.error(kFn, "Failed to look up %s", path.c_str());
-  return ec;
-}
-
 // Adds the pieces to the application's list, linked_files[*index], or to a
 // new list at the end of linked_files.
-std::error_code add_to_list(const owner_lookup& lookup, const std::string& application,
-                            const piece_list& added, const std::size_t* index,
-                            std::vector<std::string>& linked_files) {
+std::error_code add_to_list(const owner_lookup& lookup, const piece_index& pieces,
+                            const std::string& application, const owner_list& added,
+                            const std::size_t* index, std::vector<std::string>& linked_files) {
   std::string path;
   if (index == nullptr) {
     // Names of this run's lists differ by application, and ".shard" owns no
     // piece, so the name is free but for what a failed earlier run left,
     // which is replaced as the linked lists replace theirs.
     const list_name name{lookup.output_dir, application, lookup.session_name};
-    if (std::error_code ec = write_list(*lookup.files, name.base(), std::string(), added, &path)) {
+    if (std::error_code ec =
+            write_list(*lookup.files, pieces, name.base(), std::string(), added, &path)) {
       return ec;
     }
     linked_files.push_back(path);
@@ -145,7 +132,8 @@ std::error_code add_to_list(const owner_lookup& lookup, const std::string& appli
   }
   const std::string previous = linked_files[*index];
   if (std::error_code ec =
-          write_list(*lookup.files, list_name::parse(previous).base(), previous, added, &path)) {
+          write_list(*lookup.files, pieces, list_name::parse(previous).base(), previous, added,
+                     &path)) {
     return ec;
   }
   linked_files[*index] = path;
@@ -157,20 +145,24 @@ std::error_code add_to_list(const owner_lookup& lookup, const std::string& appli
   return success;
 }
 
-// The pieces of each owner, found through the mount, under every
-// application that has a path of it. Owners that are gone are dropped with
-// one message.
-std::error_code pieces_by_application(const owner_lookup& lookup,
-                                      const std::map<std::string_view, piece_list>& owners,
-                                      std::map<std::string, piece_list>* applications) {
+// The unclaimed owners under every application that has a path of them,
+// looked up through the mount where `found` does not know them yet. Owners
+// that are gone are dropped with one message.
+std::error_code owners_by_application(const owner_lookup& lookup, const piece_index& index,
+                                      const owner_list& unclaimed, std::vector<owner_paths>& found,
+                                      std::map<std::string, owner_list>* applications) {
   unsigned long dropped = 0;
   std::size_t gone_owners = 0;
-  for (const auto& owner : owners) {
-    std::vector<std::string> paths;
-    bool gone = false;
-    if (std::error_code ec = find_owner(lookup, owner.first, &paths, &gone)) return ec;
-    if (gone) {
-      dropped += owner.second.size();
+  for (std::size_t i : unclaimed) {
+    const piece_owner_record& owner = index.owners()[i];
+    owner_paths& known = found[i];
+    if (known.found == owner_paths::state::unknown) {
+      bool gone = false;
+      if (std::error_code ec = find_owner(lookup, owner.gfid, &known.paths, &gone)) return ec;
+      known.found = gone ? owner_paths::state::gone : owner_paths::state::found;
+    }
+    if (known.found == owner_paths::state::gone) {
+      dropped += owner.pieces;
       ++gone_owners;
       continue;
     }
@@ -180,18 +172,15 @@ std::error_code pieces_by_application(const owner_lookup& lookup,
     // scanner's results would report themselves. ".shard" holds no owner
     // and names the shard lists.
     std::set<std::string> owning;
-    for (const std::string& path : paths) {
+    for (const std::string& path : known.paths) {
       std::string application = path.substr(0, path.find('/'));
       if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
       owning.insert(application);
     }
     if (owning.empty() && lookup.counts != nullptr) {
-      lookup.counts->dropped_owner_excluded += owner.second.size();
+      lookup.counts->dropped_owner_excluded += owner.pieces;
     }
-    for (const std::string& application : owning) {
-      piece_list& added = (*applications)[application];
-      added.insert(added.end(), owner.second.begin(), owner.second.end());
-    }
+    for (const std::string& application : owning) (*applications)[application].push_back(i);
   }
   if (lookup.counts != nullptr) lookup.counts->dropped_owner_gone += dropped;
   if (gone_owners != 0) {
@@ -201,33 +190,75 @@ std::error_code pieces_by_application(const owner_lookup& lookup,
   return success;
 }
 
-}  // namespace
-
-std::string_view piece_owner(std::string_view entry) {
-  const std::size_t number = kShardDir.size() + kGfidTextSize + 1;
-  if (entry.size() <= number || entry.substr(0, kShardDir.size()) != kShardDir ||
-      entry[number - 1] != '.') {
-    return std::string_view();
+// Looks up found[i] for the owners i = *next, ... (taken one at a time).
+void resolve_some(const owner_lookup& lookup, const piece_index& index,
+                  std::vector<owner_paths>& found, std::atomic<std::size_t>* next) {
+  for (std::size_t i = (*next)++; i < found.size(); i = (*next)++) {
+    const piece_owner_record& owner = index.owners()[i];
+    owner_paths& known = found[i];
+    bool gone = false;
+    std::vector<std::string> paths;
+    if (find_owner(lookup, owner.gfid, &paths, &gone, /*quiet=*/true)) continue;
+    if (gone) {
+      known.found = owner_paths::state::gone;
+      known.complete = true;
+      continue;
+    }
+    unsigned long links = 0;
+    const std::string gfid_path = lookup.mount_path + "/.gfid/" + owner.gfid;
+    known.complete = !lookup.files->link_count(gfid_path, &links) && links == paths.size();
+    known.paths = std::move(paths);
+    known.found = owner_paths::state::found;
   }
-  for (char c : entry.substr(number)) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return std::string_view();
-  }
-  std::string_view gfid = entry.substr(kShardDir.size(), kGfidTextSize);
-  return is_gfid_text(gfid) ? gfid : std::string_view();
 }
 
-std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
-                                      const std::set<std::string>& pieces, const owner_set& claimed,
-                                      std::vector<std::string>& linked_files, std::size_t first) {
-  std::map<std::string_view, piece_list> owners;
-  unsigned long unclaimed = 0;
-  for (const std::string& piece : pieces) {
-    std::string_view gfid = piece_owner(piece);
-    if (gfid.empty() || claimed.count(gfid) != 0) continue;
-    owners[gfid].push_back(&piece);
-    ++unclaimed;
+}  // namespace
+
+std::error_code has_gfid_directory(const std::string& mount_path, bool* present) {
+  const std::string path = mount_path + "/.gfid";
+  std::error_code ec = os::stat_path(path, present);
+  if (ec.value() == ENOENT) {
+    *present = false;
+    return success;
   }
-  if (owners.empty()) return success;
+  if (ec) session::logger.error(kFn, "Failed to look up %s", path.c_str());
+  return ec;
+}
+
+void resolve_owners(const owner_lookup& lookup, const piece_index& index,
+                    std::vector<owner_paths>* found, bool* complete) {
+  found->assign(index.owners().size(), owner_paths());
+  // Each look-up is a round trip through the mount: a few go at once.
+  constexpr std::size_t kOwnersPerThread = 8;
+  constexpr std::size_t kThreads = 4;
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> threads;
+  for (std::size_t t = 1; t < kThreads && t * kOwnersPerThread < found->size(); ++t) {
+    try {
+      threads.emplace_back(resolve_some, std::cref(lookup), std::cref(index), std::ref(*found),
+                           &next);
+    } catch (const std::exception&) {
+      break;  // fewer threads, the same result
+    }
+  }
+  resolve_some(lookup, index, *found, &next);
+  for (std::thread& thread : threads) thread.join();
+  *complete = std::all_of(found->begin(), found->end(),
+                          [](const owner_paths& owner) { return owner.complete; });
+}
+
+std::error_code link_unclaimed_pieces(const owner_lookup& lookup, const piece_index& index,
+                                      std::vector<owner_paths> found,
+                                      std::vector<std::string>& linked_files, std::size_t first) {
+  owner_list unclaimed;
+  unsigned long pieces = 0;
+  for (std::size_t i = 0; i < index.owners().size(); ++i) {
+    const piece_owner_record& owner = index.owners()[i];
+    if (owner.claimed || owner.pieces == 0) continue;
+    unclaimed.push_back(i);
+    pieces += owner.pieces;
+  }
+  if (unclaimed.empty()) return success;
 
   bool aux_gfid_mount = false;
   if (std::error_code ec = has_gfid_directory(lookup.mount_path, &aux_gfid_mount)) return ec;
@@ -236,14 +267,17 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
                           "Dropped %lu changed shard pieces of %zu files in no application list: "
                           "%s has no .gfid directory; in-place changes need a mount made with "
                           "-o aux-gfid-mount",
-                          unclaimed, owners.size(), lookup.mount_path.c_str());
-    if (lookup.counts != nullptr) lookup.counts->dropped_no_aux_gfid += unclaimed;
+                          pieces, unclaimed.size(), lookup.mount_path.c_str());
+    if (lookup.counts != nullptr) lookup.counts->dropped_no_aux_gfid += pieces;
     return success;
   }
 
   // Owners in byte order, so each application's pieces stay in byte order.
-  std::map<std::string, piece_list> applications;
-  if (std::error_code ec = pieces_by_application(lookup, owners, &applications)) return ec;
+  found.resize(index.owners().size());
+  std::map<std::string, owner_list> applications;
+  if (std::error_code ec = owners_by_application(lookup, index, unclaimed, found, &applications)) {
+    return ec;
+  }
   std::map<std::string, std::size_t> lists;
   for (std::size_t i = first; i < linked_files.size(); ++i) {
     const list_name name = list_name::parse(linked_files[i], lookup.session_name);
@@ -252,9 +286,9 @@ std::error_code link_unclaimed_pieces(const owner_lookup& lookup,
   }
   for (const auto& application : applications) {
     auto list = lists.find(application.first);
-    const std::size_t* index = list != lists.end() ? &list->second : nullptr;
-    if (std::error_code ec =
-            add_to_list(lookup, application.first, application.second, index, linked_files)) {
+    const std::size_t* at = list != lists.end() ? &list->second : nullptr;
+    if (std::error_code ec = add_to_list(lookup, index, application.first, application.second, at,
+                                         linked_files)) {
       return ec;
     }
   }

@@ -125,6 +125,10 @@ configure_volume() {
   gcli volume set "$volume" features.shard on >/dev/null
   gcli volume set "$volume" features.shard-block-size 4MB >/dev/null
   gcli volume set "$volume" changelog.rollover-time 3 >/dev/null
+  # Parent links from the first file on (glusterfind create turns them on
+  # too, but files made before then lack them): the mount can then name
+  # every owner of a piece with all its paths.
+  gcli volume set "$volume" storage.build-pgfid on >/dev/null
 }
 
 mount_answers() { ls "$1" >/dev/null && stat "$1/.gfid" >/dev/null; }

@@ -134,8 +134,8 @@ std::vector<std::string> list_tree(const std::string& root);
 
 // The local file system, with the attribute reads a test plays: `gfid`
 // answers "trusted.gfid" and "glusterfs.gfid" (16 bytes, zeroed first),
-// `owner` answers "glusterfs.ancestry.path"; a null function reads the real
-// attribute.
+// `owner` answers "glusterfs.ancestry.path", `links` the link count; a null
+// function reads the real one.
 class attribute_files : public scanner::forwarding_local_files {
  public:
   using gfid_function = std::error_code (*)(const std::string& path, const char* name,
@@ -143,12 +143,18 @@ class attribute_files : public scanner::forwarding_local_files {
   using owner_function = std::error_code (*)(const std::string& path, const char* name,
                                              std::string* value);
 
+  using links_function = std::error_code (*)(const std::string& path, unsigned long* links);
+
   attribute_files() : forwarding_local_files(scanner::posix_local_files()) {}
   std::error_code read_xattr(const std::string& path, const char* name,
                              std::string* value) override;
+  std::error_code link_count(const std::string& path, unsigned long* count) override {
+    return links != nullptr ? links(path, count) : forwarding_local_files::link_count(path, count);
+  }
 
   gfid_function gfid = nullptr;
   owner_function owner = nullptr;
+  links_function links = nullptr;  // the link count of a path
 };
 
 }  // namespace testing_util

@@ -53,11 +53,14 @@ struct fake_volume {
   std::map<std::string, std::string> gfids;   // path below the mount -> gfid
   std::map<std::string, std::string> owners;  // gfid -> attribute value
   std::map<std::string, int> failures;        // gfid -> errno
+  std::map<std::string, unsigned long> links; // gfid -> link count, when known
   Lines lookups;                              // every owner path asked for
+  int gfid_reads = 0;
 };
 fake_volume* volume = nullptr;
 
 std::error_code read_gfid(const std::string& path, const char* name, unsigned char* value) {
+  ++volume->gfid_reads;
   if (std::strcmp(name, "trusted.gfid") == 0) return os_error(ENODATA);
   auto found = volume->gfids.find(path.substr(volume->mount.size() + 1));
   if (found == volume->gfids.end()) return os_error(ENOENT);
@@ -76,6 +79,13 @@ std::error_code read_owner(const std::string& path, const char* name, std::strin
   return std::error_code();
 }
 
+std::error_code link_count(const std::string& path, unsigned long* links) {
+  auto found = volume->links.find(path.substr(path.rfind('/') + 1));
+  if (found == volume->links.end()) return os_error(ENOENT);
+  *links = found->second;
+  return std::error_code();
+}
+
 // The value as the mount gives it: the path and the NUL that ends it.
 std::string ancestry(const std::string& path) { return path + std::string(1, '\0'); }
 
@@ -89,6 +99,7 @@ class OwnerTest : public ::testing::Test {
     volume = &volume_;
     test_peer::read_gfid_attribute(session_) = read_gfid;
     test_peer::read_owner_attribute(session_) = read_owner;
+    test_peer::attributes(session_).links = link_count;
   }
   ~OwnerTest() override { volume = nullptr; }
 
@@ -127,8 +138,89 @@ TEST_F(OwnerTest, PiecesOfAnUnlistedOwnerJoinTheListOfItsApplication) {
   EXPECT_EQ(read_file(out("vm-s1.3")),
             piece(kGfidA, 1) + "\n" + piece(kGfidB, 10) + "\n" + piece(kGfidB, 2) + "\n");
   EXPECT_EQ(list_dir(out_), (Lines{"a-s1.0", "vm-s1.3"}));
-  EXPECT_EQ(volume_.lookups, Lines{lookup(kGfidB)});
+  // Each owner is looked up once: the listed one too, before the lists are
+  // linked (its link count is unknown here, so the gfids are read after all).
+  EXPECT_EQ(volume_.lookups, (Lines{lookup(kGfidA), lookup(kGfidB)}));
   EXPECT_FALSE(log_.contains("Dropped"));
+}
+
+// Where the mount names every owner with all its paths, the listed entries
+// are matched by path and no gfid is read; the lists are those of reading
+// every gfid, hard links, blanks and in-place changes included.
+TEST_F(OwnerTest, MatchingByOwnerPathsGivesTheListsOfReadingEveryGfid) {
+  volume_.gfids["vm/a b.img"] = kGfidA;
+  volume_.gfids["vm/c.img"] = kGfidB;
+  volume_.gfids["app 2/link to c"] = kGfidB;
+  volume_.gfids["vm/plain.txt"] = kGfidD;  // owns no piece
+  volume_.owners[kGfidA] = ancestry("/vm/a b.img");
+  volume_.owners[kGfidB] = ancestry("/vm/c.img:/app 2/link to c");
+  volume_.owners[kGfidC] = ancestry("/vm/in place.img");  // not listed
+  volume_.links = {{kGfidA, 1}, {kGfidB, 2}, {kGfidC, 1}};
+  const Lines shard = {piece(kGfidA, 1), piece(kGfidA, 10), piece(kGfidA, 2), piece(kGfidB, 1),
+                       piece(kGfidC, 7)};
+  for (bool entries : {false, true}) {
+    SCOPED_TRACE(entries ? "entries listed" : "pieces only");
+    std::map<std::string, std::string> by_gfids;
+    for (bool resolve : {false, true}) {
+      for (const std::string& name : list_dir(out_)) unlink(out(name).c_str());
+      session_.set_list_files(entries);
+      session_.set_resolve_owners(resolve);
+      app_files_ = {list("app 2-s1.1", {"app 2/link to c"}),
+                    list("vm-s1.3", {"vm/a b.img", "vm/c.img", "vm/plain.txt"})};
+      shard_files_ = {list(".shard-s1.5", shard)};
+      linked_files_.clear();
+      volume_.gfid_reads = 0;
+      ASSERT_NO_ERROR(link());
+      EXPECT_EQ(session_.last_link_counts().linked_by_paths, resolve);
+      std::map<std::string, std::string> lists;
+      for (const std::string& name : list_dir(out_)) lists[name] = read_file(out(name));
+      if (!resolve) {
+        EXPECT_GT(volume_.gfid_reads, 0);
+        by_gfids = lists;
+        continue;
+      }
+      EXPECT_EQ(volume_.gfid_reads, 0);
+      EXPECT_EQ(lists, by_gfids);
+    }
+  }
+  EXPECT_EQ(read_file(out("vm-s1.8")), "vm/a b.img\n" + piece(kGfidA, 1) + "\n" +
+                                           piece(kGfidA, 10) + "\n" + piece(kGfidA, 2) +
+                                           "\nvm/c.img\n" + piece(kGfidB, 1) +
+                                           "\nvm/plain.txt\n" + piece(kGfidC, 7) + "\n");
+}
+
+// A file made before the bricks kept parent links may show fewer paths than
+// it has links: then the paths cannot tell every owner, and the gfids are
+// read after all, with a message; so when an owner cannot be looked up.
+TEST_F(OwnerTest, OwnersNotNamedWithAllTheirPathsMakeTheLinkingReadEveryGfid) {
+  volume_.gfids["vm/a.img"] = kGfidA;
+  volume_.gfids["app2/old link"] = kGfidA;
+  volume_.owners[kGfidA] = ancestry("/vm/a.img");
+  volume_.owners[kGfidB] = ancestry("/vm/b.img");
+  for (const char* why : {"fewer paths", "lookup failed"}) {
+    SCOPED_TRACE(why);
+    for (const std::string& name : list_dir(out_)) unlink(out(name).c_str());
+    const bool fewer = std::strcmp(why, "fewer paths") == 0;
+    volume_.links = {{kGfidA, fewer ? 2ul : 1ul}, {kGfidB, 1}};
+    volume_.failures.clear();
+    if (!fewer) volume_.failures[kGfidB] = EIO;
+    app_files_ = {list("app2-s1.1", {"app2/old link"}), list("vm-s1.1", {"vm/a.img"})};
+    shard_files_ = {list(".shard-s1.2", {piece(kGfidA, 1), piece(kGfidB, 1)})};
+    linked_files_.clear();
+    volume_.gfid_reads = 0;
+    std::error_code ec = link();
+    EXPECT_FALSE(session_.last_link_counts().linked_by_paths);
+    EXPECT_GT(volume_.gfid_reads, 0);
+    EXPECT_TRUE(log_.contains("Reading the gfid of every listed file")) << log_.text();
+    EXPECT_EQ(read_file(out("app2-s1.1")), piece(kGfidA, 1) + "\n");
+    if (fewer) {
+      ASSERT_NO_ERROR(ec);
+      EXPECT_EQ(read_file(out("vm-s1.2")), piece(kGfidA, 1) + "\n" + piece(kGfidB, 1) + "\n");
+    } else {
+      // The owner that cannot be looked up fails the run where it matters.
+      EXPECT_EQ(ec, os_error(EIO));
+    }
+  }
 }
 
 // With entries listed, pieces that reach a list through their owner come
