@@ -147,6 +147,8 @@ std::string report_json(const scan_report& report, const std::string& volume) {
   m["total_entries"] = report.total_entries;
   m["piece_lines"] = report.piece_lines;
   m["path_lines"] = report.path_lines;
+  m["linking"] = {{"by_owner_paths", report.linked_by_owner_paths},
+                  {"owners_looked_up", report.owners_looked_up}};
   m["dropped"] = {{"no_aux_gfid_mount", report.dropped_no_aux_gfid},
                   {"owner_gone", report.dropped_owner_gone},
                   {"owner_excluded", report.dropped_owner_excluded}};

@@ -56,6 +56,12 @@ struct scan_report {
   uint64_t piece_lines = 0;     // of them, ".shard/..." pieces
   uint64_t path_lines = 0;      // of them, paths of an application's entries
 
+  // How listed files met the owners of changed pieces: by the owners' paths,
+  // each owner looked up through ".gfid" (owners_looked_up), or by reading
+  // every listed file's gfid.
+  bool linked_by_owner_paths = false;
+  uint64_t owners_looked_up = 0;
+
   // Changed pieces in no list, by reason.
   uint64_t dropped_owner_gone = 0;      // owner removed since the change: nothing to back up
   uint64_t dropped_no_aux_gfid = 0;     // owner unknown: the mount lacks -o aux-gfid-mount

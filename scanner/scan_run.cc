@@ -72,6 +72,8 @@ void scan_run::tally() {
   report.dropped_owner_gone = counts.dropped_owner_gone;
   report.dropped_no_aux_gfid = counts.dropped_no_aux_gfid;
   report.dropped_owner_excluded = counts.dropped_owner_excluded;
+  report.linked_by_owner_paths = counts.linked_by_paths;
+  report.owners_looked_up = counts.owners_looked_up;
 }
 
 void scan_run::report_counts() {

@@ -119,8 +119,12 @@ class TARN_EXPORT session {
   // Replaces each application list by the list of changed pieces of its
   // files, found through each file's gfid ("trusted.gfid", on a GlusterFS
   // mount "glusterfs.gfid"), each entry of the list itself right before its
-  // pieces when set_list_files(true). A vanished file or one without either
-  // attribute owns no piece; any other failure to read the gfid is an error.
+  // pieces when set_list_files(true). On a mount made with -o
+  // aux-gfid-mount each owner of a piece is first looked up once through
+  // "<mount_path>/.gfid/<gfid>"; when every owner is named with all its
+  // paths, the listed entries are matched by path and no gfid is read (see
+  // set_resolve_owners). A vanished file or one without either attribute
+  // owns no piece; any other failure to read the gfid is an error.
   // A piece ".shard/<gfid>.<n>" that no listed file claimed (an in-place
   // write lists only the piece) goes to the application of its owner, or of
   // each of the owner's hard links, found once per owner through

@@ -6,8 +6,10 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +56,7 @@ struct fake_volume {
   std::map<std::string, std::string> owners;  // gfid -> attribute value
   std::map<std::string, int> failures;        // gfid -> errno
   std::map<std::string, unsigned long> links; // gfid -> link count, when known
+  std::mutex mutex;
   Lines lookups;                              // every owner path asked for
   int gfid_reads = 0;
 };
@@ -70,6 +73,7 @@ std::error_code read_gfid(const std::string& path, const char* name, unsigned ch
 
 std::error_code read_owner(const std::string& path, const char* name, std::string* value) {
   EXPECT_STREQ(name, "glusterfs.ancestry.path");
+  std::lock_guard<std::mutex> hold(volume->mutex);  // the linking looks up several at once
   volume->lookups.push_back(path);
   const std::string gfid = path.substr(volume->mount.size() + std::strlen("/.gfid/"));
   if (volume->failures.count(gfid) != 0) return os_error(volume->failures[gfid]);
@@ -187,6 +191,31 @@ TEST_F(OwnerTest, MatchingByOwnerPathsGivesTheListsOfReadingEveryGfid) {
                                            piece(kGfidA, 10) + "\n" + piece(kGfidA, 2) +
                                            "\nvm/c.img\n" + piece(kGfidB, 1) +
                                            "\nvm/plain.txt\n" + piece(kGfidC, 7) + "\n");
+}
+
+// Many owners are looked up several at once, each once; every listed one
+// gets its own pieces.
+TEST_F(OwnerTest, ManyOwnersAreLookedUpAtOnceAndEachListedOneGetsItsPieces) {
+  Lines listed;
+  Lines shard;
+  Lines expected;
+  for (int i = 0; i < 60; ++i) {
+    char gfid[37];
+    std::snprintf(gfid, sizeof gfid, "0a1b2c3d-0000-4000-8000-%012d", i);
+    const std::string path = "vm/f" + std::to_string(100 + i);
+    listed.push_back(path);
+    volume_.owners[gfid] = ancestry("/" + path);
+    volume_.links[gfid] = 1;
+    shard.push_back(piece(gfid, 1));
+    expected.push_back(piece(gfid, 1));
+  }
+  app_files_ = {list("vm-s1.60", listed)};
+  shard_files_ = {list(".shard-s1.60", shard)};
+  ASSERT_NO_ERROR(link());
+  EXPECT_TRUE(session_.last_link_counts().linked_by_paths);
+  EXPECT_EQ(session_.last_link_counts().owners_looked_up, 60u);
+  EXPECT_EQ(volume_.lookups.size(), 60u);
+  EXPECT_EQ(testing_util::read_lines(out("vm-s1.60")), expected);
 }
 
 // A file made before the bricks kept parent links may show fewer paths than
