@@ -7,7 +7,7 @@
 #   scripts/bench.sh [CASE...]     local cases: lines-100000 lines-1000000 wide-1000000
 #                                  ("default": these three, also with no CASE),
 #                                  lines-10000000 (10M lines, 10,000 applications:
-#                                  about 4 minutes to generate, 2-4 minutes to run,
+#                                  1.5 minutes to generate, 3-4 minutes to run,
 #                                  so not in the default set), lines-100000000
 #                                  (100M lines, by hand: see below)
 #                                  real volume: rig-100000 (see below)
@@ -17,7 +17,7 @@
 #
 # The local cases live on a journaled ext4 file system in an image file
 # (build/bench-ext4.img, sparse, loop-mounted at build/bench-ext4 for the run;
-# 4 GiB, 16 GiB with lines-10000000, 64 GiB with lines-100000000, grown when
+# 4 GiB, 8 GiB with lines-10000000, 32 GiB with lines-100000000, grown when
 # smaller), the way ext4 is usually made: this machine's root file system has no
 # journal, and ext4 without one scans the inode table past every inode freed
 # in the last minutes whenever it allocates one, which makes every file a run
@@ -29,10 +29,13 @@
 # step-by-step runs go once).
 #
 # lines-10000000 and lines-100000000 run once each (whole run and steps) and
-# keep their generated case. lines-100000000 needs about 40 GB of disk for the
-# image (the list is 6 GB, a run writes about five times that) and an hour or
-# more; run it alone: scripts/bench.sh lines-100000000. Remove the image
-# (umount build/bench-ext4 first if mounted) to get the space back.
+# keep their generated case. On disk, lines-10000000 takes 0.7 GB generated
+# and 1.7 GB at the peak of a run; lines-100000000 about ten times that (its
+# list alone is 5.8 GB), some 17 GB of the 32 GiB image, and an hour or more
+# (15 minutes to generate); run it alone: scripts/bench.sh lines-100000000.
+# The image is sparse: it takes what its files take, and keeps it after they
+# are removed; remove the image (umount build/bench-ext4 first if mounted) to
+# get the space back.
 #
 # rig-100000 (also added to any run by TARN_BENCH_RIG=1): a real GlusterFS
 # volume, tarn-bench-rig, brought up by scripts/gluster-rig.sh (one brick,
@@ -42,14 +45,16 @@
 # 1 GiB images in the first two applications (about 2 minutes; skipped when
 # the volume holds the case already: build/bench-results/rig-100000.stamp).
 # Then a full scan with the real glusterfind, step by step (tarn_bench
-# rig/rig-100000/full, files listed), glusterfind post, changes (100 files
+# rig/rig-100000/full, files listed), glusterfind post, changes (1,000 files
 # rewritten, i.e. 1 %, 100 added, three 64 KiB in-place writes into pieces of
 # each image), a wait until the bricks' change log has closed a journal after
 # them and an incremental pass reaches it, and an incremental scan. Each scan
 # runs in a process of its own and must list every change made (and nothing
-# else but directories and entries gone since), or the benchmark fails. The
-# volume is deleted at the end; TARN_BENCH_RIG_KEEP=1 keeps it (and its
-# files) for the next run. It takes about 3.5 GB below /var/lib/tarn-rig.
+# else but directories and entries gone since), or the benchmark fails. About
+# 2 minutes to fill, 1.5 minutes to scan. The volume is deleted at the end;
+# TARN_BENCH_RIG_KEEP=1 keeps it (and its files) for the next run. It takes
+# about 3.5 GB below /var/lib/tarn-rig. Where others use the rig too, run it
+# under their lock, e.g. flock -o /work/rig.lock scripts/bench.sh rig-100000.
 #
 # Environment: TARN_BENCH_DATA=DIR puts the cases in DIR instead (no image),
 # TARN_BENCH_JOBS (build jobs, default 2), TARN_BENCH_NO_RESULTS=1
@@ -99,13 +104,13 @@ for c in "$@"; do
 done
 if [ "${TARN_BENCH_RIG:-0}" = 1 ] && [ ${#rig_cases[@]} -eq 0 ]; then rig_cases=(rig-100000); fi
 
-# GiB of image the cases need: the 1,000,000-line cases take about 0.4 GB
-# each while they run, the 10M case about 4 GB, the 100M one about 40 GB.
+# GiB of image the cases need: the 1,000,000-line cases take at most 0.3 GB
+# each while they run, the 10M case 1.7 GB, the 100M one about 17 GB.
 image_gib=4
 for c in "${cases[@]}"; do
   case "$c" in
-    lines-10000000) [ "$image_gib" -ge 16 ] || image_gib=16 ;;
-    lines-100000000) image_gib=64 ;;
+    lines-10000000) [ "$image_gib" -ge 8 ] || image_gib=8 ;;
+    lines-100000000) image_gib=32 ;;
   esac
 done
 
