@@ -10,7 +10,9 @@
 #                                  1.5 minutes to generate, 3-4 minutes to run,
 #                                  so not in the default set), lines-100000000
 #                                  (100M lines, by hand: see below)
-#                                  real volume: rig-100000 (see below)
+#                                  real volume: rig-100000 (see below), rig-1000
+#                                  (the same with 1,000 files and two 40 MiB
+#                                  images: a check of the machinery in a minute)
 #
 #   everything the targets need, in one command:
 #   TARN_BENCH_GLUSTER=1 scripts/bench.sh default lines-10000000 rig-100000
@@ -96,7 +98,7 @@ rig_cases=()
 for c in "$@"; do
   case "$c" in
     default) cases+=("${default_cases[@]}") ;;
-    rig-100000) rig_cases+=("$c") ;;
+    rig-100000 | rig-1000) rig_cases+=("$c") ;;
     *)
       [ -n "${case_args[$c]:-}" ] || { echo "bench.sh: unknown case $c" >&2; exit 2; }
       cases+=("$c") ;;

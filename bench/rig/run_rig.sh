@@ -21,6 +21,8 @@ esac
 mnt=/mnt/$volume
 case "$name" in
   rig-100000) sizes=(--apps 100 --dirs 10 --files 100 --file-bytes 2048 --images 3 --image-mib 1024) ;;
+  # A quick check of the machinery: 1,000 files, two images of 40 MiB.
+  rig-1000) sizes=(--apps 10 --dirs 5 --files 20 --file-bytes 2048 --images 2 --image-mib 40) ;;
   *) echo "run_rig: unknown case $name" >&2; exit 2 ;;
 esac
 rig() { python3 bench/rig/rig_volume.py "$1" --mount "$mnt" --volume "$volume" "${sizes[@]}" "${@:2}"; }
