@@ -14,6 +14,10 @@
 // With TARN_BENCH_GLUSTER_VOLUME=VOL (and the volume mounted at /mnt/VOL, or
 // at TARN_BENCH_GLUSTER_MOUNT), "copy_to_glusterfs/100000" times the copy step
 // alone into that GlusterFS volume instead (scripts/gluster-rig.sh up VOL).
+//
+// With TARN_BENCH_RIG_VOLUME=VOL, "rig/<case>/<full|incremental>" scans that
+// real volume once with the real glusterfind, step by step, and checks its
+// lists (see bench/rig_bench.h; scripts/bench.sh rig-100000 sets it up).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -27,6 +31,7 @@
 
 #include "bench/bench_env.h"
 #include "bench/copy_bench.h"
+#include "bench/rig_bench.h"
 #include "bench/scan_steps.h"
 #include "scanner/scanner.h"
 
@@ -193,8 +198,16 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   std::vector<tarn::bench::bench_case> cases = tarn::bench::find_cases(data_dir);
+  tarn::bench::rig_target rig;
   const char* gluster = getenv("TARN_BENCH_GLUSTER_VOLUME");
-  if (gluster != nullptr && *gluster != '\0') {
+  if (tarn::bench::rig_target_from_env(data_dir, &rig)) {
+    cases.clear();
+    std::string name = "rig/" + rig.name + "/" + (rig.full ? "full" : "incremental");
+    benchmark::RegisterBenchmark(name.c_str(), tarn::bench::bm_rig, rig)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  } else if (gluster != nullptr && *gluster != '\0') {
     tarn::bench::copy_target target;
     target.volume = gluster;
     const char* mount = getenv("TARN_BENCH_GLUSTER_MOUNT");

@@ -34,13 +34,16 @@ struct step_times {
   uint64_t app_lines = 0;    // entries of the application lists
   uint64_t shard_lines = 0;  // entries of the shard lists
   uint64_t linked = 0;       // entries of the linked shard lists
+  uint64_t lines = 0;        // change-list lines (counted only when asked)
 };
 
 // Runs one scan of `session_name` through the steps of
-// scanner::initiate_scan, timing each as it goes by. Returns the run's result;
-// `*out` is set only on success.
+// scanner::initiate_scan, timing each as it goes by. With `count_lines` the
+// lines of glusterfind's change list are counted between two steps, and the
+// time that takes is taken out of `total`. Returns the run's result; `*out`
+// is set only on success.
 std::error_code run_steps(scanner::scanner& s, const std::string& session_name,
-                          step_times* out);
+                          step_times* out, bool count_lines = false);
 
 }  // namespace bench
 }  // namespace tarn

@@ -73,75 +73,86 @@ class generator:
         return 0 if i < hot else i % len(self.apps)
 
     def build(self):
+        """The directories and owners, and the sizes of the other kinds of line."""
         a = self.args
-        lines = []
         # Directories: glusterfind lists them like files.
-        dirs = [".shard", ".shard/.remove_me"]
+        self.dirs = [".shard", ".shard/.remove_me"]
         for i, app in enumerate(self.apps):
-            dirs.append(app)
-            dirs.extend("%s/%s" % (app, subdir_of(i, k)) for k in range(SUBDIRS_PER_APP))
-        lines.extend("NEW " + d for d in dirs)
+            self.dirs.append(app)
+            self.dirs.extend("%s/%s" % (app, subdir_of(i, k)) for k in range(SUBDIRS_PER_APP))
 
         # Owners of shard pieces: listed ones, and a few whose pieces changed in
         # place without the owner being listed.
         unlisted = max(1, a.owners // 100)
-        owners = []  # (path, gfid, listed)
+        self.owners = []  # (path, gfid, listed)
         for i in range(a.owners + unlisted):
             app_index = self.owner_app(i) if i < a.owners else self.rng.randrange(len(self.apps))
             sub = subdir_of(app_index, i % SUBDIRS_PER_APP)
             path = "%s/%s/disk_image_%06d.qcow2" % (self.apps[app_index], sub, i)
-            owners.append((path, self.new_gfid(), i < a.owners))
-        lines.extend("MODIFY " + p for p, _, listed in owners if listed)
+            self.owners.append((path, self.new_gfid(), i < a.owners))
+        self.listed = [p for p, _, listed in self.owners if listed]
 
-        # Pieces, dealt round-robin to the owners.
-        linked = 0
-        for j in range(a.pieces):
-            path, gfid, listed = owners[j % len(owners)]
-            number = j // len(owners) + 1
-            kind = "NEW" if self.rng.random() < 0.7 else "MODIFY"
-            lines.append("%s .shard/%s.%d" % (kind, uuid.UUID(bytes=gfid), number))
-            linked += listed
-
-        deletes = round(a.lines * 0.02)
-        renames = round(a.lines * 0.01)
-        for d in range(deletes):
-            if d % 4 == 0:
-                lines.append("DELETE .shard/.remove_me/%s" % uuid.UUID(bytes=self.new_gfid()))
-            else:
-                lines.append("DELETE " + self.file_path())
-        for _ in range(renames):
-            src = self.file_path(blank=self.rng.random() < 0.01)
-            head, _, name = src.rpartition("/")
-            lines.append("RENAME %s %s/renamed_%s" % (src, head, name))
-        regular = a.lines - len(lines)
-        if regular < 0:
+        self.deletes = round(a.lines * 0.02)
+        self.renames = round(a.lines * 0.01)
+        self.regular = (a.lines - len(self.dirs) - len(self.listed) - a.pieces - self.deletes -
+                        self.renames)
+        if self.regular < 0:
             sys.exit("gen_volume: %d lines are too few for these sizes" % a.lines)
-        blanks = 0
-        for _ in range(regular):
-            blank = self.rng.random() < 0.01
-            blanks += blank
-            kind = "NEW" if self.rng.random() < 0.6 else "MODIFY"
-            lines.append("%s %s" % (kind, self.file_path(blank)))
-        self.rng.shuffle(lines)
-
         self.stats = {
-            "lines": len(lines),
+            "lines": a.lines,
             "apps": len(self.apps),
-            "directories": len(dirs),
+            "directories": len(self.dirs),
             "owners": a.owners,
             "unlisted_owners": unlisted,
             "pieces": a.pieces,
-            "deletes": deletes,
-            "renames": renames,
-            "blank_names": blanks,
+            "deletes": self.deletes,
+            "renames": self.renames,
+            "blank_names": 0,
             # NEW and MODIFY lines: what the filter keeps (nothing is excluded).
-            "kept": len(lines) - deletes - renames,
+            "kept": a.lines - self.deletes - self.renames,
             # Pieces of listed owners: the lines of the results in the volume.
-            "linked": linked,
+            "linked": 0,
         }
-        return lines, owners
 
-    def write(self, lines, owners):
+    def blocks(self):
+        """The change list in blocks of about --block-lines lines, each shuffled:
+        every kind of line is dealt out evenly over the blocks, so that a list
+        of any length is written without holding it in memory. A list of one
+        block is shuffled whole."""
+        a = self.args
+        count = max(1, -(-a.lines // a.block_lines))
+
+        def share(n, k):
+            return range(n * k // count, n * (k + 1) // count)
+
+        for k in range(count):
+            lines = ["NEW " + self.dirs[i] for i in share(len(self.dirs), k)]
+            lines.extend("MODIFY " + self.listed[i] for i in share(len(self.listed), k))
+            # Pieces, dealt round-robin to the owners.
+            for j in share(a.pieces, k):
+                path, gfid, listed = self.owners[j % len(self.owners)]
+                number = j // len(self.owners) + 1
+                kind = "NEW" if self.rng.random() < 0.7 else "MODIFY"
+                lines.append("%s .shard/%s.%d" % (kind, uuid.UUID(bytes=gfid), number))
+                self.stats["linked"] += listed
+            for d in share(self.deletes, k):
+                if d % 4 == 0:
+                    lines.append("DELETE .shard/.remove_me/%s" % uuid.UUID(bytes=self.new_gfid()))
+                else:
+                    lines.append("DELETE " + self.file_path())
+            for _ in share(self.renames, k):
+                src = self.file_path(blank=self.rng.random() < 0.01)
+                head, _, name = src.rpartition("/")
+                lines.append("RENAME %s %s/renamed_%s" % (src, head, name))
+            for _ in share(self.regular, k):
+                blank = self.rng.random() < 0.01
+                self.stats["blank_names"] += blank
+                kind = "NEW" if self.rng.random() < 0.6 else "MODIFY"
+                lines.append("%s %s" % (kind, self.file_path(blank)))
+            self.rng.shuffle(lines)
+            yield lines
+
+    def write(self):
         a = self.args
         case = a.out
         vol = os.path.join(case, "volumes", a.volume)
@@ -151,17 +162,22 @@ class generator:
         for i, app in enumerate(self.apps):
             for k in range(SUBDIRS_PER_APP):
                 os.makedirs(os.path.join(vol, app, subdir_of(i, k)), exist_ok=True)
-        for path, gfid, _ in owners:
+        for path, gfid, _ in self.owners:
             full = os.path.join(vol, path)
             with open(full, "wb"):
                 pass
             os.setxattr(full, "trusted.gfid", gfid)
-        text = "".join(l + "\n" for l in lines)
-        with open(os.path.join(case, "changelist"), "w", encoding="utf-8") as f:
-            f.write(text)
-        paths = [l.split(" ", 1)[1] for l in lines]
-        self.stats["bytes"] = len(text.encode())
-        self.stats["avg_path_bytes"] = "%.1f" % (sum(len(p.encode()) for p in paths) / len(paths))
+        size = 0
+        path_bytes = 0
+        with open(os.path.join(case, "changelist"), "wb") as f:
+            for lines in self.blocks():
+                data = "".join(l + "\n" for l in lines).encode()
+                f.write(data)
+                size += len(data)
+                # The path is all of a line but its type word, its blank and "\n".
+                path_bytes += len(data) - sum(len(l.partition(" ")[0]) + 2 for l in lines)
+        self.stats["bytes"] = size
+        self.stats["avg_path_bytes"] = "%.1f" % (path_bytes / a.lines)
         with open(os.path.join(case, "manifest"), "w") as f:
             f.write("volume=%s\nseed=%d\nruns=%d\n" % (a.volume, a.seed, a.runs))
             for k, v in self.stats.items():
@@ -180,10 +196,12 @@ def main():
                    help="share of the owners placed in the first application")
     p.add_argument("--runs", type=int, default=1, help="runs on one scanner object")
     p.add_argument("--seed", type=int, default=9)
+    p.add_argument("--block-lines", type=int, default=1000000,
+                   help="lines generated, shuffled and written at a time")
     args = p.parse_args()
     g = generator(args)
-    lines, owners = g.build()
-    g.write(lines, owners)
+    g.build()
+    g.write()
     print("gen_volume: %s: %s" % (args.out, " ".join("%s=%s" % kv for kv in g.stats.items())))
 
 

@@ -27,11 +27,13 @@ def generate(out, *extra):
 
 
 class gen_volume_test(unittest.TestCase):
+    EXTRA = ()  # more generator arguments
+
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.case = os.path.join(cls.tmp.name, "case")
-        cls.manifest, cls.text = generate(cls.case)
+        cls.manifest, cls.text = generate(cls.case, *cls.EXTRA)
         cls.lines = cls.text.split("\n")[:-1]
 
     @classmethod
@@ -82,10 +84,20 @@ class gen_volume_test(unittest.TestCase):
         self.assertLess(linked, pieces)  # some owners changed in place, unlisted
 
     def test_same_seed_same_case_other_seed_other_case(self):
-        _, again = generate(os.path.join(self.tmp.name, "again"))
+        _, again = generate(os.path.join(self.tmp.name, "again"), *self.EXTRA)
         self.assertEqual(again, self.text)
-        _, other = generate(os.path.join(self.tmp.name, "other"), "--seed", "10")
+        _, other = generate(os.path.join(self.tmp.name, "other"), "--seed", "10", *self.EXTRA)
         self.assertNotEqual(other, self.text)
+
+
+class gen_volume_blocks_test(gen_volume_test):
+    """A list written in several blocks, as long lists are: the same mix."""
+    EXTRA = ("--block-lines", "700")
+
+    def test_every_block_has_its_share(self):
+        first = self.lines[:700]
+        self.assertTrue(any(PIECE.match(l.partition(" ")[2]) for l in first))
+        self.assertTrue(any(l.startswith("DELETE ") for l in first))
 
 
 if __name__ == "__main__":
