@@ -167,6 +167,14 @@ void bm_rig(benchmark::State& state, const rig_target& t) {
       put(state, std::string(step.first) + "_s", step.second->wall);
       put(state, std::string(step.first) + "_cpu_s", step.second->cpu);
     }
+    // The other steps of the run, by name ("session_step_s", ...).
+    for (const auto& step : st.steps) {
+      std::string name = step.first;
+      for (char& c : name) {
+        if (c == ' ' || c == '-') c = '_';
+      }
+      put(state, name + "_step_s", step.second.wall);
+    }
     double own = st.total.wall - st.glusterfind.wall;
     put(state, "own_s", own);
     put(state, "own_cpu_s", st.total.cpu - st.glusterfind.cpu);

@@ -31,6 +31,7 @@ class step_timer : public scanner::step_observer {
   void step_begins(const char*) override {
     cpu_ = cpu_seconds();
     start_ = clock_type::now();
+    open_.emplace_back(start_, cpu_);
   }
 
   void step_ends(const char* step, const scanner::scan_state& state) override {
@@ -38,6 +39,12 @@ class step_timer : public scanner::step_observer {
     if (step_time* time = field(name)) {
       time->wall = since(start_);
       time->cpu = cpu_seconds() - cpu_;
+    }
+    if (!open_.empty()) {
+      step_time& time = times_->steps[name];
+      time.wall += since(open_.back().first);
+      time.cpu += cpu_seconds() - open_.back().second;
+      open_.pop_back();
     }
     if (name == "glusterfind" && count_lines_) {
       double cpu = cpu_seconds();
@@ -89,6 +96,8 @@ class step_timer : public scanner::step_observer {
   step_time own_;
   double cpu_ = 0;
   clock_type::time_point start_;
+  // The steps begun and not yet ended, innermost last: start and CPU.
+  std::vector<std::pair<clock_type::time_point, double>> open_;
 };
 
 }  // namespace

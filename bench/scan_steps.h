@@ -5,6 +5,7 @@
 #define TARN_BENCH_SCAN_STEPS_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <system_error>
 
@@ -35,6 +36,10 @@ struct step_times {
   uint64_t shard_lines = 0;  // entries of the shard lists
   uint64_t linked = 0;       // entries of the linked shard lists
   uint64_t lines = 0;        // change-list lines (counted only when asked)
+
+  // Every step of the run by the name it goes by ("session", "unread
+  // journals", "post-processing", ...), nested ones included.
+  std::map<std::string, step_time> steps;
 };
 
 // Runs one scan of `session_name` through the steps of
