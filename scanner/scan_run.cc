@@ -147,6 +147,10 @@ std::error_code scan_run::claim_output_dir() {
                           output_dir.c_str(), ec.message().c_str());
     return efault();
   }
+  if (moved.sort_runs_removed > 0) {
+    scanner::logger.error(kFn, "Removed %zu sort run files left in %s by an earlier run",
+                          moved.sort_runs_removed, output_dir.c_str());
+  }
   if (moved.files > 0) {
     scanner::logger.error(kFn, "Moved %zu files left in %s by an earlier run to %s", moved.files,
                           output_dir.c_str(), moved.to.c_str());

@@ -131,6 +131,32 @@ TEST(LeftoversTest, SetsAsideInsideAndKeepsTheNewestThree) {
   EXPECT_EQ(list_dir(out + "/.tarn_leftovers").size(), 2u);
 }
 
+// A killed run's sort runs hold only entries of its collect file, which is
+// set aside too: they are removed. Another session's are not this run's.
+TEST(LeftoversTest, TheSessionsSortRunsAreRemovedNotKept) {
+  temp_dir root;
+  const std::string out = root.path("out");
+  std::string why;
+  ASSERT_NO_ERROR(claim_output_dir(out, "", &why));
+  for (const char* name : {".s1.sort.3", ".s1.sort.4.partial", ".s2.sort.1", "s1-processed.9"}) {
+    write_file(out + "/" + name, "a\n");
+  }
+  leftovers_moved moved;
+  ASSERT_NO_ERROR(set_aside_leftovers(out, "s1", &moved));
+  EXPECT_EQ(moved.sort_runs_removed, 2u);
+  EXPECT_EQ(moved.files, 2u);
+  EXPECT_EQ(list_dir(moved.to), (std::vector<std::string>{".s2.sort.1", "s1-processed.9"}));
+  EXPECT_EQ(list_dir(out), (std::vector<std::string>{".tarn_leftovers", ".tarn_output_dir"}));
+
+  // Only run files: nothing to set aside.
+  write_file(out + "/.s1.sort.1", "");
+  leftovers_moved only_runs;
+  ASSERT_NO_ERROR(set_aside_leftovers(out, "s1", &only_runs));
+  EXPECT_EQ(only_runs.sort_runs_removed, 1u);
+  EXPECT_EQ(only_runs.files, 0u);
+  EXPECT_EQ(list_dir(out + "/.tarn_leftovers/s1").size(), 1u);
+}
+
 // Where an entry lies on another file system than its set (a mount inside
 // the output directory), it is copied and removed instead of renamed.
 TEST(LeftoversTest, MoveOntoAnotherFileSystemIsACopy) {
