@@ -93,6 +93,28 @@ TEST_F(OutputDirRunTest, NewAndEmptyDirectoriesAreTakenAndRemovedAfterSuccess) {
   EXPECT_FALSE(exists(empty));
 }
 
+// A killed run's sort runs are removed by the next run, its other files
+// set aside; none of them is filed.
+TEST_F(OutputDirRunTest, ARunRemovesTheSortRunsAKilledOneLeft) {
+  const std::string out = root_.path("out");
+  std::string why;
+  ASSERT_NO_ERROR(claim_output_dir(out, volume_, &why));
+  write_file(out + "/.s1.sort.1", "home/old\n");
+  write_file(out + "/.s1.sort.2.partial", "home/o");
+  write_file(out + "/home-s1.1", "home/old\n");
+  log_capture log;
+  scanner s("vol1", out, volume_);
+  ASSERT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_TRUE(log.contains("Removed 2 sort run files left in " + out + " by an earlier run"))
+      << log.text();
+  EXPECT_TRUE(log.contains("Moved 1 files left in " + out));
+  const std::vector<std::string> sets = list_dir(out + "/.tarn_leftovers/s1");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(list_dir(out + "/.tarn_leftovers/s1/" + sets[0]),
+            std::vector<std::string>{"home-s1.1"});
+  EXPECT_EQ(list_dir(volume_ + "/.tarn/working/scanner"), std::vector<std::string>{"home"});
+}
+
 // Each failed run's files go to a set of their own; sets beyond the newest
 // three of a session are removed, and a session name cannot lead outside.
 TEST(LeftoversTest, SetsAsideInsideAndKeepsTheNewestThree) {
