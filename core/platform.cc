@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <stdio.h>
@@ -324,6 +325,8 @@ std::error_code file::open_for_append(const std::string& path, file* out) {
 std::error_code file::open_log(const std::string& path, file* out) {
   return open(path, O_WRONLY | O_CREAT | O_APPEND, 0644, out);
 }
+
+void consolidate_free_memory() { ::malloc_trim(0); }
 
 void write_standard_error(const std::string& text) {
   const char* p = text.data();

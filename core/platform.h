@@ -129,6 +129,13 @@ TARN_EXPORT bool is_local_host(const std::string& host);
 // EINTR; what cannot be written is lost (there is nowhere to tell).
 TARN_EXPORT void write_standard_error(const std::string& text);
 
+// Hands the memory freed so far back to the allocator's free lists as whole
+// blocks, and what lies free at their end back to the system
+// (malloc_trim(3)): after many small blocks have been freed, later ones are
+// then carved in order from whole memory instead of scattered over the old
+// ones. Costs a pass over the free lists; never fails.
+TARN_EXPORT void consolidate_free_memory();
+
 // An open file descriptor, closed when the object goes. Move-only. Files are
 // opened with O_CLOEXEC, so the shells the library runs inherit none.
 class TARN_EXPORT file {

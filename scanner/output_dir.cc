@@ -11,6 +11,7 @@
 #include <list>
 
 #include "core/platform.h"
+#include "scanner/sorted_runs.h"
 
 namespace tarn {
 namespace scanner {
@@ -191,6 +192,11 @@ std::error_code set_aside_leftovers(const std::string& output_dir, const std::st
   std::list<std::string> names;
   if (std::error_code ec = names_in(output_dir, &names)) return ec;
   names.remove_if(is_output_dir_bookkeeping);
+  names.remove_if([&](const std::string& name) {
+    if (!is_sort_run_name(name, session) || os::remove_file(output_dir + "/" + name)) return false;
+    ++result->sort_runs_removed;
+    return true;
+  });
   if (names.empty()) return os::no_error();
 
   const std::string all = output_dir + "/" + kLeftoversDirectory;

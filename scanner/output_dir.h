@@ -44,6 +44,7 @@ struct leftovers_moved {
   std::size_t files = 0;            // entries moved
   std::string to;                   // the directory they went to
   std::vector<std::string> pruned;  // older sets removed
+  std::size_t sort_runs_removed = 0;  // the session's sort run files, removed instead
 };
 
 // Moves every entry of the claimed `output_dir` but the marker and the
@@ -52,6 +53,9 @@ struct leftovers_moved {
 // safe as one path component), then removes all but the newest
 // kKeptLeftoverSets sets of the session. An entry that cannot be renamed
 // across file systems is copied and removed. Nothing to move makes nothing.
+// The session's sort run files (is_sort_run_name) are removed instead: they
+// hold nothing but entries of the collect file, and may be large; one that
+// cannot be removed is moved with the rest.
 std::error_code set_aside_leftovers(const std::string& output_dir, const std::string& session,
                                     leftovers_moved* result);
 

@@ -14,6 +14,7 @@
 #include "scanner/mount_check.h"
 #include "scanner/output_dir.h"
 #include "scanner/run_manifest.h"
+#include "scanner/sorted_runs.h"
 #include "scanner/volume_layout.h"
 
 namespace tarn {
@@ -141,6 +142,7 @@ std::error_code scan_run::claim_output_dir() {
   // the temporary name; it is the library's own, and goes.
   for (const std::string& name : left) {
     if (name == "." || name == ".." || is_output_dir_bookkeeping(name)) continue;
+    if (is_sort_run_name(name, session_name_)) continue;  // never copied
     owner_.api->unlink(owner_.iopx, partial_copy_name(std::string(kWorkingDirectory) + "/" +
                                                       filing_prefix(name) + "/" + name));
   }
@@ -148,6 +150,10 @@ std::error_code scan_run::claim_output_dir() {
     scanner::logger.error(kFn, "Failed to move the files left in %s by an earlier run: %s",
                           output_dir.c_str(), ec.message().c_str());
     return efault();
+  }
+  if (moved.sort_runs_removed > 0) {
+    scanner::logger.error(kFn, "Removed %zu sort run files left in %s by an earlier run",
+                          moved.sort_runs_removed, output_dir.c_str());
   }
   if (moved.files > 0) {
     scanner::logger.error(kFn, "Moved %zu files left in %s by an earlier run to %s", moved.files,

@@ -5,6 +5,7 @@
 #ifndef TARN_SCANNER_SCAN_RUN_H_
 #define TARN_SCANNER_SCAN_RUN_H_
 
+#include <cstddef>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -24,7 +25,10 @@ struct scan_state {
   std::string filtered;       // the filter's output
   std::string collect_file;   // empty after a failed filter
   unsigned long kept = 0;     // entries of the collect file
-  std::vector<std::string> entries;       // the collect file, sorted
+  // The collect file, sorted, when it fits in the session's memory budget;
+  // otherwise empty, and the distribution merges run files instead.
+  std::vector<std::string> entries;
+  std::size_t sort_runs = 0;  // run files the sort wrote, merge passes' included; 0: none
   std::vector<std::string> app_files;     // application lists
   std::vector<std::string> shard_files;   // shard lists
   std::vector<std::string> linked_files;  // linked shard lists

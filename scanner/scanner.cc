@@ -47,6 +47,11 @@ void scanner::set_list_files(bool on) {
   for (auto& entry : sessions) entry.second->set_list_files(on);
 }
 
+void scanner::set_memory_budget(std::size_t bytes) {
+  memory_budget = bytes;
+  for (auto& entry : sessions) entry.second->set_memory_budget(bytes);
+}
+
 progress_observer::~progress_observer() = default;
 
 namespace {
@@ -158,6 +163,7 @@ session* scanner::get_sessionobj(std::string session_name) {
     return nullptr;
   }
   sess->set_list_files(list_files);
+  sess->set_memory_budget(memory_budget);
   sessions.emplace(session_name, sess);
   return sess;
 }

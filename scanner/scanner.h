@@ -8,6 +8,7 @@
 #ifndef TARN_SCANNER_SCANNER_H_
 #define TARN_SCANNER_SCANNER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <set>
@@ -41,6 +42,12 @@ using tarn_iopx = ::tarn::tarn_iopx::tarn_iopx;
 class test_peer;  // unit tests' window on the members
 class scan_run;   // the steps of initiate_scan
 class local_files;  // the run's local side (scanner/local_files.h)
+class entry_source;  // sorted entries one at a time (scanner/sorted_runs.h)
+
+// The memory the sort of a run's entries may take (scanner::set_memory_budget):
+// 256 MiB unless the host sets it, never less than 1 MiB.
+constexpr std::size_t default_memory_budget = std::size_t{256} << 20;
+constexpr std::size_t min_memory_budget = std::size_t{1} << 20;
 
 // One glusterfind change-detection session of one volume: names the working
 // files of a run, drives the glusterfind commands, filters the change list
@@ -107,7 +114,10 @@ class TARN_EXPORT session {
 
   // Sorts the collect file, distributes it per application, links shard
   // pieces to applications and chunks long lists. Removes the collect file
-  // once distributed.
+  // once distributed. Entries that do not fit in memory_budget() are sorted
+  // in runs written to output_dir as ".<session_name>.sort.<n>" (first as
+  // "<run>.partial") and merged from there; every run file is removed once
+  // the distribution has read it, and also when a step fails.
   std::error_code process_filtered_files(std::string& collect_file);
   // Writes the entries, whose applications (first path components) must each
   // form one run, to <output_dir>/<application>-<session_name>.<count>; the
@@ -168,13 +178,25 @@ class TARN_EXPORT session {
   // gfid, as a check of the other.
   void set_resolve_owners(bool on) { resolve_owners_first = on; }
 
+  // The memory post-processing may take for its entries (see
+  // scanner::set_memory_budget, which sets it): 0 means
+  // default_memory_budget, and less than min_memory_budget is raised to it.
+  void set_memory_budget(std::size_t bytes);
+  std::size_t memory_budget() const { return budget; }
+
  private:
   friend class test_peer;
   friend class scan_run;
 
+  // distribute_basedon_application for entries read one at a time, in
+  // application_order; a failure of `entries` ends it with its error.
+  std::error_code distribute_sorted(entry_source& entries, std::vector<std::string>& app_files,
+                                    std::vector<std::string>& shard_files);
+
   link_counts counts;
   bool list_files = false;
   bool resolve_owners_first = true;
+  std::size_t budget = default_memory_budget;
   std::string session_name;
   std::string volume_name;
   std::string output_dir;
@@ -237,6 +259,15 @@ class TARN_EXPORT scanner {
   // lines like any other: an entry may end one chunk and its pieces begin
   // the next, so chunks are to be read in their order.
   void set_list_files(bool on);
+
+  // Holds for every later run of every session: the memory, in bytes, that
+  // post-processing may take for the run's entries (the whole process takes
+  // more: the steps' buffers, the library, the host). Entries beyond it are
+  // sorted in runs written to the output directory and merged from there,
+  // with the same lists as a result. 0 restores the default,
+  // default_memory_budget (256 MiB); less than min_memory_budget (1 MiB) is
+  // raised to it.
+  void set_memory_budget(std::size_t bytes);
 
   // One complete scan run. Before the lock is taken, mount_path must be a
   // GlusterFS mount of the volume (with TARN_LOCAL_VOLUME_ROOT: an existing
@@ -328,6 +359,7 @@ class TARN_EXPORT scanner {
 
   scantype scan_type;
   bool list_files = false;
+  std::size_t memory_budget = default_memory_budget;
   std::string volume_name;
   std::string output_dir;
   std::string mount_path;

@@ -2,6 +2,7 @@
 // The session object, the names of its working files and its exclude list.
 #include "scanner/scanner.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/platform.h"
@@ -53,6 +54,10 @@ session::session(std::string session_name, std::string volume_name, std::string 
 }
 
 session::~session() = default;
+
+void session::set_memory_budget(std::size_t bytes) {
+  budget = bytes == 0 ? default_memory_budget : std::max(bytes, min_memory_budget);
+}
 
 local_files& session::local_side() { return local != nullptr ? *local : posix_local_files(); }
 

@@ -2,6 +2,7 @@
 // Sorted entries to one list file per application, named with its count.
 #include "scanner/list_file.h"
 #include "scanner/scanner.h"
+#include "scanner/sorted_runs.h"
 
 namespace tarn {
 namespace scanner {
@@ -15,6 +16,13 @@ const char* const kShardApplication = ".shard";
 std::error_code session::distribute_basedon_application(std::vector<std::string>& entries,
                                                         std::vector<std::string>& app_files,
                                                         std::vector<std::string>& shard_files) {
+  vector_entries all(entries);
+  return distribute_sorted(all, app_files, shard_files);
+}
+
+std::error_code session::distribute_sorted(entry_source& entries,
+                                           std::vector<std::string>& app_files,
+                                           std::vector<std::string>& shard_files) {
   list_writer group(local_side(), kFn);
   std::string application;
 
@@ -29,14 +37,15 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
   };
 
   bool begun = false;
-  for (const std::string& entry : entries) {
-    std::string entry_application = entry.substr(0, entry.find('/'));
-    if (!begun || entry_application != application) {
+  while (const std::string* next = entries.next()) {
+    const std::string& entry = *next;
+    const std::size_t end = entry.find('/');  // npos: the whole entry
+    if (!begun || entry.compare(0, end, application) != 0) {
       if (begun) {
         if (std::error_code ec = end_group()) return ec;
       }
       begun = true;
-      application = entry_application;
+      application.assign(entry, 0, end);
       list_name name{output_dir, application, session_name};
       const std::string working = name.path();  // the count 0 until it is known
       insert_to_excludelist(working);
@@ -45,6 +54,9 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
     }
     if (std::error_code ec = group.write_line(entry)) return ec;
   }
+  // The group being written goes with the writer: a list cut short by the
+  // failure is never given its final name.
+  if (std::error_code ec = entries.error()) return ec;
   if (begun) return end_group();
   return success;
 }

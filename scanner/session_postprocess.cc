@@ -1,32 +1,15 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The post-processing driver: the collect file becomes per-application lists
 // of changed shard pieces, cut into chunks.
-#include "scanner/entry_order.h"
 #include "scanner/local_files.h"
 #include "scanner/scan_run.h"
+#include "scanner/sorted_runs.h"
 
 namespace tarn {
 namespace scanner {
 namespace {
 
 const char* const kFn = "sessoin::process_filtered_files";
-
-std::error_code read_sorted(local_files& files, const std::string& collect_file,
-                            std::vector<std::string>* entries) {
-  std::unique_ptr<line_input> in;
-  if (std::error_code ec = files.read_lines(collect_file, &in)) {
-    session::logger.error(kFn, "Failed to open file %s", collect_file.c_str());
-    return ec;
-  }
-  std::string line;
-  while (in->next(&line)) entries->push_back(line);
-  if (std::error_code ec = in->error()) {
-    session::logger.error(kFn, "Failed to read file %s", collect_file.c_str());
-    return ec;
-  }
-  sort_entries(*entries);
-  return success;
-}
 
 // The same message for each of the three steps; their own tell them apart.
 std::error_code failed(std::error_code ec) {
@@ -41,13 +24,28 @@ std::error_code scan_run::post_process_collect_file(session& sess,
                                                    scan_state* state, step_observer* observer) {
   local_files& files = sess.local_side();
   const scan_state& seen = *state;
-  if (std::error_code ec = observe(observer, "sort", seen,
-                                   [&] { return read_sorted(files, collect_file, &state->entries); })) {
+  // Entries beyond the memory budget are sorted in run files, merged as the
+  // distribution reads them; the runs go when this does, also on failure.
+  sort_runs runs(files, sess.output_dir, sess.session_name);
+  if (std::error_code ec = observe(observer, "sort", seen, [&] {
+        std::error_code sorted = sort_collect_file(files, collect_file, sess.memory_budget(), kFn,
+                                                   &state->entries, &runs);
+        state->sort_runs = runs.written();
+        return sorted;
+      })) {
     return ec;
   }
   if (std::error_code ec = failed(observe(observer, "distribute", seen, [&] {
-        return sess.distribute_basedon_application(state->entries, state->app_files,
-                                                   state->shard_files);
+        if (runs.empty()) {
+          return sess.distribute_basedon_application(state->entries, state->app_files,
+                                                     state->shard_files);
+        }
+        std::unique_ptr<entry_source> merged;
+        std::error_code ec = runs.open_merge(&merged);
+        if (!ec) ec = sess.distribute_sorted(*merged, state->app_files, state->shard_files);
+        merged.reset();  // its files closed before they are removed
+        runs.remove_all();
+        return ec;
       }))) {
     return ec;
   }

@@ -93,6 +93,28 @@ TEST_F(OutputDirRunTest, NewAndEmptyDirectoriesAreTakenAndRemovedAfterSuccess) {
   EXPECT_FALSE(exists(empty));
 }
 
+// A killed run's sort runs are removed by the next run, its other files
+// set aside; none of them is filed.
+TEST_F(OutputDirRunTest, ARunRemovesTheSortRunsAKilledOneLeft) {
+  const std::string out = root_.path("out");
+  std::string why;
+  ASSERT_NO_ERROR(claim_output_dir(out, volume_, &why));
+  write_file(out + "/.s1.sort.1", "home/old\n");
+  write_file(out + "/.s1.sort.2.partial", "home/o");
+  write_file(out + "/home-s1.1", "home/old\n");
+  log_capture log;
+  scanner s("vol1", out, volume_);
+  ASSERT_EQ(s.initiate_scan("s1"), success);
+  EXPECT_TRUE(log.contains("Removed 2 sort run files left in " + out + " by an earlier run"))
+      << log.text();
+  EXPECT_TRUE(log.contains("Moved 1 files left in " + out));
+  const std::vector<std::string> sets = list_dir(out + "/.tarn_leftovers/s1");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(list_dir(out + "/.tarn_leftovers/s1/" + sets[0]),
+            std::vector<std::string>{"home-s1.1"});
+  EXPECT_EQ(list_dir(volume_ + "/.tarn/working/scanner"), std::vector<std::string>{"home"});
+}
+
 // Each failed run's files go to a set of their own; sets beyond the newest
 // three of a session are removed, and a session name cannot lead outside.
 TEST(LeftoversTest, SetsAsideInsideAndKeepsTheNewestThree) {
@@ -129,6 +151,32 @@ TEST(LeftoversTest, SetsAsideInsideAndKeepsTheNewestThree) {
   ASSERT_NO_ERROR(set_aside_leftovers(out, "..", &odd));
   EXPECT_EQ(odd.to.rfind(out + "/.tarn_leftovers/%2E./", 0), 0u) << odd.to;
   EXPECT_EQ(list_dir(out + "/.tarn_leftovers").size(), 2u);
+}
+
+// A killed run's sort runs hold only entries of its collect file, which is
+// set aside too: they are removed. Another session's are not this run's.
+TEST(LeftoversTest, TheSessionsSortRunsAreRemovedNotKept) {
+  temp_dir root;
+  const std::string out = root.path("out");
+  std::string why;
+  ASSERT_NO_ERROR(claim_output_dir(out, "", &why));
+  for (const char* name : {".s1.sort.3", ".s1.sort.4.partial", ".s2.sort.1", "s1-processed.9"}) {
+    write_file(out + "/" + name, "a\n");
+  }
+  leftovers_moved moved;
+  ASSERT_NO_ERROR(set_aside_leftovers(out, "s1", &moved));
+  EXPECT_EQ(moved.sort_runs_removed, 2u);
+  EXPECT_EQ(moved.files, 2u);
+  EXPECT_EQ(list_dir(moved.to), (std::vector<std::string>{".s2.sort.1", "s1-processed.9"}));
+  EXPECT_EQ(list_dir(out), (std::vector<std::string>{".tarn_leftovers", ".tarn_output_dir"}));
+
+  // Only run files: nothing to set aside.
+  write_file(out + "/.s1.sort.1", "");
+  leftovers_moved only_runs;
+  ASSERT_NO_ERROR(set_aside_leftovers(out, "s1", &only_runs));
+  EXPECT_EQ(only_runs.sort_runs_removed, 1u);
+  EXPECT_EQ(only_runs.files, 0u);
+  EXPECT_EQ(list_dir(out + "/.tarn_leftovers/s1").size(), 1u);
 }
 
 // Where an entry lies on another file system than its set (a mount inside

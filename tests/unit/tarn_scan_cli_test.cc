@@ -74,6 +74,16 @@ TEST_F(TarnScanCliTest, BadCommandLinesGiveUsageAndStatus2) {
       "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session 'night ly'",
       "--volume .. --output-dir /tmp/x --mount /mnt/x --session s",
       "unlock --volume vol1 --session ../s",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory ''",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 0",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 1023K",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 1.5G",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 256MB",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory -1",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 12T",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 99999999999G",
+      "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 99999999999999999999",
   };
   for (const char* args : cases) {
     SCOPED_TRACE(args);
@@ -97,6 +107,7 @@ TEST_F(TarnScanCliTest, HelpAndVersion) {
   run_result help = run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--incremental"), std::string::npos);
+  EXPECT_NE(help.out.find("[--memory SIZE]"), std::string::npos);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
   run_result version = run("--version");
   EXPECT_EQ(version.status, 0);
@@ -151,6 +162,31 @@ TEST_F(TarnScanCliTest, WithFilesListsAFileThatHasNoPieces) {
   ASSERT_EQ(with.status, 0) << with.err;
   EXPECT_EQ(testing_util::read_file(app + "app1-nightly.1"), "app1/small.txt\n");
   EXPECT_NE(run("--help").out.find("--with-files"), std::string::npos);
+}
+
+// A list beyond --memory is sorted in files in the output directory, which
+// are gone after the run, and gives the lists of a run with the default.
+TEST_F(TarnScanCliTest, MemoryBelowTheListGivesTheSameLists) {
+  std::string changes;
+  for (int i = 29999; i >= 0; --i) {
+    changes += "NEW app" + std::to_string(i % 3) + "/a-longer-file-name-" + std::to_string(i) + "\n";
+  }
+  tool_.set_changelist(changes);
+  tool_.add_session("other", "vol1");
+  run_result plain = run(base_args() + " --with-files");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::string out2 = root_.path("out2");
+  run_result small = run("--volume vol1 --output-dir " + out2 + " --mount " + root_.path("vol1") +
+                         " --session other --log-file " + root_.path("log2") +
+                         " --with-files --memory 1M");
+  ASSERT_EQ(small.status, 0) << small.err;
+  EXPECT_NE(testing_util::read_file(root_.path("log2")).find("exceed the memory budget of 1048576"),
+            std::string::npos);
+  EXPECT_FALSE(testing_util::exists(out2));  // removed after success: no run file left
+  const std::string lists = root_.path("vol1/.tarn/working/scanner/app1/");
+  const std::string first = testing_util::read_file(lists + "app1-nightly.10000");
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 10000);
+  EXPECT_EQ(testing_util::read_file(lists + "app1-other.10000"), first);
 }
 
 TEST_F(TarnScanCliTest, SummaryCountsTheLinesEachRunAdded) {

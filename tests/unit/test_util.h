@@ -168,6 +168,9 @@ class test_peer {
   static std::set<std::string>& exclude_dirnames(session& s) { return s.exclude_dirnames; }
   static const std::string& output_dir(session& s) { return s.output_dir; }
   static local_files*& local(session& s) { return s.local; }
+  // The memory budget itself, below the floor that set_memory_budget keeps,
+  // to make a small list spill.
+  static std::size_t& memory_budget(session& s) { return s.budget; }
   // The attribute reads of `s`, played by an attribute_files of its own that
   // lives as long as the test program.
   static testing_util::attribute_files::gfid_function& read_gfid_attribute(session& s) {

@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
   scanner.set_scan_type(o.incremental ? tarn::scanner::scanner::scan_incremental
                                       : tarn::scanner::scanner::scan_full);
   scanner.set_list_files(o.with_files);
+  scanner.set_memory_budget(o.memory);  // 0: the library's default
   {
     tarn_scan::progress alive(o.session, o.log_file);
     if (alive.active()) scanner.set_progress_observer(&alive);

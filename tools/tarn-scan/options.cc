@@ -3,16 +3,19 @@
 #include "tools/tarn-scan/options.h"
 
 #include <cctype>
+#include <limits>
 #include <sstream>
 
 #include <boost/program_options.hpp>
+
+#include "scanner/scanner.h"
 
 namespace po = boost::program_options;
 
 namespace tarn_scan {
 namespace {
 
-po::options_description describe(options* out) {
+po::options_description describe(options* out, std::string* memory) {
   po::options_description d("Options");
   d.add_options()
       ("volume", po::value<std::string>(&out->volume)->value_name("V"),
@@ -38,6 +41,9 @@ po::options_description describe(options* out) {
        "append the library's log to FILE instead of standard error")
       ("timeout", po::value<unsigned>(&out->timeout)->value_name("SECONDS"),
        "stop the run as SIGTERM does when it takes longer (exit status 124)")
+      ("memory", po::value<std::string>(memory)->value_name("SIZE"),
+       "memory for sorting the run's entries, in bytes or with K, M or G (256M, 1G; at least "
+       "1M; default 256M): a longer list is sorted in files in D")
       ("help,h", "show this help and exit")
       ("version", "show the version and exit");
   return d;
@@ -112,9 +118,10 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
     --argc;
     ++argv;
   }
+  std::string memory;
   po::options_description d = out->unlock                  ? describe_unlock(out)
                               : out->check || out->status ? describe_inspect(out, out->status)
-                                                          : describe(out);
+                                                          : describe(out, &memory);
   po::variables_map vm;
   try {
     po::positional_options_description none;  // every argument is an option
@@ -157,6 +164,16 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
     *error = "--timeout wants a number of seconds above 0";
     return parse_result::usage_error;
   }
+  if (vm.count("memory")) {
+    if (!parse_size(memory, &out->memory)) {
+      *error = "invalid --memory size '" + memory + "': bytes, or a number with K, M or G (256M)";
+      return parse_result::usage_error;
+    }
+    if (out->memory < tarn::scanner::min_memory_budget) {
+      *error = "--memory " + memory + " is too small: at least 1M";
+      return parse_result::usage_error;
+    }
+  }
   if (out->incremental && vm.count("full")) {
     *error = "--incremental and --full exclude each other";
     return parse_result::usage_error;
@@ -170,12 +187,37 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
   return check_names(*out, error);
 }
 
+bool parse_size(const std::string& text, std::size_t* bytes) {
+  std::size_t digits = 0;
+  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+  if (digits == 0 || text.size() - digits > 1) return false;
+  unsigned shift = 0;
+  if (digits < text.size()) {
+    switch (std::toupper(static_cast<unsigned char>(text[digits]))) {
+      case 'K': shift = 10; break;
+      case 'M': shift = 20; break;
+      case 'G': shift = 30; break;
+      default: return false;
+    }
+  }
+  const std::size_t limit = std::numeric_limits<std::size_t>::max() >> shift;
+  std::size_t value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const std::size_t digit = static_cast<std::size_t>(text[i] - '0');
+    if (value > (limit - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *bytes = value << shift;
+  return true;
+}
+
 std::string help_text() {
   options unused;
+  std::string unused_memory;
   std::ostringstream s;
   s << "Usage: tarn-scan --volume V --output-dir D --mount M --session S\n"
        "                 [--incremental | --full] [--post] [--json] [--with-files]\n"
-       "                 [--log-file FILE] [--timeout SECONDS]\n"
+       "                 [--log-file FILE] [--timeout SECONDS] [--memory SIZE]\n"
        "       tarn-scan unlock --volume V --session S [--force] [--log-file FILE]\n"
        "       tarn-scan check --volume V --mount M [--output-dir D] [--session S]\n"
        "       tarn-scan status --volume V --mount M [--output-dir D] [--session S] [--json]\n"
@@ -207,7 +249,7 @@ std::string help_text() {
        "and, with D, the leftover directories. check and status take no lock and write\n"
        "nothing.\n"
        "\n"
-       << describe(&unused) << "\n"
+       << describe(&unused, &unused_memory) << "\n"
        << describe_unlock(&unused) << "\n"
        << describe_inspect(&unused, false) << "\n"
        << describe_inspect(&unused, true)

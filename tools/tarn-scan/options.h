@@ -3,6 +3,7 @@
 #ifndef TARN_TOOLS_TARN_SCAN_OPTIONS_H_
 #define TARN_TOOLS_TARN_SCAN_OPTIONS_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct options {
   bool with_files = false;  // the applications' changed entries in the lists too
   std::string log_file;
   unsigned timeout = 0;  // seconds; 0: none
+  std::size_t memory = 0;  // --memory in bytes; 0: the library's default
   bool unlock = false;   // the "unlock" command
   bool force = false;    // unlock --force
   bool check = false;    // the "check" command
@@ -29,6 +31,11 @@ enum class parse_result { run, help, version, usage_error };
 
 // Parses argv. On usage_error, `error` says what is wrong.
 parse_result parse_options(int argc, const char* const* argv, options* out, std::string* error);
+
+// Reads a size for --memory: a number of bytes, or of KiB, MiB or GiB with
+// the suffix K, M or G (either case). False for anything else, and for a
+// size that does not fit in size_t.
+bool parse_size(const std::string& text, std::size_t* bytes);
 
 // The help text (also the body of the man page).
 std::string help_text();
