@@ -183,31 +183,35 @@ def rig_tables(results):
     if not runs:
         return []
     lines = ["### Real volume (GlusterFS through its FUSE mount, the real glusterfind)\n",
-             "One run each, in a process of its own, files listed. \"own\" is the run's time "
-             "less glusterfind's: the library's own work; per entry, divided by the "
-             "change-list lines. CPU seconds: the scanning process (all threads) and, for "
+             "One run each, in a process of its own; the full scan as a default one (pieces "
+             "only), the incremental one with the changed files listed too, so that they can "
+             "be checked. \"own\" is the run's time less glusterfind's: its pass, and the "
+             "session step (\"glusterfind list\", and \"glusterfind create\" on the "
+             "session's first run, in the session column); the library's own work; per "
+             "entry, divided by the change-list lines. CPU seconds: the scanning process (all threads) and, for "
              "glusterfind, its child processes.\n",
-             "| case | scan | change-list lines | glusterfind s | own s | own / glusterfind "
+             "| case | scan | change-list lines | glusterfind s | session s | own s | own / glusterfind "
              "| own per entry us | " + " | ".join(RIG_STEPS) +
              " | other s | own CPU s | glusterfind CPU s | peak MiB "
              "| listed = changed + directories or gone |",
-             "|---|---|---:|---:|---:|---:|---:|" + "---:|" * (len(RIG_STEPS) + 5)]
+             "|---|---|---:|---:|---:|---:|---:|---:|" + "---:|" * (len(RIG_STEPS) + 5)]
     for case, scan, r in runs:
         if "error" in r:
             lines.append("| %s | %s | failed: %s |" % (case, scan, r["error"]) +
-                         " |" * (len(RIG_STEPS) + 11))
+                         " |" * (len(RIG_STEPS) + 12))
             continue
         other = r["own_s"] - sum(r[s + "_s"] for s in RIG_STEPS)
-        lines.append("| %s | %s | %d | %s | %s | %.2fx | %.0f | %s | %s | %s | %s | %.0f "
+        lines.append("| %s | %s | %d | %s | %s | %s | %.2fx | %.0f | %s | %s | %s | %s | %.0f "
                      "| %d = %d + %d |"
-                     % (case, scan, r["lines"], fmt_s(r["glusterfind_s"]), fmt_s(r["own_s"]),
+                     % (case, scan, r["lines"], fmt_s(r["glusterfind_s"]),
+                        fmt_s(r.get("session_s", 0)), fmt_s(r["own_s"]),
                         r["own_to_glusterfind"], r["own_per_entry_us"],
                         " | ".join(fmt_s(r[s + "_s"]) for s in RIG_STEPS), fmt_s(other),
                         fmt_s(r["own_cpu_s"]), fmt_s(r["glusterfind_children_cpu_s"]),
                         r["peak_MiB"], r.get("listed", 0), r.get("expected", 0),
                         r.get("extra_allowed", 0)))
     lines.append("")
-    lines.append("\"other\": the lock, the session, unread journals, the collect file, the "
+    lines.append("\"other\": the lock, unread journals, the collect file, the "
                  "manifest and the release. \"glusterfind post\" after each run is not "
                  "counted.")
     lines.append("")

@@ -23,12 +23,16 @@ struct rig_target {
   std::string expect;    // file of lines the run's lists must hold (empty: no check)
   bool full = true;      // full pass, else incremental
   bool post = true;      // run "glusterfind post" after the scan (not timed with it)
+  // The lists hold the changed entries too (set_list_files); without, only
+  // pieces, as a default scan, and only the expected pieces are checked.
+  bool list_files = true;
 };
 
 // From the environment: TARN_BENCH_RIG_VOLUME (none: false), TARN_BENCH_RIG_MOUNT
 // (default /mnt/VOLUME), TARN_BENCH_RIG_SCAN ("full" or "incremental"),
 // TARN_BENCH_RIG_CASE, TARN_BENCH_RIG_SESSION, TARN_BENCH_RIG_EXPECT,
-// TARN_BENCH_RIG_NO_POST; work directory below `data_dir`.
+// TARN_BENCH_RIG_NO_POST, TARN_BENCH_RIG_LIST_FILES ("1" or "0"; default 0 for
+// a full scan, 1 for an incremental one); work directory below `data_dir`.
 bool rig_target_from_env(const std::string& data_dir, rig_target* out);
 
 // One run with files listed (scanner::set_list_files): the results of

@@ -26,7 +26,8 @@ struct scan_state {
   std::string collect_file;   // empty after a failed filter
   unsigned long kept = 0;     // entries of the collect file
   // The collect file, sorted, when it fits in the session's memory budget;
-  // otherwise empty, and the distribution merges run files instead.
+  // otherwise empty, and the distribution merges run files instead. Emptied
+  // once distributed.
   std::vector<std::string> entries;
   std::size_t sort_runs = 0;  // run files the sort wrote, merge passes' included; 0: none
   std::vector<std::string> app_files;     // application lists

@@ -49,8 +49,11 @@ std::error_code scan_run::post_process_collect_file(session& sess,
       }))) {
     return ec;
   }
-  // Every entry is in a list file now; the outcome of the removal is not
-  // looked at, as the file is only in the way from here on.
+  // Every entry is in a list file now: their memory goes back before the
+  // linking takes its own.
+  std::vector<std::string>().swap(state->entries);
+  // The outcome of the removal is not looked at, as the file is only in the
+  // way from here on.
   files.remove(collect_file);
   if (std::error_code ec = failed(observe(observer, "link", seen, [&] {
         return sess.link_shard_to_app(state->app_files, state->shard_files, state->linked_files);
