@@ -93,7 +93,10 @@ class gluster_backend : public volume_backend {
     if ((flags & O_CREAT) && (flags & O_EXCL)) return create_exclusively_in_helper(abs, flags, out);
     glfs_fd* fd = nullptr;
     std::error_code ec;
-    if (flags & O_CREAT) {
+    if ((flags & O_CREAT) && (flags & O_TRUNC)) {
+      // Created or truncated in one round trip.
+      ec = gfapi::creat(fs(), abs, flags, kFileMode, &fd);
+    } else if (flags & O_CREAT) {
       ec = open_or_create(abs, flags & ~O_CREAT, &fd);
     } else {
       ec = gfapi::open(fs(), abs, flags, &fd);

@@ -107,7 +107,8 @@ class TARN_EXPORT tarn_api {
 
   // Opens `path` of the volume with open(2) flags. O_CREAT|O_EXCL creates
   // exclusively (fails when the file exists); O_CREAT without O_EXCL creates
-  // a missing file and never truncates. Empty handle on any failure; the
+  // a missing file and never truncates, unless O_TRUNC is given too: then it
+  // creates or truncates in one call. Empty handle on any failure; the
   // reason is then in last_error().
   //
   // On a GlusterFS volume an exclusive create runs in a helper process (the

@@ -365,9 +365,11 @@ class TARN_EXPORT scanner {
   std::string mount_path;
   boost::shared_ptr<tarn_iopx> iopx;
   ::tarn::tarn_api* api;
-  // file_copy, telling what it added.
+  // file_copy, telling what it added. With `new_directory` the directory of
+  // `destination` was made by this run, so no list and no temporary file of
+  // an earlier one can be there: the look for them is spared.
   std::error_code copy_list(const std::string& source, const std::string& destination,
-                            scan_report_list* added);
+                            scan_report_list* added, bool new_directory = false);
   // Writes `text` as the volume file `path`, under a temporary name renamed
   // over it when complete.
   std::error_code write_volume_file(const std::string& path, const std::string& text);

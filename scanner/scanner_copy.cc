@@ -1,9 +1,12 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Copying the run's result files into the volume: one directory per name
 // prefix below the working directory, one write per line.
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <map>
 
 #include <boost/tokenizer.hpp>
 
@@ -37,25 +40,25 @@ std::error_code write_line(tarn_api& api, const boost::shared_ptr<tarn_file>& fi
 }
 
 // Opens the list to append to, or the empty temporary file a new list is
-// written under: "*target" is the path opened, "*exists" tells which.
+// written under: "*target" is the path opened, "*exists" tells which. In a
+// directory this run made there is nothing to look for.
 boost::shared_ptr<tarn_file> open_destination(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
-                                              const std::string& destination, std::string* target,
-                                              bool* exists, std::error_code* why) {
+                                              const std::string& destination, bool new_directory,
+                                              std::string* target, bool* exists,
+                                              std::error_code* why) {
   *target = destination;
-  boost::shared_ptr<tarn_file> out = api.open(iopx, destination, os::kOpenForWrite);
-  *exists = static_cast<bool>(out);
-  if (out || api.last_error().value() != ENOENT) {
-    *why = out ? success : api.last_error();
-    return out;
+  *exists = false;
+  if (!new_directory) {
+    boost::shared_ptr<tarn_file> out = api.open(iopx, destination, os::kOpenForWrite);
+    *exists = static_cast<bool>(out);
+    if (out || api.last_error().value() != ENOENT) {
+      *why = out ? success : api.last_error();
+      return out;
+    }
   }
+  // Truncated, if it is there: ours, from a copy that did not finish.
   *target = partial_copy_name(destination);
-  out = api.open(iopx, *target, os::kOpenCreateForWrite);
-  if (out && out->get_file_size() != 0) {
-    // Ours, from a copy that did not finish.
-    api.close(out);
-    api.unlink(iopx, *target);
-    out = api.open(iopx, *target, os::kOpenCreateForWrite);
-  }
+  boost::shared_ptr<tarn_file> out = api.open(iopx, *target, os::kOpenCreateForWrite | O_TRUNC);
   *why = out ? success : api.last_error();
   return out;
 }
@@ -73,18 +76,28 @@ std::error_code scanner::copy_files_to_gluster() {
     logger.error(kFn, "Failed to read directory %s", output_dir.c_str());
     return ec;
   }
+  std::map<std::string, bool> directories;  // made or found, and whether made now
   for (const std::string& name : names) {
     if (is_dot_entry(name)) continue;
     std::string source = output_dir + "/" + name;
     std::string directory = std::string(kWorkingDirectory) + "/" + name.substr(0, name.find('-'));
-    std::error_code ec = create_directory(directory);
-    if (ec != ok) {
-      logger.error(kFn, "Failed to create directory %s on gluster", name.c_str());
-      return ec;
+    // Each directory once a run; one made now holds nothing yet.
+    auto known = directories.find(directory);
+    if (known == directories.end()) {
+      std::error_code made = api->mkdir(iopx, directory, 0777);
+      std::error_code ec = made.value() == EEXIST ? success : made;
+      if (ec) {
+        logger.error("scanner::create_directory",
+                     "Unable to create directory path %s in volume %s", directory.c_str(),
+                     volume_name.c_str());
+        logger.error(kFn, "Failed to create directory %s on gluster", name.c_str());
+        return ec;
+      }
+      known = directories.emplace(directory, !made).first;
     }
     scan_report_list added;
     added.application = name.substr(0, name.find('-'));
-    ec = copy_list(source, directory + "/" + name, &added);
+    std::error_code ec = copy_list(source, directory + "/" + name, &added, known->second);
     if (ec != ok) {
       logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
       return ec;
@@ -133,8 +146,8 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
 
 std::error_code scanner::write_volume_file(const std::string& path, const std::string& text) {
   const std::string partial = partial_copy_name(path);
-  api->unlink(iopx, partial);  // ours, from a write that did not finish
-  boost::shared_ptr<tarn_file> out = api->open(iopx, partial, os::kOpenCreateForWrite);
+  // Truncated, if it is there: ours, from a write that did not finish.
+  boost::shared_ptr<tarn_file> out = api->open(iopx, partial, os::kOpenCreateForWrite | O_TRUNC);
   if (!out) return api->last_error() ? api->last_error() : os::error_from(EIO);
   int64_t offset = 0;
   std::error_code ec = write_line(*api, out, text, &offset);
@@ -146,7 +159,7 @@ std::error_code scanner::write_volume_file(const std::string& path, const std::s
 }
 
 std::error_code scanner::copy_list(const std::string& source, const std::string& destination,
-                                   scan_report_list* added) {
+                                   scan_report_list* added, bool new_directory) {
   static const char* const kFn = "scanner::file_copy";
   os::line_reader in;
   if (std::error_code ec = in.open(source)) {
@@ -159,20 +172,21 @@ std::error_code scanner::copy_list(const std::string& source, const std::string&
   std::string target;
   bool exists = false;
   std::error_code why;
-  boost::shared_ptr<tarn_file> out = open_destination(*api, iopx, destination, &target, &exists,
-                                                      &why);
+  boost::shared_ptr<tarn_file> out =
+      open_destination(*api, iopx, destination, new_directory, &target, &exists, &why);
   if (!out) {
     logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
                  destination.c_str(), why.message().c_str());
     return os::error_from(EFAULT);
   }
-  int64_t offset = out->get_file_size();
+  // A new list starts empty; only an existing one is asked for its size.
+  int64_t offset = exists ? out->get_file_size() : 0;
   added->path = destination;
   added->appended = exists;
   added->offset = offset;
   std::error_code result = success;
-  if (offset < 0 || (!exists && offset != 0)) {
-    result = os::error_from(offset < 0 ? EIO : EEXIST);
+  if (offset < 0) {
+    result = os::error_from(EIO);
     logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
                  destination.c_str());
   }

@@ -88,6 +88,27 @@ TEST_F(CopyTest, EntriesGoIntoTheDirectoryOfTheirNamePrefix) {
   EXPECT_TRUE(list_dir(out_).empty());
 }
 
+// Every call through the mount is a round trip: a directory is made once a
+// run, and in one the run made there is no earlier list to look for. A
+// temporary file a failed copy left is truncated, not taken over.
+TEST_F(CopyTest, EachDirectoryOnceAndNoLookForListsInANewOne) {
+  make_working_directory();
+  ASSERT_NO_ERROR(scanner_->create_directory(".tarn/working/scanner/old"));
+  write_file(working("old/.old-nightly.1.partial"), "left by a killed copy\n");
+  write_file(out_ + "/home-nightly-1.16000", "home/a\n");
+  write_file(out_ + "/home-nightly-2.1", "home/b\n");
+  write_file(out_ + "/old-nightly.1", "old/x\n");
+  const int mkdirs = faults_.plan().calls(volume_call::mkdir);
+  const int opens = faults_.plan().calls(volume_call::open);
+  ASSERT_NO_ERROR(scanner_->copy_files_to_gluster());
+  EXPECT_EQ(faults_.plan().calls(volume_call::mkdir) - mkdirs, 2);
+  // The two new lists of "home" are created at once; "old" is looked for first.
+  EXPECT_EQ(faults_.plan().calls(volume_call::open) - opens, 4);
+  EXPECT_EQ(read_file(working("old/old-nightly.1")), "old/x\n");
+  EXPECT_EQ(read_file(working("home/home-nightly-2.1")), "home/b\n");
+  EXPECT_FALSE(exists(working("old/.old-nightly.1.partial")));
+}
+
 TEST_F(CopyTest, EmptyOutputDirectoryTouchesNothing) {
   ASSERT_NO_ERROR(scanner_->copy_files_to_gluster());
   EXPECT_TRUE(list_tree(volume_).empty());
