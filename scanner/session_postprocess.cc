@@ -41,11 +41,13 @@ std::error_code scan_run::post_process_collect_file(session& sess,
                                                      state->shard_files);
         }
         std::unique_ptr<entry_source> merged;
-        std::error_code ec = runs.open_merge(&merged);
-        if (!ec) ec = sess.distribute_sorted(*merged, state->app_files, state->shard_files);
+        std::error_code result = runs.open_merge(&merged);
+        if (!result) {
+          result = sess.distribute_sorted(*merged, state->app_files, state->shard_files);
+        }
         merged.reset();  // its files closed before they are removed
         runs.remove_all();
-        return ec;
+        return result;
       }))) {
     return ec;
   }
