@@ -198,6 +198,7 @@ std::error_code set_aside_leftovers(const std::string& output_dir, const std::st
     return true;
   });
   if (names.empty()) return os::no_error();
+  result->names.assign(names.begin(), names.end());
 
   const std::string all = output_dir + "/" + kLeftoversDirectory;
   const std::string mine = all + "/" + component_for(session);

@@ -41,6 +41,7 @@ std::error_code claim_output_dir(const std::string& output_dir, const std::strin
 
 // What set_aside_leftovers did.
 struct leftovers_moved {
+  std::vector<std::string> names;   // the entries found to move (all of them, even after a failure)
   std::size_t files = 0;            // entries moved
   std::string to;                   // the directory they went to
   std::vector<std::string> pruned;  // older sets removed

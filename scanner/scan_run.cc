@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <list>
 #include <cstdlib>
 
 #include "core/platform.h"
@@ -134,14 +133,11 @@ std::error_code scan_run::claim_output_dir() {
                           why.c_str());
     return ec;
   }
-  std::list<std::string> left;
-  os::list_directory(output_dir, &left);
   leftovers_moved moved;
   std::error_code ec = set_aside_leftovers(output_dir, session_name_, &moved);
   // A copy that was killed may have left its new list half-written under
   // the temporary name; it is the library's own, and goes.
-  for (const std::string& name : left) {
-    if (name == "." || name == ".." || is_output_dir_bookkeeping(name)) continue;
+  for (const std::string& name : moved.names) {
     if (is_sort_run_name(name, session_name_)) continue;  // never copied
     owner_.api->unlink(owner_.iopx, partial_copy_name(std::string(kWorkingDirectory) + "/" +
                                                       filing_prefix(name) + "/" + name));

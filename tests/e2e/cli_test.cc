@@ -42,17 +42,9 @@ TEST_F(CliTest, CheckIsAllOkOnTheRigAndWarnsOfAPlainMount) {
   EXPECT_NE(out.find("ok   .gfid: "), std::string::npos) << out;
   EXPECT_NE(out.find("ok   session: "), std::string::npos) << out;
 
-  const std::string plain = local_.path("plain");
-  ASSERT_EQ(sh("mkdir -p " + quote(plain) + " && mount -t glusterfs 127.0.0.1:/" + volume() + " " +
-               quote(plain)),
-            0);
-  struct unmount {
-    std::string path;
-    ~unmount() { sh("umount " + quote(path) + " || umount -l " + quote(path)); }
-  } unmount_plain{plain};
-  bool ready = false;
-  for (int i = 0; i < 100 && !(ready = exists(plain + "/app2/big.bin")); ++i) pause(0.1);
-  ASSERT_TRUE(ready);
+  plain_mount mounted(local_.path("plain"), "app2/big.bin");
+  ASSERT_TRUE(mounted.ready());
+  const std::string& plain = mounted.path();
   EXPECT_EQ(tarn_scan(args + quote(plain), &out), 3) << out;
   EXPECT_NE(out.find("warn .gfid: " + plain + " is mounted without -o aux-gfid-mount"),
             std::string::npos)

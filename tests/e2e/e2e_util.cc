@@ -192,6 +192,19 @@ void pause(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
+plain_mount::plain_mount(std::string path, const std::string& probe) : path_(std::move(path)) {
+  if (sh("mkdir -p " + quote(path_) + " && mount -t glusterfs 127.0.0.1:/" + volume() + " " +
+         quote(path_)) != 0) {
+    return;
+  }
+  // The client answers once it has the volume's layout.
+  for (int i = 0; i < 100 && !(ready_ = testing_util::exists(path_ + "/" + probe)); ++i) {
+    pause(0.1);
+  }
+}
+
+plain_mount::~plain_mount() { sh("umount " + quote(path_) + " || umount -l " + quote(path_)); }
+
 int rig(const std::string& command) {
   return sh(std::string(TARN_SOURCE_DIR) + "/scripts/gluster-rig.sh " + command + " " +
             quote(volume()) + " >/dev/null 2>&1");

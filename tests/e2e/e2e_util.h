@@ -72,6 +72,23 @@ bool rig_owns_glusterd();
 // The PID of the running glusterd, or 0.
 int glusterd_pid();
 
+// A second mount of the volume at `path`, made without -o aux-gfid-mount,
+// for the object's life. ready() is true once the client answers with the
+// volume's files (bounded wait for `probe`, a path relative to the volume).
+class plain_mount {
+ public:
+  plain_mount(std::string path, const std::string& probe);
+  ~plain_mount();
+  plain_mount(const plain_mount&) = delete;
+  plain_mount& operator=(const plain_mount&) = delete;
+  bool ready() const { return ready_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool ready_ = false;
+};
+
 // Base fixture: the library talks to the real volume (no local-directory
 // volume), the mount is an aux-gfid mount, and the log is captured.
 class volume_test : public ::testing::Test {

@@ -98,18 +98,9 @@ TEST_F(ReportTest, ReportAndManifestListExactlyTheListsThatAppeared) {
 // in-place write listed alone: the run completes, counts the piece, and
 // tarn-scan says so with 3.
 TEST_F(ReportTest, APlainMountCountsThePiecesItCannotAttributeAndExits3) {
-  const std::string plain = local_.path("plain");
-  ASSERT_EQ(sh("mkdir -p " + quote(plain) + " && mount -t glusterfs 127.0.0.1:/" + volume() +
-               " " + quote(plain)),
-            0);
-  struct unmount {
-    std::string path;
-    ~unmount() { sh("umount " + quote(path) + " || umount -l " + quote(path)); }
-  } unmount_plain{plain};
-  // The client answers once it has the volume's layout.
-  bool ready = false;
-  for (int i = 0; i < 100 && !(ready = exists(plain + "/app2/big.bin")); ++i) pause(0.1);
-  ASSERT_TRUE(ready);
+  plain_mount mounted(local_.path("plain"), "app2/big.bin");
+  ASSERT_TRUE(mounted.ready());
+  const std::string& plain = mounted.path();
   ASSERT_FALSE(exists(plain + "/.gfid"));
 
   {
