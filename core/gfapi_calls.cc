@@ -55,6 +55,11 @@ std::error_code mkdir(glfs* fs, const std::string& path, mode_t mode) {
   return std::error_code();
 }
 
+std::error_code make_file(glfs* fs, const std::string& path, mode_t mode) {
+  if (glfs_mknod(fs, path.c_str(), S_IFREG | mode, 0) != 0) return os::last_error();
+  return std::error_code();
+}
+
 std::error_code unlink(glfs* fs, const std::string& path) {
   if (glfs_unlink(fs, path.c_str()) != 0) return os::last_error();
   return std::error_code();

@@ -28,6 +28,8 @@ std::error_code connect(const std::string& volume, const std::string& host, int 
 std::error_code creat(glfs* fs, const std::string& path, int flags, mode_t mode, glfs_fd** out);
 std::error_code open(glfs* fs, const std::string& path, int flags, glfs_fd** out);
 std::error_code mkdir(glfs* fs, const std::string& path, mode_t mode);
+// Makes an empty regular file: one round trip, no handle to close.
+std::error_code make_file(glfs* fs, const std::string& path, mode_t mode);
 std::error_code unlink(glfs* fs, const std::string& path);
 std::error_code rename(glfs* fs, const std::string& from, const std::string& to);
 // Reads from `offset` into `data`, at most `n` bytes; *got 0 at the end.

@@ -118,6 +118,14 @@ class gluster_backend : public volume_backend {
     return ec;
   }
 
+  std::error_code make_file(const std::string& path) override {
+    std::string abs;
+    if (std::error_code ec = absolute(path, &abs)) return ec;
+    std::error_code ec = gfapi::make_file(fs(), abs, kFileMode);
+    if (ec && ec.value() != EEXIST) report("gluster_backend::make_file", "Mknod", abs, ec);
+    return ec;
+  }
+
   std::error_code unlink(const std::string& path) override {
     std::string abs;
     if (std::error_code ec = absolute(path, &abs)) return ec;

@@ -57,6 +57,17 @@ class local_backend : public volume_backend {
     return os::make_directory(full, mode);
   }
 
+  std::error_code make_file(const std::string& path) override {
+    std::string full;
+    if (std::error_code ec = resolve(path, &full)) return ec;
+    os::file made;
+    if (std::error_code ec =
+            os::file::open(full, os::kOpenCreateExclusive | os::kOpenForWrite, 0644, &made)) {
+      return ec;
+    }
+    return made.close();
+  }
+
   std::error_code unlink(const std::string& path) override {
     std::string full;
     if (std::error_code ec = resolve(path, &full)) return ec;
@@ -70,8 +81,7 @@ class local_backend : public volume_backend {
     return os::rename_file(full_from, full_to);
   }
 
-  std::error_code read_file(const std::string& path, std::size_t max,
-                            std::string* out) override {
+  std::error_code read_file(const std::string& path, std::size_t max, std::string* out) override {
     std::string full;
     if (std::error_code ec = resolve(path, &full)) return ec;
     bool whole = false;
@@ -92,8 +102,7 @@ class local_backend : public volume_backend {
 
 }  // namespace
 
-std::error_code open_local_backend(const std::string& root,
-                                   std::shared_ptr<volume_backend>* out) {
+std::error_code open_local_backend(const std::string& root, std::shared_ptr<volume_backend>* out) {
   bool directory = false;
   if (std::error_code ec = os::stat_path(root, &directory)) return ec;
   if (!directory) return os::error_from(ENOTDIR);

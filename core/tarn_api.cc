@@ -93,6 +93,12 @@ int64_t tarn_api::write(boost::shared_ptr<tarn_file::tarn_file> file,
   return static_cast<int64_t>(size);
 }
 
+std::error_code tarn_api::create_empty(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx,
+                                       std::string path) {
+  if (!iopx) return os::error_from(ENXIO);
+  return os::as_result(iopx->backend().make_file(path));
+}
+
 std::error_code tarn_api::unlink(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                  boost::shared_ptr<tarn_aio_result> /*aio*/) {
   if (!iopx) return os::error_from(ENXIO);

@@ -144,6 +144,9 @@ class TARN_EXPORT tarn_api {
       unsigned long size, long offset, int flags,
       boost::shared_ptr<tarn_aio_result> aio = boost::shared_ptr<tarn_aio_result>());
 
+  // Makes the empty file `path` in one call, where open, create and close
+  // take two or three; EEXIST when a file of that name is there.
+  std::error_code create_empty(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path);
   // Removes a file.
   std::error_code unlink(
       boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,

@@ -38,6 +38,8 @@ class volume_backend {
   virtual std::error_code open(const std::string& path, int flags,
                                std::unique_ptr<backend_file>* out) = 0;
   virtual std::error_code mkdir(const std::string& path, unsigned int mode) = 0;
+  // Makes an empty file (mode 0644); EEXIST when `path` is there.
+  virtual std::error_code make_file(const std::string& path) = 0;
   virtual std::error_code unlink(const std::string& path) = 0;
   // Renames `from` to `to`, replacing a file at `to` (rename(2)).
   virtual std::error_code rename(const std::string& from, const std::string& to) = 0;
@@ -57,6 +59,9 @@ class forwarding_backend : public volume_backend {
   }
   std::error_code mkdir(const std::string& path, unsigned int mode) override {
     return target_->mkdir(path, mode);
+  }
+  std::error_code make_file(const std::string& path) override {
+    return target_->make_file(path);
   }
   std::error_code unlink(const std::string& path) override {
     return target_->unlink(path);

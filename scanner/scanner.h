@@ -346,7 +346,8 @@ class TARN_EXPORT scanner {
   // `destination`. A missing destination is written whole under the
   // temporary name ".<name>.partial" beside it and renamed when complete, so
   // that no reader ever sees a part of a new list under its final name; a
-  // failed copy removes that temporary file and nothing else. An existing
+  // failed copy removes that temporary file and nothing else. A missing
+  // destination of no lines is made under its name at once. An existing
   // destination is appended to in place; after a failed append it keeps what
   // was written.
   std::error_code file_copy(std::string source, std::string destination);
@@ -365,11 +366,6 @@ class TARN_EXPORT scanner {
   std::string mount_path;
   boost::shared_ptr<tarn_iopx> iopx;
   ::tarn::tarn_api* api;
-  // file_copy, telling what it added. With `new_directory` the directory of
-  // `destination` was made by this run, so no list and no temporary file of
-  // an earlier one can be there: the look for them is spared.
-  std::error_code copy_list(const std::string& source, const std::string& destination,
-                            scan_report_list* added, bool new_directory = false);
   // Writes `text` as the volume file `path`, under a temporary name renamed
   // over it when complete.
   std::error_code write_volume_file(const std::string& path, const std::string& text);

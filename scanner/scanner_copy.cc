@@ -3,18 +3,20 @@
 // prefix below the working directory, one write per line.
 #include <fcntl.h>
 
+#include <atomic>
+#include <boost/tokenizer.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
-
-#include <boost/tokenizer.hpp>
+#include <thread>
+#include <vector>
 
 #include "core/platform.h"
 #include "scanner/list_file.h"
 #include "scanner/output_dir.h"
-#include "scanner/volume_layout.h"
 #include "scanner/scanner.h"
+#include "scanner/volume_layout.h"
 
 namespace tarn {
 namespace scanner {
@@ -42,7 +44,8 @@ std::error_code write_line(tarn_api& api, const boost::shared_ptr<tarn_file>& fi
 // Opens the list to append to, or the empty temporary file a new list is
 // written under: "*target" is the path opened, "*exists" tells which. In a
 // directory this run made there is nothing to look for.
-boost::shared_ptr<tarn_file> open_destination(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+boost::shared_ptr<tarn_file> open_destination(tarn_api& api,
+                                              const boost::shared_ptr<tarn_iopx>& iopx,
                                               const std::string& destination, bool new_directory,
                                               std::string* target, bool* exists,
                                               std::error_code* why) {
@@ -63,6 +66,160 @@ boost::shared_ptr<tarn_file> open_destination(tarn_api& api, const boost::shared
   return out;
 }
 
+std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+                          const std::string& source, const std::string& destination,
+                          scan_report_list* added, bool new_directory) {
+  static const char* const kFn = "scanner::file_copy";
+  os::line_reader in;
+  if (std::error_code ec = in.open(source)) {
+    scanner::logger.error(kFn, "Failed to open file %s", source.c_str());
+    return ec;
+  }
+  // A new list is written whole under a temporary name and renamed: a
+  // reader of the volume sees it complete or not at all. An existing list
+  // is appended to.
+  std::string line;
+  bool more = in.next(&line);
+  if (!more && !in.error()) {
+    // A new list of no lines is whole from the start: it is made under its
+    // name in one call, with no temporary file, no handle and no rename, a
+    // few round trips each through a mount. One that is there already is
+    // appended to, with nothing, below.
+    added->path = destination;
+    std::error_code made = api.create_empty(iopx, destination);
+    if (!made) return success;
+    if (made.value() != EEXIST) {
+      scanner::logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
+                            destination.c_str(), made.message().c_str());
+      return os::error_from(EFAULT);
+    }
+    new_directory = false;
+  }
+  std::string target;
+  bool exists = false;
+  std::error_code why;
+  boost::shared_ptr<tarn_file> out =
+      open_destination(api, iopx, destination, new_directory, &target, &exists, &why);
+  if (!out) {
+    scanner::logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
+                          destination.c_str(), why.message().c_str());
+    return os::error_from(EFAULT);
+  }
+  // A new list starts empty; only an existing one is asked for its size.
+  int64_t offset = exists ? out->get_file_size() : 0;
+  added->path = destination;
+  added->appended = exists;
+  added->offset = offset;
+  std::error_code result = success;
+  if (offset < 0) {
+    result = os::error_from(EIO);
+    scanner::logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
+                          destination.c_str());
+  }
+  for (; !result && more; more = in.next(&line)) {
+    if ((result = write_line(api, out, line + "\n", &offset))) {
+      scanner::logger.error(
+          kFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
+          destination.c_str(), static_cast<long long>(offset), result.message().c_str());
+    } else {
+      ++added->entries;
+    }
+  }
+  if (!result && in.error()) {
+    result = in.error();
+    scanner::logger.error(kFn, "Failed to read file %s", source.c_str());
+  }
+  // A volume may hold writes back and report their failure only here.
+  std::error_code closed = api.close(out);
+  if (closed && !result) {
+    scanner::logger.error(kFn, "Failed to close destination file %s on gluster volume: %s",
+                          destination.c_str(), closed.message().c_str());
+    result = closed;
+  }
+  if (!result && target != destination) {
+    if ((result = api.rename(iopx, target, destination))) {
+      scanner::logger.error(kFn, "Failed to rename %s to %s on gluster volume: %s", target.c_str(),
+                            destination.c_str(), result.message().c_str());
+    }
+  }
+  added->end = offset;
+  if (!result) return success;
+  // A list that held lines before cannot be cut back and stays; the local
+  // file stays too, and the next run sets it aside.
+  if (!exists) {
+    if (api.unlink(iopx, target)) {
+      scanner::logger.error(kFn,
+                            "Failed to remove the incomplete destination file %s on gluster volume",
+                            target.c_str());
+    } else {
+      scanner::logger.error(kFn, "Removed the incomplete destination file %s on gluster volume",
+                            target.c_str());
+    }
+  }
+  return result;
+}
+
+// The lists of one directory of the volume, in the order of the output
+// directory, and what became of them. One thread copies them all, one after
+// the other, so that the directory is made before its first list.
+struct copy_group {
+  std::string directory;
+  std::vector<std::string> names;
+  std::vector<std::size_t> positions;    // of the names in the output directory
+  std::vector<scan_report_list> copied;  // in order, up to a failure
+  std::error_code error;
+};
+
+// Each list through a mount is a few round trips that wait on the bricks:
+// a few directories are copied at once.
+constexpr std::size_t kCopyThreads = 8;
+
+// Makes the group's directory (one made now holds nothing yet) and copies
+// its lists, stopping at the first failure.
+void copy_group_lists(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+                      const std::string& output_dir, const std::string& volume_name,
+                      copy_group& group) {
+  static const char* const kFn = "scanner::copy_files_to_gluster";
+  std::error_code made = api.mkdir(iopx, group.directory, 0777);
+  if (made && made.value() != EEXIST) {
+    scanner::logger.error("scanner::create_directory",
+                          "Unable to create directory path %s in volume %s",
+                          group.directory.c_str(), volume_name.c_str());
+    scanner::logger.error(kFn, "Failed to create directory %s on gluster",
+                          group.names.front().c_str());
+    group.error = made;
+    return;
+  }
+  for (const std::string& name : group.names) {
+    scan_report_list added;
+    added.application = name.substr(0, name.find('-'));
+    std::error_code ec =
+        copy_list(api, iopx, output_dir + "/" + name, group.directory + "/" + name, &added, !made);
+    if (ec) {
+      scanner::logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
+      group.error = ec;
+      return;
+    }
+    group.copied.push_back(std::move(added));
+  }
+}
+
+// Takes groups in order until none is left or one has failed; the groups
+// not begun then are left alone. Each thread has a tarn_api of its own over
+// the one volume: only its last error is its own state.
+void copy_groups(const boost::shared_ptr<tarn_iopx>& iopx, const std::string& output_dir,
+                 const std::string& volume_name, std::vector<copy_group>& groups,
+                 std::atomic<std::size_t>* next, std::atomic<bool>* failed) {
+  tarn_api api;
+  for (;;) {
+    if (failed->load()) return;
+    const std::size_t i = next->fetch_add(1);
+    if (i >= groups.size()) return;
+    copy_group_lists(api, iopx, output_dir, volume_name, groups[i]);
+    if (groups[i].error) failed->store(true);
+  }
+}
+
 }  // namespace
 
 std::error_code scanner::read_directory(std::string directory, std::list<std::string>& entries) {
@@ -76,34 +233,45 @@ std::error_code scanner::copy_files_to_gluster() {
     logger.error(kFn, "Failed to read directory %s", output_dir.c_str());
     return ec;
   }
-  std::map<std::string, bool> directories;  // made or found, and whether made now
+  std::vector<copy_group> groups;
+  std::map<std::string, std::size_t> group_of;
+  std::size_t position = 0;
   for (const std::string& name : names) {
     if (is_dot_entry(name)) continue;
-    std::string source = output_dir + "/" + name;
     std::string directory = std::string(kWorkingDirectory) + "/" + name.substr(0, name.find('-'));
-    // Each directory once a run; one made now holds nothing yet.
-    auto known = directories.find(directory);
-    if (known == directories.end()) {
-      std::error_code made = api->mkdir(iopx, directory, 0777);
-      std::error_code ec = made.value() == EEXIST ? success : made;
-      if (ec) {
-        logger.error("scanner::create_directory",
-                     "Unable to create directory path %s in volume %s", directory.c_str(),
-                     volume_name.c_str());
-        logger.error(kFn, "Failed to create directory %s on gluster", name.c_str());
-        return ec;
-      }
-      known = directories.emplace(directory, !made).first;
+    auto known = group_of.emplace(directory, groups.size());
+    if (known.second) {
+      groups.emplace_back();
+      groups.back().directory = std::move(directory);
     }
-    scan_report_list added;
-    added.application = name.substr(0, name.find('-'));
-    std::error_code ec = copy_list(source, directory + "/" + name, &added, known->second);
-    if (ec != ok) {
-      logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
-      return ec;
-    }
-    report_.lists.push_back(std::move(added));
+    groups[known.first->second].names.push_back(name);
+    groups[known.first->second].positions.push_back(position++);
   }
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> threads;
+  for (std::size_t t = 1; t < kCopyThreads && t < groups.size(); ++t) {
+    try {
+      threads.emplace_back(copy_groups, std::cref(iopx), std::cref(output_dir),
+                           std::cref(volume_name), std::ref(groups), &next, &failed);
+    } catch (const std::exception&) {
+      break;  // fewer threads, the same copy
+    }
+  }
+  copy_groups(iopx, output_dir, volume_name, groups, &next, &failed);
+  for (std::thread& thread : threads) thread.join();
+  // The report names what is in the volume, in the order of the output
+  // directory; the first failure in that order is the run's.
+  std::map<std::size_t, scan_report_list*> copied;
+  std::map<std::size_t, std::error_code> failures;
+  for (copy_group& group : groups) {
+    for (std::size_t i = 0; i < group.copied.size(); ++i) {
+      copied.emplace(group.positions[i], &group.copied[i]);
+    }
+    if (group.error) failures.emplace(group.positions[group.copied.size()], group.error);
+  }
+  for (auto& added : copied) report_.lists.push_back(std::move(*added.second));
+  if (!failures.empty()) return failures.begin()->second;
   // Only now that the whole set is in the volume. A file that cannot be
   // removed stays behind and keeps output_dir from being removed.
   for (const std::string& name : names) {
@@ -141,7 +309,7 @@ std::error_code scanner::create_recursive_directory(std::string path) {
 
 std::error_code scanner::file_copy(std::string source, std::string destination) {
   scan_report_list added;
-  return copy_list(source, destination, &added);
+  return copy_list(*api, iopx, source, destination, &added, /*new_directory=*/false);
 }
 
 std::error_code scanner::write_volume_file(const std::string& path, const std::string& text) {
@@ -156,80 +324,6 @@ std::error_code scanner::write_volume_file(const std::string& path, const std::s
   if (!ec) ec = api->rename(iopx, partial, path);
   if (ec) api->unlink(iopx, partial);
   return ec ? ec : success;
-}
-
-std::error_code scanner::copy_list(const std::string& source, const std::string& destination,
-                                   scan_report_list* added, bool new_directory) {
-  static const char* const kFn = "scanner::file_copy";
-  os::line_reader in;
-  if (std::error_code ec = in.open(source)) {
-    logger.error(kFn, "Failed to open file %s", source.c_str());
-    return ec;
-  }
-  // A new list is written whole under a temporary name and renamed: a
-  // reader of the volume sees it complete or not at all. An existing list
-  // is appended to.
-  std::string target;
-  bool exists = false;
-  std::error_code why;
-  boost::shared_ptr<tarn_file> out =
-      open_destination(*api, iopx, destination, new_directory, &target, &exists, &why);
-  if (!out) {
-    logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
-                 destination.c_str(), why.message().c_str());
-    return os::error_from(EFAULT);
-  }
-  // A new list starts empty; only an existing one is asked for its size.
-  int64_t offset = exists ? out->get_file_size() : 0;
-  added->path = destination;
-  added->appended = exists;
-  added->offset = offset;
-  std::error_code result = success;
-  if (offset < 0) {
-    result = os::error_from(EIO);
-    logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
-                 destination.c_str());
-  }
-  std::string line;
-  while (!result && in.next(&line)) {
-    if ((result = write_line(*api, out, line + "\n", &offset))) {
-      logger.error(kFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
-                   destination.c_str(), static_cast<long long>(offset), result.message().c_str());
-    } else {
-      ++added->entries;
-    }
-  }
-  if (!result && in.error()) {
-    result = in.error();
-    logger.error(kFn, "Failed to read file %s", source.c_str());
-  }
-  // A volume may hold writes back and report their failure only here.
-  std::error_code closed = api->close(out);
-  if (closed && !result) {
-    logger.error(kFn, "Failed to close destination file %s on gluster volume: %s",
-                 destination.c_str(), closed.message().c_str());
-    result = closed;
-  }
-  if (!result && !exists) {
-    if ((result = api->rename(iopx, target, destination))) {
-      logger.error(kFn, "Failed to rename %s to %s on gluster volume: %s", target.c_str(),
-                   destination.c_str(), result.message().c_str());
-    }
-  }
-  added->end = offset;
-  if (!result) return success;
-  // A list that held lines before cannot be cut back and stays; the local
-  // file stays too, and the next run sets it aside.
-  if (!exists) {
-    if (api->unlink(iopx, target)) {
-      logger.error(kFn, "Failed to remove the incomplete destination file %s on gluster volume",
-                   target.c_str());
-    } else {
-      logger.error(kFn, "Removed the incomplete destination file %s on gluster volume",
-                   target.c_str());
-    }
-  }
-  return result;
 }
 
 }  // namespace scanner

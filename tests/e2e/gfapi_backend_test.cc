@@ -198,6 +198,13 @@ TEST_F(GlusterBackendTest, CreateWhenMissingNeverTruncates) {
   EXPECT_TRUE(exists(e2e::on_mount(path("with blank"))));
   EXPECT_FALSE(api_.open(iopx_, path("missing/f"), O_CREAT | O_WRONLY));
   EXPECT_EQ(api_.last_error().value(), ENOENT);
+
+  // The one-call empty file: made once, a file there is left as it is.
+  EXPECT_NO_ERROR(api_.create_empty(iopx_, path("empty list")));
+  EXPECT_EQ(read_file(e2e::on_mount(path("empty list"))), "");
+  EXPECT_EQ(api_.create_empty(iopx_, path("f")).value(), EEXIST);
+  EXPECT_EQ(read_file(e2e::on_mount(path("f"))), "0123456789ab\n");
+  EXPECT_EQ(api_.create_empty(iopx_, path("missing/f")).value(), ENOENT);
 }
 
 TEST_F(GlusterBackendTest, WritesReachTheVolumeInOrderAtTheirOffsets) {

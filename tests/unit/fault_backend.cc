@@ -112,6 +112,12 @@ std::error_code fault_backend::mkdir(const std::string& path, unsigned int mode)
   return forwarding_backend::mkdir(path, mode);
 }
 
+std::error_code fault_backend::make_file(const std::string& path) {
+  std::size_t fewer = 0;
+  if (int e = plan_->enter(volume_call::open, path, &fewer)) return os_error(e);
+  return forwarding_backend::make_file(path);
+}
+
 std::error_code fault_backend::unlink(const std::string& path) {
   std::size_t fewer = 0;
   if (int e = plan_->enter(volume_call::unlink, path, &fewer)) return os_error(e);

@@ -72,6 +72,8 @@ class fault_backend : public core::forwarding_backend {
   std::error_code open(const std::string& path, int flags,
                        std::unique_ptr<core::backend_file>* out) override;
   std::error_code mkdir(const std::string& path, unsigned int mode) override;
+  // Counted and matched as an open: it creates a file.
+  std::error_code make_file(const std::string& path) override;
   std::error_code unlink(const std::string& path) override;
   // Matched on the name renamed to.
   std::error_code rename(const std::string& from, const std::string& to) override;

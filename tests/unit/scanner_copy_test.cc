@@ -1,14 +1,16 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Copying the output directory into the volume: placement, appending, and
 // every way a copy can fail without losing the local files.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <list>
 #include <memory>
-
-#include <gtest/gtest.h>
+#include <mutex>
 
 #include "unit/fault_backend.h"
 #include "unit/test_util.h"
@@ -128,12 +130,17 @@ TEST_F(CopyTest, LinesAreAppendedOneWriteEachAfterExistingContent) {
   EXPECT_EQ(faults_.plan().calls(volume_call::write), 3);
 }
 
+// An empty list is whole as soon as it is made: no temporary name, no rename.
 TEST_F(CopyTest, EmptySourceMakesOrKeepsTheDestinationAsItIs) {
   make_working_directory();
   write_file(out_ + "/home-s.0", "");
   ASSERT_NO_ERROR(scanner_->copy_files_to_gluster());
   EXPECT_TRUE(exists(working("home/home-s.0")));
   EXPECT_EQ(read_file(working("home/home-s.0")), "");
+  write_file(out_ + "/home-t.0", "");
+  ASSERT_NO_ERROR(scanner_->copy_files_to_gluster());
+  EXPECT_EQ(read_file(working("home/home-t.0")), "");
+  EXPECT_EQ(faults_.plan().calls(volume_call::rename), 0);
 
   write_file(working("home/home-s.0"), "kept\n");
   write_file(out_ + "/home-s.0", "");
@@ -141,22 +148,61 @@ TEST_F(CopyTest, EmptySourceMakesOrKeepsTheDestinationAsItIs) {
   EXPECT_EQ(read_file(working("home/home-s.0")), "kept\n");
 }
 
-TEST_F(CopyTest, SecondOfThreeFailingStopsTheCopyAndKeepsEveryLocalFile) {
+// Directories are copied side by side: a failure in one stops the copy, and
+// what the others put into the volume meanwhile is whole or not there.
+TEST_F(CopyTest, OneListFailingFailsTheCopyAndKeepsEveryLocalFile) {
   make_working_directory();
-  for (const char* name : {"a-s.1", "b-s.1", "c-s.1"}) write_file(out_ + "/" + name, "line\n");
+  for (const char* name : {"a-s.1", "b-s.1", "c-s.1", "d-s.1", "e-s.1", "f-s.1"}) {
+    write_file(out_ + "/" + name, "line\n");
+  }
   std::vector<std::string> order = copy_order();
-  ASSERT_EQ(order.size(), 3u);
+  ASSERT_EQ(order.size(), 6u);
   faults_.plan().fail(volume_call::write, 1, ENOSPC, order[1]);
 
   EXPECT_EQ(scanner_->copy_files_to_gluster(), err(ENOSPC));
   EXPECT_TRUE(log_.contains("[scanner::copy_files_to_gluster] Failed to copy file " + order[1] +
                             " to gluster"));
-  auto in_volume_of = [&](const std::string& name) {
-    return working(name.substr(0, 1) + "/" + name);
-  };
-  EXPECT_EQ(read_file(in_volume_of(order[0])), "line\n");
-  EXPECT_FALSE(exists(in_volume_of(order[2])));
-  EXPECT_EQ(list_dir(out_), (std::vector<std::string>{"a-s.1", "b-s.1", "c-s.1"}));
+  for (const std::string& name : order) {
+    const std::string dir = working(name.substr(0, 1));
+    if (!exists(dir)) continue;
+    for (const std::string& left : list_dir(dir)) {
+      EXPECT_EQ(left, name) << "a temporary file or a part left";
+      EXPECT_EQ(read_file(dir + "/" + left), "line\n");
+    }
+  }
+  EXPECT_FALSE(exists(working(order[1].substr(0, 1) + "/" + order[1])));
+  EXPECT_EQ(list_dir(out_).size(), 6u);
+}
+
+// Each list through a mount waits on round trips: while one directory's
+// list is being written, another directory's is too. The report keeps the
+// order of the output directory.
+TEST_F(CopyTest, DirectoriesAreCopiedAtOnceAndReportedInOrder) {
+  make_working_directory();
+  for (const char* name : {"a-s.1", "b-s.1", "c-s.1"}) write_file(out_ + "/" + name, "line\n");
+  std::vector<std::string> expected;
+  for (const std::string& name : copy_order()) {
+    expected.push_back(".tarn/working/scanner/" + name.substr(0, 1) + "/" + name);
+  }
+  std::mutex mu;
+  std::condition_variable cv;
+  int inside = 0;
+  bool met = false;
+  // The first two creates wait, with a bound, until both are under way.
+  faults_.plan().before(
+      volume_call::open,
+      [&](const std::string&) {
+        std::unique_lock<std::mutex> lock(mu);
+        if (++inside > 2) return;
+        cv.notify_all();
+        met = cv.wait_for(lock, std::chrono::seconds(20), [&] { return inside >= 2; }) || met;
+      },
+      ".partial");
+  ASSERT_NO_ERROR(scanner_->copy_files_to_gluster());
+  EXPECT_TRUE(met);
+  std::vector<std::string> reported;
+  for (const scan_report_list& l : scanner_->last_report().lists) reported.push_back(l.path);
+  EXPECT_EQ(reported, expected);
 }
 
 // Every way the copy of one entry can fail: the result, the messages, and
@@ -297,12 +343,13 @@ TEST_F(CopyRunTest, RunEndsWithItsResultsInTheVolume) {
 }
 
 TEST_F(CopyRunTest, FailedCopyEndsTheRunAndKeepsTheLocalFiles) {
-  faults_.plan().fail(volume_call::close, 1, EIO, "home-s1.0");
+  // The list is empty: made in the one call that fails.
+  faults_.plan().fail(volume_call::open, 1, EIO, "home-s1.0");
   EXPECT_EQ(scanner_->initiate_scan("s1"), err(EFAULT));
   EXPECT_TRUE(
       log_.contains("[scanner::initiate_scan] Failed to copy collect files into gluster volume"));
   EXPECT_EQ(list_dir(out_), (std::vector<std::string>{".tarn_output_dir", "home-s1.0"}));
-  EXPECT_FALSE(exists(working("home/home-s1.0")));  // made by the failed copy, so removed
+  EXPECT_FALSE(exists(working("home/home-s1.0")));
   EXPECT_FALSE(exists(lock_file()));
 }
 

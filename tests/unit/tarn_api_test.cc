@@ -98,6 +98,17 @@ TEST_F(TarnApiTest, MkdirReportsExistingDirectoriesAs17) {
   EXPECT_TRUE(exists(in_volume(".tarn/working")));
 }
 
+TEST_F(TarnApiTest, CreateEmptyMakesAFileOnceAndLeavesOneThere) {
+  EXPECT_FALSE(api_.create_empty(iopx_, "/empty"));
+  EXPECT_EQ(read_file(in_volume("empty")), "");
+  write_file(in_volume("full"), "kept\n");
+  EXPECT_EQ(api_.create_empty(iopx_, "full").value(), EEXIST);
+  EXPECT_EQ(read_file(in_volume("full")), "kept\n");
+  EXPECT_EQ(api_.create_empty(iopx_, "a/b").value(), ENOENT);
+  EXPECT_EQ(api_.create_empty(iopx_, "../outside").value(), EINVAL);
+  EXPECT_TRUE(api_.create_empty(boost::shared_ptr<tarn_iopx::tarn_iopx>(), "f"));
+}
+
 TEST_F(TarnApiTest, NothingReachesOutsideTheVolume) {
   write_file(root_.path("outside"), "x");
   EXPECT_FALSE(api_.open(iopx_, "../outside", O_CREAT | O_WRONLY));
