@@ -262,16 +262,23 @@ std::error_code scanner::copy_files_to_gluster() {
   for (std::thread& thread : threads) thread.join();
   // The report names what is in the volume, in the order of the output
   // directory; the first failure in that order is the run's.
-  std::map<std::size_t, scan_report_list*> copied;
-  std::map<std::size_t, std::error_code> failures;
+  std::vector<scan_report_list*> copied(position, nullptr);  // by position
+  std::size_t failed_at = position;
+  std::error_code failure;
   for (copy_group& group : groups) {
     for (std::size_t i = 0; i < group.copied.size(); ++i) {
-      copied.emplace(group.positions[i], &group.copied[i]);
+      copied[group.positions[i]] = &group.copied[i];
     }
-    if (group.error) failures.emplace(group.positions[group.copied.size()], group.error);
+    const std::size_t at = group.error ? group.positions[group.copied.size()] : position;
+    if (at < failed_at) {
+      failed_at = at;
+      failure = group.error;
+    }
   }
-  for (auto& added : copied) report_.lists.push_back(std::move(*added.second));
-  if (!failures.empty()) return failures.begin()->second;
+  for (scan_report_list* added : copied) {
+    if (added != nullptr) report_.lists.push_back(std::move(*added));
+  }
+  if (failure) return failure;
   // Only now that the whole set is in the volume. A file that cannot be
   // removed stays behind and keeps output_dir from being removed.
   for (const std::string& name : names) {
