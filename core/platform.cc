@@ -187,6 +187,26 @@ std::error_code read_whole_file(const std::string& path, std::string* text) {
   return as_result(ec);
 }
 
+std::error_code file_size(const std::string& path, std::uint64_t* size) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return last_error();
+  *size = static_cast<std::uint64_t>(status.st_size);
+  return no_error();
+}
+
+std::error_code replace_file(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  file out;
+  std::error_code ec = file::create_for_write(temporary, &out);
+  if (ec) return ec;
+  ec = out.write_all(text.data(), text.size());
+  std::error_code closed = out.close();
+  if (!ec) ec = closed;
+  if (!ec) ec = rename_file(temporary, path);
+  if (ec) remove_file(temporary);  // only tidies up; the error is the write's
+  return ec;
+}
+
 std::error_code read_file_tail(const std::string& path, std::size_t max_bytes,
                                std::string* text, bool* whole) {
   errno = 0;

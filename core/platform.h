@@ -113,6 +113,12 @@ TARN_EXPORT int run_shell(const std::string& command);
 // The same, with the command's standard output read into `*output`.
 TARN_EXPORT int run_shell_output(const std::string& command, std::string* output);
 
+// The size of the local file, in bytes (stat(2), following links).
+TARN_EXPORT std::error_code file_size(const std::string& path, std::uint64_t* size);
+// Writes `text` as the local file `path`, whole or not at all: into
+// "<path>.tmp", renamed over `path` once closed (the temporary file is
+// removed again when that fails).
+TARN_EXPORT std::error_code replace_file(const std::string& path, const std::string& text);
 // Reads the whole local file into `*text`.
 TARN_EXPORT std::error_code read_whole_file(const std::string& path, std::string* text);
 // Reads the last `max_bytes` bytes of the local file (all of it when it is

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <list>
 #include <map>
@@ -191,6 +192,32 @@ bool read_time(const std::string& path, long* time) {
   return to_number(text, time);
 }
 
+// The session's record of the journals its passes read themselves: pending
+// until post, then done (see note_recovered). glusterfind removes the
+// directory with the session.
+std::string recovered_record(const tail_probe& probe, bool pending) {
+  return probe.state_dir + "/" + probe.session + "/" + probe.volume + "/tarn-recovered" +
+         (pending ? ".pre" : "");
+}
+
+std::set<std::string> read_recovered(const std::string& path) {
+  std::set<std::string> journals;
+  std::string text;
+  if (os::read_whole_file(path, &text)) return journals;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty()) journals.insert(line);
+  }
+  return journals;
+}
+
+std::error_code write_recovered(const std::string& path, const std::set<std::string>& journals) {
+  std::string text;
+  for (const std::string& journal : journals) text += journal + "\n";
+  return os::replace_file(path, text);
+}
+
 // The path of a change-list line "<TYPE> <path>".
 std::string listed_path(const std::string& line) {
   std::size_t blank = line.find_first_of(" \t");
@@ -242,11 +269,49 @@ std::vector<brick_address> parse_brick_list(const std::string& volume_info) {
     while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) {
       address.pop_back();
     }
+    // An arbiter brick is listed as "host:/path (arbiter)".
+    if (!address.empty() && address.back() == ')') {
+      std::size_t note = address.rfind(" (");
+      if (note != std::string::npos) address.resize(note);
+    }
     std::size_t colon = address.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 >= address.size()) continue;
     bricks.push_back({address.substr(0, colon), address.substr(colon + 1)});
   }
   return bricks;
+}
+
+std::vector<std::vector<brick_address>> parse_replica_sets(const std::string& volume_info) {
+  // "Number of Bricks: 2 x 3 = 6", "1 x (2 + 1) = 3", or "2" without sets.
+  static const std::string kCount = "Number of Bricks: ";
+  std::size_t per_set = 1;
+  std::size_t at = volume_info.find(kCount);
+  if (at != std::string::npos) {
+    std::string count = volume_info.substr(at + kCount.size());
+    count = count.substr(0, count.find('\n'));
+    std::size_t times = count.find(" x ");
+    std::size_t equals = count.find(" = ");
+    if (times != std::string::npos && equals != std::string::npos && equals > times) {
+      std::istringstream terms(count.substr(times + 3, equals - times - 3));
+      std::size_t sum = 0;
+      std::string term;
+      while (terms >> term) {
+        long n = 0;
+        std::string digits;
+        for (char c : term) {
+          if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+        }
+        if (to_number(digits, &n)) sum += static_cast<std::size_t>(n);
+      }
+      if (sum > 0) per_set = sum;
+    }
+  }
+  std::vector<std::vector<brick_address>> sets;
+  for (brick_address& brick : parse_brick_list(volume_info)) {
+    if (sets.empty() || sets.back().size() == per_set) sets.emplace_back();
+    sets.back().push_back(std::move(brick));
+  }
+  return sets;
 }
 
 std::error_code parse_journal(const std::string& text, std::vector<journal_record>* records) {
@@ -430,11 +495,21 @@ lost_tail find_lost_tail(const tail_probe& probe) {
     return tail;
   }
   const long span = rollover_time(info) + kJournalSlack;
+  std::vector<brick_address> local;
+  for (const std::vector<brick_address>& set : parse_replica_sets(info)) {
+    tail.sets.emplace_back();
+    for (const brick_address& brick : set) {
+      tail.sets.back().first.push_back(brick.host + ":" + brick.path);
+      if (!os::is_local_host(brick.host)) continue;
+      tail.sets.back().second = true;
+      local.push_back(brick);
+    }
+  }
+  const std::set<std::string> done = read_recovered(recovered_record(probe, false));
   std::map<std::string, std::vector<std::string>> journals;  // by brick
-  for (const brick_address& brick : parse_brick_list(info)) {
+  for (const brick_address& brick : local) {
     long since = 0;
-    if (!os::is_local_host(brick.host) ||
-        !last_pass_time(probe.state_dir, probe.session, probe.volume, brick.path, &since)) {
+    if (!last_pass_time(probe.state_dir, probe.session, probe.volume, brick.path, &since)) {
       continue;
     }
     // glusterfind skips the journal named by the brick's time as read by
@@ -447,6 +522,9 @@ lost_tail find_lost_tail(const tail_probe& probe) {
                      ec.message();
       return tail;
     }
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [&](const std::string& j) { return done.count(j) != 0; }),
+                found.end());
     tail.journals.insert(tail.journals.end(), found.begin(), found.end());
   }
   line_maker lines;
@@ -466,6 +544,35 @@ lost_tail find_lost_tail(const tail_probe& probe) {
   }
   tail.lines = lines.lines();
   return tail;
+}
+
+std::string glusterfind_state_dir() {
+  const char* dir = std::getenv("TARN_GLUSTERFIND_DIR");
+  return dir != nullptr && *dir != '\0' ? dir : tail_probe().state_dir;
+}
+
+std::error_code note_recovered(const tail_probe& probe, const std::vector<std::string>& journals) {
+  const std::string pending = recovered_record(probe, true);
+  if (journals.empty()) {
+    std::error_code ec = os::remove_file(pending);
+    return ec.value() == ENOENT ? success : ec;
+  }
+  return write_recovered(pending, std::set<std::string>(journals.begin(), journals.end()));
+}
+
+std::error_code confirm_recovered(const tail_probe& probe) {
+  const std::string pending = recovered_record(probe, true);
+  std::set<std::string> added = read_recovered(pending);
+  if (added.empty()) return success;
+  const std::string record = recovered_record(probe, false);
+  std::set<std::string> done;
+  bool directory = false;
+  for (const std::string& journal : read_recovered(record)) {
+    if (!os::stat_path(journal, &directory)) done.insert(journal);
+  }
+  done.insert(added.begin(), added.end());
+  if (std::error_code ec = write_recovered(record, done)) return ec;
+  return os::remove_file(pending);
 }
 
 std::error_code add_to_change_list(const std::string& change_list,

@@ -26,6 +26,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <system_error>
 #include <vector>
 
@@ -37,7 +38,13 @@ struct brick_address {
   std::string host;
   std::string path;
 };
+// The bricks in their order; a note after the path (" (arbiter)") is not
+// part of it.
 std::vector<brick_address> parse_brick_list(const std::string& volume_info);
+// The bricks grouped by replica set, as "Number of Bricks: 2 x 3 = 6" (or
+// "1 x (2 + 1) = 3" with an arbiter) groups them in their order; a volume
+// that does not replicate has sets of one brick.
+std::vector<std::vector<brick_address>> parse_replica_sets(const std::string& volume_info);
 
 // One record of a journal: "E" an entry operation, "D" a data change, "M" a
 // metadata change of the file whose identifier is `gfid`.
@@ -95,6 +102,10 @@ class brick_paths {
   std::map<std::string, std::string> directories_;
 };
 
+// glusterfind's session state: TARN_GLUSTERFIND_DIR when set and not empty,
+// else glusterfind's own /var/lib/glusterd/glusterfind.
+std::string glusterfind_state_dir();
+
 // What one run needs to know.
 struct tail_probe {
   std::string volume;
@@ -106,12 +117,27 @@ struct lost_tail {
   std::vector<std::string> journals;  // found, on the bricks of this node
   std::vector<std::string> lines;     // the change-list lines they give
   std::string failure;                // why they cannot be read: run a full pass
+  // The volume's replica sets, each with whether a brick of it is on this
+  // node (bricks of other nodes cannot be looked at from here).
+  std::vector<std::pair<std::vector<std::string>, bool>> sets;
 };
 
 // Finds the lost tail of the volume's bricks on this node and reads it. A
 // volume that `gluster volume info` does not describe (a local-directory
 // volume, glusterd not answering) has none that can be looked at.
 lost_tail find_lost_tail(const tail_probe& probe);
+
+// The journals a pass has read itself are recorded for the session, in the
+// session's state directory of glusterfind on this node: pending until the
+// session's `glusterfind post` has succeeded, then as done. A journal that is
+// done is never read again: its changes were listed by a pass that post
+// confirmed, and listing them once more would report them twice.
+//
+// Records `journals` as pending for the session (an empty list clears it).
+std::error_code note_recovered(const tail_probe& probe, const std::vector<std::string>& journals);
+// After a successful post: the pending journals are done. Done journals that
+// no longer exist are forgotten.
+std::error_code confirm_recovered(const tail_probe& probe);
 
 // Adds to the change list `change_list` each of `lines` whose path the list
 // does not hold yet.

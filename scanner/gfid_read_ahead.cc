@@ -47,6 +47,12 @@ std::error_code read_attribute(local_files& files, const std::string& path, cons
 
 }  // namespace
 
+bool is_entry_failure(const std::error_code& ec) {
+  if (ec.category() != std::generic_category()) return false;
+  const int e = ec.value();
+  return e == EPERM || e == EACCES || e == ELOOP || e == ENAMETOOLONG;
+}
+
 // A GlusterFS mount answers "trusted.gfid" with ENODATA and gives the same
 // 16 bytes as "glusterfs.gfid"; a brick or a local file system is the other
 // way round. A failure other than a missing file or attribute (a mount that
@@ -118,6 +124,14 @@ void listed_gfids::read_gfids(listed_batch* batch) const {
   for (std::size_t i = 0; i < batch->lines.size(); ++i) {
     path.assign(mount_path_).append("/").append(batch->lines[i]);
     if (std::error_code ec = read_gfid(files_, path, &batch->gfids[i], &mount_seen_)) {
+      if (is_entry_failure(ec)) {
+        batch->gfids[i].fill(0);
+        if (batch->unreadable++ == 0) {
+          batch->unreadable_path = path;
+          batch->unreadable_error = ec;
+        }
+        continue;
+      }
       // The linking stops at this file: what follows it is not wanted.
       batch->lines.resize(i);
       batch->gfids.resize(i);

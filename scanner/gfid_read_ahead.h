@@ -31,6 +31,13 @@ using gfid_value = std::array<unsigned char, 16>;
 std::error_code read_gfid(local_files& files, const std::string& path, gfid_value* gfid,
                           std::atomic<bool>* mount_seen = nullptr);
 
+// Failures that concern one entry and not the mount: the entry refuses to
+// be read (EPERM, EACCES: GlusterFS's own hidden entries do so through the
+// mount), or its path cannot be followed (ELOOP, ENAMETOOLONG). Such an
+// entry is taken as owning no piece, so that it cannot fail every run from
+// now on; the pieces it might own are then looked up by their owners.
+bool is_entry_failure(const std::error_code& ec);
+
 // A stretch of one application list: its lines, in order, with the gfid of
 // each line's file, and what stopped the reading after them, if anything.
 struct listed_batch {
@@ -43,6 +50,11 @@ struct listed_batch {
   failure failed = failure::none;
   std::error_code error;
   std::string failed_path;  // the file whose gfid could not be read
+  // Files of the batch whose gfid could not be read for a reason of their
+  // own (is_entry_failure): their gfid is the zero one. The first is named.
+  unsigned long unreadable = 0;
+  std::string unreadable_path;
+  std::error_code unreadable_error;
 };
 
 // Reads the lists one after the other, in batches handed out in order. A

@@ -5,6 +5,7 @@
 #define TARN_SCANNER_LINK_COUNTS_H_
 
 #include <cstddef>
+#include <string>
 
 namespace tarn {
 namespace scanner {
@@ -21,6 +22,14 @@ struct link_counts {
   unsigned long dropped_owner_gone = 0;      // the owner was removed since the change
   unsigned long dropped_no_aux_gfid = 0;     // the mount cannot name owners (no .gfid)
   unsigned long dropped_owner_excluded = 0;  // every path of the owner is excluded
+  unsigned long dropped_owner_unreadable = 0;  // the owner's paths cannot be read
+  // Listed entries whose gfid could not be read for a reason of their own
+  // (EPERM, EACCES, ELOOP, ENAMETOOLONG): taken as owning no piece, so that
+  // the pieces they might own were looked up by owner. The first of them,
+  // and of the owners that could not be read, with the reason.
+  unsigned long unreadable_entries = 0;
+  std::string unreadable_example;
+  std::string owner_unreadable_example;
 };
 
 }  // namespace scanner

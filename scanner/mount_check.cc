@@ -71,19 +71,49 @@ std::vector<mount_entry> parse_mount_table(const std::string& text) {
   return entries;
 }
 
-mount_verdict check_mount_table(const std::string& table_text, const std::string& mount_path,
-                                const std::string& resolved, const std::string& volume) {
+namespace {
+
+// The entry in effect at the mount point: the last one of it.
+bool mounted_at(const std::vector<mount_entry>& entries, const std::string& mount_path,
+                const std::string& resolved, mount_entry* found) {
   const std::string wanted = lexical(mount_path);
   const std::string real = lexical(resolved);
-  mount_verdict verdict;
-  const std::vector<mount_entry> entries = parse_mount_table(table_text);
-  const mount_entry* other = nullptr;
+  bool any = false;
   for (const mount_entry& e : entries) {
     const std::string target = lexical(e.target);
     if (target != wanted && (real.empty() || target != real)) continue;
-    // The last entry of a mount point is the one in effect.
-    other = &e;
+    *found = e;
+    any = true;
   }
+  return any;
+}
+
+}  // namespace
+
+std::string mount_server(const std::string& table_text, const std::string& mount_path,
+                         const std::string& resolved, const std::string& volume) {
+  mount_entry e;
+  if (!mounted_at(parse_mount_table(table_text), mount_path, resolved, &e) ||
+      e.type != kGlusterType || !names_volume(e.source, volume)) {
+    return std::string();
+  }
+  std::string hosts = e.source.substr(0, e.source.find(':'));
+  return hosts.substr(0, hosts.find(','));
+}
+
+std::string mount_server(const std::string& mount_path, const std::string& volume) {
+  std::string table, resolved;
+  if (os::read_whole_file(kMountTable, &table)) return std::string();
+  os::real_path(mount_path, &resolved);  // a mount that does not answer keeps its name
+  return mount_server(table, mount_path, resolved, volume);
+}
+
+mount_verdict check_mount_table(const std::string& table_text, const std::string& mount_path,
+                                const std::string& resolved, const std::string& volume) {
+  mount_verdict verdict;
+  mount_entry found;
+  const mount_entry* other = nullptr;
+  if (mounted_at(parse_mount_table(table_text), mount_path, resolved, &found)) other = &found;
   if (other != nullptr && other->type == kGlusterType && names_volume(other->source, volume)) {
     verdict.ok = true;
     return verdict;

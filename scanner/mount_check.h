@@ -37,6 +37,16 @@ struct mount_verdict {
 mount_verdict check_mount_table(const std::string& table_text, const std::string& mount_path,
                                 const std::string& resolved, const std::string& volume);
 
+// The host that `mount_path`, a GlusterFS mount of `volume` in `table_text`,
+// took the volume's description from: "node1" of "node1:/gv0" (the first of
+// "node1,node2:/gv0"). Empty when the table shows no such mount.
+std::string mount_server(const std::string& table_text, const std::string& mount_path,
+                         const std::string& resolved, const std::string& volume);
+// The same from this process's mount table; empty when it cannot be read.
+// The library's own connection to the volume goes to that host, as the
+// mount's does: a glusterd bound to one address answers on that one only.
+std::string mount_server(const std::string& mount_path, const std::string& volume);
+
 // The check a run makes before it takes its lock: with a local-directory
 // volume (TARN_LOCAL_VOLUME_ROOT set), `mount_path` must be an existing
 // directory; otherwise the mount table must show it as the volume's

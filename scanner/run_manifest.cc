@@ -132,6 +132,16 @@ std::string report_json(const scan_report& report, const std::string& volume) {
   json journals = json::array();
   for (const std::string& j : report.recovered_journals) journals.push_back(text_of(j));
   m["recovered"] = {{"journals", std::move(journals)}, {"changes", report.recovered_changes}};
+  json sets = json::array();
+  for (const scan_report_replica_set& set : report.replica_sets) {
+    json bricks = json::array();
+    for (const std::string& b : set.bricks) bricks.push_back(text_of(b));
+    sets.push_back({{"bricks", std::move(bricks)}, {"on_this_node", set.on_this_node}});
+  }
+  m["replica_sets"] = std::move(sets);
+  json failed = json::array();
+  for (const std::string& b : report.failed_bricks) failed.push_back(text_of(b));
+  m["failed_bricks"] = std::move(failed);
   json lists = json::array();
   for (const scan_report_list& l : report.lists) {
     json entry = json::object();
@@ -148,10 +158,12 @@ std::string report_json(const scan_report& report, const std::string& volume) {
   m["piece_lines"] = report.piece_lines;
   m["path_lines"] = report.path_lines;
   m["linking"] = {{"by_owner_paths", report.linked_by_owner_paths},
-                  {"owners_looked_up", report.owners_looked_up}};
+                  {"owners_looked_up", report.owners_looked_up},
+                  {"unreadable_entries", report.unreadable_entries}};
   m["dropped"] = {{"no_aux_gfid_mount", report.dropped_no_aux_gfid},
                   {"owner_gone", report.dropped_owner_gone},
-                  {"owner_excluded", report.dropped_owner_excluded}};
+                  {"owner_excluded", report.dropped_owner_excluded},
+                  {"owner_unreadable", report.dropped_owner_unreadable}};
   put_text(m, "manifest", report.manifest);
   m["lock_left_behind"] = report.lock_left_behind;
   json warnings = json::array();

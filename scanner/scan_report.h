@@ -25,6 +25,16 @@ struct scan_report_list {
   int64_t end = 0;
 };
 
+// A replica set of the volume (a brick of its own on a volume that does
+// not replicate), as `gluster volume info` lists its bricks.
+struct scan_report_replica_set {
+  std::vector<std::string> bricks;  // "host:/path"
+  // A brick of the set lies on this node, so the change-log journals that a
+  // restart hides from glusterfind could be looked for on it. Where none
+  // does, such a journal of the set cannot be read from here.
+  bool on_this_node = false;
+};
+
 struct scan_report {
   // The run, from initiate_scan's start to its return.
   std::chrono::system_clock::time_point started;
@@ -49,6 +59,13 @@ struct scan_report {
   // they added to the pass's list.
   std::vector<std::string> recovered_journals;
   uint64_t recovered_changes = 0;
+  // The volume's replica sets, for an incremental pass (see above).
+  std::vector<scan_report_replica_set> replica_sets;
+  // The bricks ("host:/path") whose part of a failed glusterfind pass
+  // failed, as glusterfind's log names them: a node that could not be
+  // reached, say. The run failed; no change is lost, as the next pass that
+  // reaches them lists what changed meanwhile.
+  std::vector<std::string> failed_bricks;
 
   // Every list written into the volume, in the order they were copied.
   std::vector<scan_report_list> lists;
@@ -66,6 +83,11 @@ struct scan_report {
   uint64_t dropped_owner_gone = 0;      // owner removed since the change: nothing to back up
   uint64_t dropped_no_aux_gfid = 0;     // owner unknown: the mount lacks -o aux-gfid-mount
   uint64_t dropped_owner_excluded = 0;  // every path of the owner is excluded
+  uint64_t dropped_owner_unreadable = 0;  // the owner's paths could not be read (EPERM, ...)
+  // Listed entries whose gfid could not be read for a reason of their own
+  // (EPERM, EACCES, ELOOP, ENAMETOOLONG): the pieces they might own were
+  // looked up by their owners instead.
+  uint64_t unreadable_entries = 0;
 
   // The volume path of the run's manifest, empty when none was written.
   std::string manifest;
@@ -76,9 +98,19 @@ struct scan_report {
   std::vector<std::string> warnings;
 
   // True when the run succeeded but left something a host must act on:
-  // pieces that could not be attributed, or the lock left behind.
+  // pieces that could not be attributed, the lock left behind, or a replica
+  // set whose hidden change-log journals cannot be read from this node.
   bool needs_attention() const {
-    return !result && (dropped_no_aux_gfid != 0 || lock_left_behind);
+    return !result && (unattributed() != 0 || lock_left_behind || !sets_on_this_node());
+  }
+  // Changed pieces in no list that a backup may miss.
+  uint64_t unattributed() const { return dropped_no_aux_gfid + dropped_owner_unreadable; }
+  // Every replica set has a brick on this node (or none were looked at).
+  bool sets_on_this_node() const {
+    for (const scan_report_replica_set& set : replica_sets) {
+      if (!set.on_this_node) return false;
+    }
+    return true;
   }
 };
 

@@ -9,6 +9,7 @@
 
 #include "core/platform.h"
 #include "scanner/changelog_tail.h"
+#include "scanner/glusterfind_log.h"
 #include "scanner/list_file.h"
 #include "scanner/mount_check.h"
 #include "scanner/output_dir.h"
@@ -72,6 +73,8 @@ void scan_run::tally() {
   report.dropped_owner_gone = counts.dropped_owner_gone;
   report.dropped_no_aux_gfid = counts.dropped_no_aux_gfid;
   report.dropped_owner_excluded = counts.dropped_owner_excluded;
+  report.dropped_owner_unreadable = counts.dropped_owner_unreadable;
+  report.unreadable_entries = counts.unreadable_entries;
   report.linked_by_owner_paths = counts.linked_by_paths;
   report.owners_looked_up = counts.owners_looked_up;
 }
@@ -83,6 +86,12 @@ void scan_run::report_counts() {
     report.warnings.push_back(std::to_string(report.dropped_no_aux_gfid) +
                               " changed pieces could not be attributed: " + owner_.mount_path +
                               " is not mounted with -o aux-gfid-mount");
+  }
+  if (report.dropped_owner_unreadable != 0) {
+    report.warnings.push_back(std::to_string(report.dropped_owner_unreadable) +
+                              " changed pieces could not be attributed: their files' paths "
+                              "could not be read (the first: " +
+                              state_.sess->last_link_counts().owner_unreadable_example + ")");
   }
 }
 
@@ -180,10 +189,17 @@ std::error_code scan_run::find_unread_changes() {
   tail_probe probe;
   probe.volume = owner_.volume_name;
   probe.session = session_name_;
-  if (const char* dir = std::getenv("TARN_GLUSTERFIND_DIR")) probe.state_dir = dir;
+  probe.state_dir = glusterfind_state_dir();
   lost_tail tail = find_lost_tail(probe);
-  if (tail.journals.empty()) return success;
   scan_report& report = owner_.report_;
+  report_replica_sets(tail);
+  // Read by this pass, whether it adds their changes or runs full: once its
+  // post has succeeded, no later pass reads them again.
+  if (std::error_code ec = note_recovered(probe, tail.journals)) {
+    scanner::logger.error(kFn, "Failed to record the journals this pass reads itself: %s; a "
+                          "later pass may list their changes again", ec.message().c_str());
+  }
+  if (tail.journals.empty()) return success;
   report.recovered_journals = tail.journals;
   std::string names;
   for (const std::string& journal : tail.journals) names += (names.empty() ? "" : ", ") + journal;
@@ -207,12 +223,54 @@ std::error_code scan_run::find_unread_changes() {
   return success;
 }
 
+// Which replica sets the journals were looked for in. A set without a brick
+// on this node hides what a restart of its bricks cut off from every pass
+// made here: said, and the run needs attention.
+void scan_run::report_replica_sets(const lost_tail& tail) {
+  scan_report& report = owner_.report_;
+  for (const auto& set : tail.sets) {
+    report.replica_sets.push_back({set.first, set.second});
+    if (set.second) continue;
+    std::string bricks;
+    for (const std::string& brick : set.first) bricks += (bricks.empty() ? "" : ", ") + brick;
+    scanner::logger.error(kFn,
+                          "No brick of the replica set %s is on this node: changes that a "
+                          "restart of its bricks hid from glusterfind cannot be recovered from "
+                          "here; scan from a node that holds a brick of every set, or run a "
+                          "full scan after such a restart",
+                          bricks.c_str());
+    report.warnings.push_back("The replica set " + bricks +
+                              " has no brick on this node: changes that a restart of its bricks "
+                              "hid cannot be recovered from here");
+  }
+}
+
+// A pass that a node could not do its part of names the node's bricks in
+// glusterfind's log. Nothing is lost: the session's time of those bricks
+// stays where it was, so the next pass that reaches them lists what changed
+// meanwhile.
+void scan_run::report_failed_bricks(const std::string& log, std::uint64_t from) {
+  for (const failed_brick& failed : failed_bricks_since(log, from, "pre")) {
+    owner_.report_.failed_bricks.push_back(failed.brick);
+    const std::string node = failed.brick.substr(0, failed.brick.find(':'));
+    scanner::logger.error(kFn,
+                          "glusterfind could not do its part of the pass on node %s, brick %s%s%s; "
+                          "no change is lost: the next pass that reaches it lists the changes "
+                          "made meanwhile",
+                          node.c_str(), failed.brick.c_str(),
+                          failed.reason.empty() ? "" : ": ", failed.reason.c_str());
+  }
+}
+
 std::error_code scan_run::run_glusterfind() {
   std::string prefix = "full";
   state_.sess->get_outputfilepath(prefix, "", state_.scan_output);
   const bool full = state_.full;
+  const std::string log = glusterfind_log_path(session_name_, owner_.volume_name);
+  const std::uint64_t log_before = log_end(log);
   int status = full ? state_.sess->full_scan(state_.scan_output)
                     : state_.sess->incremental_scan(state_.scan_output);
+  if (status != 0) report_failed_bricks(log, log_before);
   if (status == 0 && !state_.unread_changes.empty()) {
     if (std::error_code ec = add_to_change_list(state_.scan_output, state_.unread_changes)) {
       scanner::logger.error(kFn, "Failed to add the changes of unread journals to %s: %s",

@@ -6,10 +6,12 @@
 #define TARN_SCANNER_SCAN_RUN_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "scanner/changelog_tail.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -92,6 +94,8 @@ class scan_run {
   std::error_code check_mount();
   std::error_code take_lock();
   void release_lock();
+  void report_replica_sets(const lost_tail& tail);
+  void report_failed_bricks(const std::string& log, std::uint64_t from);
   // Everything from the checks to the release of the lock.
   std::error_code run_locked_steps();
   // The report's figures from the lists copied and what the session's

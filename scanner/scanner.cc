@@ -3,9 +3,11 @@
 #include "scanner/scanner.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <utility>
 
 #include "core/child_process.h"
+#include "scanner/mount_check.h"
 #include "scanner/scan_run.h"
 
 namespace tarn {
@@ -25,6 +27,14 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
   iopx_tree_cfg cfg;
   cfg.fs_type = "glusterfs";
   cfg.volume = this->volume_name;
+  // The volume's description comes from the server the mount took it from
+  // (a glusterd bound to one address refuses 127.0.0.1), unless the
+  // environment names one.
+  const char* server = std::getenv("TARN_GLUSTER_SERVER");
+  const char* local = std::getenv("TARN_LOCAL_VOLUME_ROOT");
+  if ((server == nullptr || *server == '\0') && local == nullptr) {
+    cfg.server = mount_server(this->mount_path, this->volume_name);
+  }
   api = new tarn_api;
   // Not tested here: an unreachable volume shows when the lock file cannot
   // be created.

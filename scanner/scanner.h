@@ -104,10 +104,12 @@ class TARN_EXPORT session {
   // failure `output_path` may hold a part of the list.
   std::error_code filter_new_and_modified(std::string& input_path, std::string& output_path,
                                           unsigned long& count);
-  // True when `path` is to be dropped: an exclude-list entry is a string
-  // prefix of it (so "a/b" also drops "a/bc", and an empty entry drops
-  // everything), or one of its components is ".snaps" or ".tarn"; the latter
-  // adds "/<component>" to the exclude list.
+  // True when `path` is to be dropped: it is one of GlusterFS's own entries
+  // (".glusterfs-anonymous-inode-*", ".shard/.remove_me", ...: see
+  // scanner/platform_entries.h), an exclude-list entry is a string prefix of
+  // it (so "a/b" also drops "a/bc", and an empty entry drops everything), or
+  // one of its components is ".snaps" or ".tarn"; the latter adds
+  // "/<component>" to the exclude list.
   bool is_excluded(std::string path);
 
   // ---- Post-processing of the collect file ------------------------------

@@ -23,22 +23,6 @@ std::string record_path(const std::string& output_dir, const std::string& sessio
   return dir + "." + session_name + ".collect";
 }
 
-// Written under a temporary name and renamed, so the record is always whole:
-// the old one or the new one.
-std::error_code write_record(const std::string& target, const std::string& text) {
-  if (target.empty()) return os::error_from(EINVAL);
-  std::string temporary = target + ".tmp";
-  os::file out;
-  std::error_code ec = os::file::create_for_write(temporary, &out);
-  if (ec) return ec;
-  ec = out.write_all(text.data(), text.size());
-  std::error_code closed = out.close();
-  if (!ec) ec = closed;
-  if (!ec) ec = os::rename_file(temporary, target);
-  if (ec) os::remove_file(temporary);  // only tidies up; the error is the write's
-  return ec;
-}
-
 }  // namespace
 
 tarn_debug session::logger;
@@ -77,7 +61,10 @@ void session::get_collectfilename(std::string& prefix, unsigned long count, std:
 
 std::error_code session::savefilename(std::string& name) {
   static const char* const kFn = "session::savefilename";
-  std::error_code ec = write_record(record_path(output_dir, session_name), name + "\n");
+  // Replaced whole, so the record is always the old one or the new one.
+  const std::string record = record_path(output_dir, session_name);
+  std::error_code ec =
+      record.empty() ? os::error_from(EINVAL) : os::replace_file(record, name + "\n");
   if (ec) {
     logger.error(kFn, "Failed to insert the file %s to collect file", name.c_str());
     return ec;

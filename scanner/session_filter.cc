@@ -8,6 +8,7 @@
 
 #include "scanner/filter_read_ahead.h"
 #include "core/platform.h"
+#include "scanner/platform_entries.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -16,11 +17,13 @@ namespace {
 
 const char kFilterFn[] = "session::filter_new_and_modified";
 
-// The exclusion rules. When the path holds a directory name of `dirnames`,
-// "/<name>" joins `excludelist` for later paths, and, when it was not there
-// yet, goes to `*added` too (if given).
+// The exclusion rules. GlusterFS's own entries are never an application's.
+// When the path holds a directory name of `dirnames`, "/<name>" joins
+// `excludelist` for later paths, and, when it was not there yet, goes to
+// `*added` too (if given).
 bool excluded_by(std::set<std::string>& excludelist, const std::set<std::string>& dirnames,
                  const std::string& path, std::string* added) {
+  if (is_platform_entry(path)) return true;
   // Is some entry of the exclude list a string prefix of `path` (the path
   // itself and the empty entry included)? Rather than test every entry, take
   // the greatest entry not above the probe: either it is a prefix, or only

@@ -2,6 +2,7 @@
 // The five glusterfind commands, run through the shell.
 #include "scanner/session_glusterfind.h"
 #include "core/platform.h"
+#include "scanner/changelog_tail.h"
 #include "scanner/scanner.h"
 #include "scanner/shell_quote.h"
 
@@ -54,7 +55,21 @@ int session::full_scan(std::string output_file) {
   return run(pre_line(session_name, volume_name, output_file, true));
 }
 
-int session::post_scan() { return run(post_line(session_name, volume_name)); }
+// Once post has moved the session on, the journals its pass read itself
+// are done with (scanner/changelog_tail.h).
+int session::post_scan() {
+  const int status = run(post_line(session_name, volume_name));
+  if (status != 0) return status;
+  tail_probe probe;
+  probe.volume = volume_name;
+  probe.session = session_name;
+  probe.state_dir = glusterfind_state_dir();
+  if (std::error_code ec = confirm_recovered(probe)) {
+    logger.error("session::post_scan", "Failed to record the journals the last pass read as "
+                 "done: %s; a later pass may list their changes again", ec.message().c_str());
+  }
+  return status;
+}
 
 }  // namespace scanner
 }  // namespace tarn

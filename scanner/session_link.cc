@@ -50,6 +50,10 @@ std::error_code link_list_by_gfids(local_files& files, std::size_t index,
   std::string last;
   piece_owner_record* owner = nullptr;
   for (;;) {
+    if (batch.unreadable != 0 && counts.unreadable_entries == 0) {
+      counts.unreadable_example = batch.unreadable_path + ": " + batch.unreadable_error.message();
+    }
+    counts.unreadable_entries += batch.unreadable;
     for (std::size_t i = 0; i < batch.gfids.size(); ++i) {
       if (list_entries) {
         if (std::error_code ec = out.write_line(batch.lines[i])) return ec;
@@ -176,6 +180,11 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
       }
       linked_files.push_back(linked);
     }
+  }
+  if (counts.unreadable_entries != 0) {
+    logger.error(kFn, "Could not read the gfid of %lu listed entries (the first: %s); the "
+                 "changed pieces they might own are looked up by their owners instead",
+                 counts.unreadable_entries, counts.unreadable_example.c_str());
   }
   // An in-place write to a sharded file lists the piece but not the file.
   if (std::error_code ec =

@@ -11,9 +11,10 @@
 #include <set>
 #include <thread>
 
+#include "core/platform.h"
+#include "scanner/gfid_read_ahead.h"
 #include "scanner/list_file.h"
 #include "scanner/local_files.h"
-#include "core/platform.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -52,7 +53,8 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
   std::error_code ec = lookup.files->read_xattr(gfid_path, "glusterfs.ancestry.path", &value);
   *gone = ec.value() == ENOENT;
   if (*gone) return success;
-  if (ec && quiet) return ec;
+  // An owner that refuses to be named is counted by the caller, not logged.
+  if (ec && (quiet || is_entry_failure(ec))) return ec;
   if (ec.value() == ENODATA) {
     // The bricks keep the parent links it is built from only with
     // storage.build-pgfid on, which glusterfind create sets.
@@ -151,14 +153,25 @@ std::error_code add_to_list(const owner_lookup& lookup, const piece_index& piece
 std::error_code owners_by_application(const owner_lookup& lookup, const piece_index& index,
                                       const owner_list& unclaimed, std::vector<owner_paths>& found,
                                       std::map<std::string, owner_list>* applications) {
-  unsigned long dropped = 0;
-  std::size_t gone_owners = 0;
+  unsigned long dropped = 0, unreadable = 0;
+  std::size_t gone_owners = 0, unreadable_owners = 0;
+  std::string example;
   for (std::size_t i : unclaimed) {
     const piece_owner_record& owner = index.owners()[i];
     owner_paths& known = found[i];
     if (known.found == owner_paths::state::unknown) {
       bool gone = false;
-      if (std::error_code ec = find_owner(lookup, owner.gfid, &known.paths, &gone)) return ec;
+      std::error_code ec = find_owner(lookup, owner.gfid, &known.paths, &gone);
+      if (is_entry_failure(ec)) {
+        // One owner must not fail every run from now on; its pieces are
+        // counted, and the run needs attention.
+        if (unreadable_owners++ == 0) {
+          example = lookup.mount_path + "/.gfid/" + owner.gfid + ": " + ec.message();
+        }
+        unreadable += owner.pieces;
+        continue;
+      }
+      if (ec) return ec;
       known.found = gone ? owner_paths::state::gone : owner_paths::state::found;
     }
     if (known.found == owner_paths::state::gone) {
@@ -182,7 +195,18 @@ std::error_code owners_by_application(const owner_lookup& lookup, const piece_in
     }
     for (const std::string& application : owning) (*applications)[application].push_back(i);
   }
-  if (lookup.counts != nullptr) lookup.counts->dropped_owner_gone += dropped;
+  if (lookup.counts != nullptr) {
+    lookup.counts->dropped_owner_gone += dropped;
+    lookup.counts->dropped_owner_unreadable += unreadable;
+    if (lookup.counts->owner_unreadable_example.empty()) {
+      lookup.counts->owner_unreadable_example = example;
+    }
+  }
+  if (unreadable_owners != 0) {
+    session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files whose paths could "
+                          "not be read (the first: %s)", unreadable, unreadable_owners,
+                          example.c_str());
+  }
   if (gone_owners != 0) {
     session::logger.error(kFn, "Dropped %lu changed shard pieces of %zu files that no longer exist",
                           dropped, gone_owners);

@@ -50,6 +50,14 @@ TEST(MountTableTest, OnlyAGlusterMountOfTheVolumeAtThePathPasses) {
   v = check_mount_table(table, "/mnt/vol1/sub", "", "vol1");
   EXPECT_EQ(v.found, "no file system is mounted there");
   EXPECT_FALSE(check_mount_table(table, "/mnt/vol1", "", "vol").ok);
+
+  // The host the library connects to, as the mount did.
+  EXPECT_EQ(mount_server(table, "/mnt/vol1", "", "vol1"), "127.0.0.1");
+  EXPECT_EQ(mount_server(table, "/mnt/other name", "", "vol1"), "node2");
+  EXPECT_EQ(mount_server("10.77.0.2,10.77.0.3:/vol1 /m fuse.glusterfs rw 0 0\n", "/m", "", "vol1"),
+            "10.77.0.2");
+  EXPECT_EQ(mount_server(table, "/mnt/hidden", "", "vol1"), "");
+  EXPECT_EQ(mount_server(table, "/mnt/vol2", "", "vol1"), "");
 }
 
 TEST(MountCheckTest, ThisMachinesTableAndLocalDirectoryVolumes) {

@@ -67,7 +67,7 @@ TEST_F(FilterTest, KeepsNewAndModifiedPathsByteForByte) {
            "NEW .shard/.remove_me\nDELETE app1/sub/b.txt\nDELETE .shard/.remove_me/d0e07be7\n"
            "RENAME app2/c.txt app2/c-renamed.txt\n"
            "RENAME app 3/file with blank.txt app 3/renamed blank.txt\n",
-       "app1/a.txt\napp 3/new with blank.txt\n" + shard + ".2\n.shard/.remove_me\n"},
+       "app1/a.txt\napp 3/new with blank.txt\n" + shard + ".2\n"},
       {"empty list", "", ""},
       {"last line without a line feed", "NEW a\nNEW b", "a\nb\n"},
       {"empty lines and a type word without a path", "\nNEW a\n\n\nNEW\nNEW \nMODIFY", "a\n"},
@@ -79,6 +79,14 @@ TEST_F(FilterTest, KeepsNewAndModifiedPathsByteForByte) {
        "NEW .tarn/working/scanner/x\nNEW a/.snaps/b\nNEW a/.tarn\nNEW a/.snapshots/b\n"
        "NEW a/snaps\n",
        "a/.snapshots/b\na/snaps\n"},
+      {"GlusterFS's own entries at the top only",
+       "NEW .glusterfs-anonymous-inode-51bd24d0-bb6e-497d-b456-8ff23a38be0e\n"
+       "NEW .glusterfs-anonymous-inode-51bd24d0/x\nNEW .glusterfs\nNEW .trashcan/internal_op\n"
+       "NEW .shard/.remove_me\nMODIFY .shard/.remove_me/d0e07be7\nNEW .shard/.remove_me2\n"
+       "NEW .glusterfs-old/x\nNEW .trashcan2\nNEW app/.glusterfs\nNEW app/.trashcan\n"
+       "NEW .shard\nNEW " + shard + ".3\n",
+       ".shard/.remove_me2\n.glusterfs-old/x\n.trashcan2\napp/.glusterfs\napp/.trashcan\n"
+       ".shard\n" + shard + ".3\n"},
   };
   session_.insert_to_excludelist(".tarn/working/scanner");
   for (const row& r : rows) {

@@ -132,6 +132,20 @@ TEST_F(TarnScanCliTest, FailedStepGives14AndPointsAtTheLog) {
   EXPECT_NE(r.err.find("failed at step 'glusterfind'"), std::string::npos) << r.err;
   EXPECT_NE(testing_util::read_file(root_.path("log")).find("Failed to perform incr scan"),
             std::string::npos);
+
+  // A node whose part failed is named, from glusterfind's own log.
+  testing_util::scoped_env logs("TARN_GLUSTERFIND_LOG_DIR", root_.path("gflog"));
+  write_file(tool_.dir() + "/log.pre",
+             "[2026-12-09 10:00:01,1] WARNING [main - 272:run_cmd_nodes] - Command pre failed "
+             "in 10.77.0.3:/b/3\n");
+  r = run(base_args() + " --incremental --json");
+  EXPECT_EQ(r.status, 14);
+  EXPECT_NE(r.err.find("it could not do its part on 10.77.0.3:/b/3 (the library's log in " +
+                       root_.path("log") + " says why). No change is lost"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("\"failed_bricks\": [\n    \"10.77.0.3:/b/3\"\n  ]"), std::string::npos)
+      << r.out;
 }
 
 TEST_F(TarnScanCliTest, SuccessPrintsASummaryAndPostsWhenAsked) {

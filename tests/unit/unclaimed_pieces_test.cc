@@ -55,6 +55,7 @@ struct fake_volume {
   std::map<std::string, std::string> gfids;   // path below the mount -> gfid
   std::map<std::string, std::string> owners;  // gfid -> attribute value
   std::map<std::string, int> failures;        // gfid -> errno
+  std::map<std::string, int> gfid_failures;   // path below the mount -> errno
   std::map<std::string, unsigned long> links; // gfid -> link count, when known
   std::mutex mutex;
   Lines lookups;                              // every owner path asked for
@@ -65,7 +66,9 @@ fake_volume* volume = nullptr;
 std::error_code read_gfid(const std::string& path, const char* name, unsigned char* value) {
   ++volume->gfid_reads;
   if (std::strcmp(name, "trusted.gfid") == 0) return os_error(ENODATA);
-  auto found = volume->gfids.find(path.substr(volume->mount.size() + 1));
+  const std::string rel = path.substr(volume->mount.size() + 1);
+  if (volume->gfid_failures.count(rel) != 0) return os_error(volume->gfid_failures[rel]);
+  auto found = volume->gfids.find(rel);
   if (found == volume->gfids.end()) return os_error(ENOENT);
   uuid_parse(found->second.c_str(), value);
   return std::error_code();
@@ -378,6 +381,33 @@ TEST_F(OwnerTest, OwnersThatFilteringExcludesAreDroppedSilently) {
   EXPECT_TRUE(list_dir(out_).empty());
   EXPECT_FALSE(log_.contains("Dropped"));
   EXPECT_EQ(session_.last_link_counts().dropped_owner_excluded, 3u);
+}
+
+// An entry or an owner that refuses to be read (the mount answers EPERM for
+// a replica volume's hidden directory) fails no run: a listed entry's pieces
+// are found by their owner instead, and an owner that cannot be named is
+// counted with an example.
+TEST_F(OwnerTest, EntriesAndOwnersThatCannotBeReadAreCountedNotFatal) {
+  volume_.gfid_failures[".glusterfs-anonymous-inode-1"] = EPERM;
+  volume_.gfid_failures["vm/a.img"] = EACCES;  // owns kGfidA
+  volume_.gfids["vm/b.img"] = kGfidB;
+  volume_.owners[kGfidA] = ancestry("/vm/a.img");
+  volume_.owners[kGfidB] = ancestry("/vm/b.img");
+  volume_.failures[kGfidC] = EPERM;
+  volume_.failures[kGfidD] = ENAMETOOLONG;
+  app_files_ = {list(".glusterfs-anonymous-inode-1-s1.1", {".glusterfs-anonymous-inode-1"}),
+                list("vm-s1.2", {"vm/a.img", "vm/b.img"})};
+  shard_files_ = {list(".shard-s1.5", {piece(kGfidA, 1), piece(kGfidB, 1), piece(kGfidC, 1),
+                                       piece(kGfidC, 2), piece(kGfidD, 1)})};
+  ASSERT_NO_ERROR(link());
+  EXPECT_EQ(read_file(out("vm-s1.2")), piece(kGfidB, 1) + "\n" + piece(kGfidA, 1) + "\n");
+  const link_counts& counts = session_.last_link_counts();
+  EXPECT_EQ(counts.unreadable_entries, 2u);
+  EXPECT_EQ(counts.dropped_owner_unreadable, 3u);
+  EXPECT_EQ(counts.owner_unreadable_example, lookup(kGfidC) + ": " + os_error(EPERM).message());
+  EXPECT_TRUE(log_.contains("Dropped 3 changed shard pieces of 2 files whose paths could not be "
+                            "read (the first: " + lookup(kGfidC)))
+      << log_.text();
 }
 
 TEST_F(OwnerTest, AnyOtherFailureToFindAnOwnerIsAnErrorThatKeepsTheInputs) {

@@ -87,6 +87,13 @@ std::string explain(const std::error_code& ec, const tarn_scan::options& o,
     return "scan of " + who + " refused: the output directory " + o.output_dir +
            " cannot be the run's own (" + ec.message() + "); " + log + " says why";
   }
+  if (r.failure == "glusterfind" && !r.failed_bricks.empty()) {
+    std::string bricks;
+    for (const std::string& b : r.failed_bricks) bricks += (bricks.empty() ? "" : ", ") + b;
+    return "scan of " + who + " failed at step 'glusterfind': it could not do its part on " +
+           bricks + " (" + log + " says why). No change is lost: the next scan that reaches " +
+           (r.failed_bricks.size() == 1 ? "it" : "them") + " lists the changes made meanwhile";
+  }
   if (ec.value() == EFAULT) {
     return "scan of " + who + " failed at step '" + r.failure + "'; " + log +
            " says why. Working files of the run, if any, stay in " + o.output_dir;
@@ -176,9 +183,14 @@ int main(int argc, char** argv) {
   }
   if (done.exit_status == 0 && report.needs_attention()) {
     done.exit_status = tarn_scan::kAttention;
-    if (report.dropped_no_aux_gfid != 0) {
-      done.message = "completed, but " + std::to_string(report.dropped_no_aux_gfid) +
+    if (report.unattributed() != 0) {
+      done.message = "completed, but " + std::to_string(report.unattributed()) +
                      " changed pieces could not be attributed";
+    }
+    if (!report.sets_on_this_node()) {
+      done.message += std::string(done.message.empty() ? "completed, but" : "; and") +
+                      " a replica set has no brick on this node: changes that a restart of "
+                      "its bricks hid cannot be recovered from here";
     }
     if (report.lock_left_behind) {
       done.message += std::string(done.message.empty() ? "completed, but" : "; and") +
