@@ -11,6 +11,7 @@ packages=(
   uuid-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   libglusterfs-dev glusterfs-server glusterfs-client
   attr python3-pyxattr openssh-client procps
+  openssh-server iproute2 util-linux
   clang libclang-rt-14-dev
   dpkg-dev file lintian systemd
 )
@@ -30,5 +31,15 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+# No service starts from the packages' install scripts: glusterd and sshd run
+# only where the rigs start them (a glusterd or sshd in this namespace would be
+# one that nothing here stops). Debian's own switch for that is a
+# policy-rc.d that answers 101; one that is there already is left as it is.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$policy"
+  trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
