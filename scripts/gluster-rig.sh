@@ -4,12 +4,16 @@
 #
 #   scripts/gluster-rig.sh up [VOLUME]          one brick, sharded (4MB), mounted
 #   scripts/gluster-rig.sh distribute [VOLUME]  the same with two bricks (distribute)
+#   scripts/gluster-rig.sh replica [VOLUME]     the same as replica 3 (three bricks, default tarn-rep)
 #   scripts/gluster-rig.sh down [VOLUME]        unmount, delete sessions and volume
 #   scripts/gluster-rig.sh status [VOLUME]      what is up
 #
 # VOLUME defaults to tarn-e2e; it is mounted at /mnt/VOLUME with aux-gfid-mount.
 # Every command is idempotent. glusterd is started when it is not running and
 # stopped by `down` only when this script started it and no volume is left.
+# Only the machine's own glusterd counts: the glusterds of the nodes of
+# scripts/gluster-cluster.sh share the process table but live in network
+# namespaces of their own.
 set -euo pipefail
 
 readonly STATE_DIR=/var/lib/tarn-rig
@@ -34,12 +38,31 @@ wait_for() {
   return 1
 }
 
+# Process $1 shares this script's network namespace.
+in_this_netns() {
+  [ "$(readlink "/proc/$1/ns/net" 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ]
+}
+
 glusterd_pid() {
   local pid
   [ -s "$GLUSTERD_PID" ] || return 1
   pid=$(cat "$GLUSTERD_PID")
   [ -n "$pid" ] && [ -d "/proc/$pid" ] && grep -q glusterd "/proc/$pid/cmdline" 2>/dev/null || return 1
+  in_this_netns "$pid" || return 1
   echo "$pid"
+}
+
+# glusterd processes of this machine (this network namespace) other than the
+# one in the pid file.
+other_glusterds() {
+  local pid own
+  own=$(glusterd_pid || true)
+  for pid in $(pgrep -x glusterd || true); do
+    [ "$pid" = "$own" ] && continue
+    in_this_netns "$pid" || continue
+    grep -q '^State:.Z' "/proc/$pid/status" 2>/dev/null && continue
+    echo "$pid"
+  done
 }
 
 # Keeps glusterd, and through it the bricks, on 127.0.0.1.
@@ -56,8 +79,8 @@ start_glusterd() {
     wait_for 100 gluster pool list || die "glusterd does not answer"
     return 0
   fi
-  if pgrep -x glusterd >/dev/null; then
-    die "a glusterd runs without $GLUSTERD_PID; refusing to start a second one"
+  if [ -n "$(other_glusterds)" ]; then
+    die "a glusterd runs without $GLUSTERD_PID (pid $(other_glusterds | tr '\n' ' ')); refusing to start a second one"
   fi
   bind_to_loopback
   # The daemon outlives this script: it must not hold on to descriptors of
@@ -109,15 +132,17 @@ brick_host() {
 
 volume_exists() { gcli volume info "$1" >/dev/null 2>&1; }
 
+# $3, when given, is the layout ahead of the bricks ("replica 3").
 create_volume() {
-  local volume=$1 bricks=$2 host brick_list=()
+  local volume=$1 bricks=$2 layout=${3:-} host brick_list=()
   host=$(brick_host)
   for ((b = 1; b <= bricks; b++)); do
     mkdir -p "$STATE_DIR/bricks/$volume/b$b"
     brick_list+=("$host:$STATE_DIR/bricks/$volume/b$b")
   done
-  gcli volume create "$volume" "${brick_list[@]}" force >/dev/null
-  log "created volume $volume (${bricks} brick(s) on $host)"
+  # shellcheck disable=SC2086
+  gcli volume create "$volume" $layout "${brick_list[@]}" force >/dev/null
+  log "created volume $volume (${layout:+$layout, }${bricks} brick(s) on $host)"
 }
 
 configure_volume() {
@@ -153,11 +178,11 @@ mount_volume() {
 }
 
 cmd_up() {
-  local volume=$1 bricks=$2
+  local volume=$1 bricks=$2 layout=${3:-}
   "$SCRIPT_DIR/install-deps.sh"
   mkdir -p "$STATE_DIR" /var/lib/glusterd/glusterfind/.keys
   start_glusterd
-  volume_exists "$volume" || create_volume "$volume" "$bricks"
+  volume_exists "$volume" || create_volume "$volume" "$bricks" "$layout"
   configure_volume "$volume"
   # force also restarts bricks that died; a no-op for a healthy volume.
   gcli volume start "$volume" force >/dev/null
@@ -224,9 +249,10 @@ main() {
   case "$command" in
     up) cmd_up "$volume" 1 ;;
     distribute) cmd_up "$volume" 2 ;;
+    replica) cmd_up "${2:-tarn-rep}" 3 "replica 3" ;;
     down) cmd_down "$volume" ;;
     status) cmd_status "$volume" ;;
-    *) die "usage: $0 up|distribute|down|status [VOLUME]" ;;
+    *) die "usage: $0 up|distribute|replica|down|status [VOLUME]" ;;
   esac
 }
 
