@@ -34,6 +34,9 @@
 #
 # The machine's own glusterd (scripts/gluster-rig.sh) and its volumes are
 # never touched: the nodes' daemons are told apart by their namespaces.
+
+# "A && B || C" stands here for: C when A or B fails.
+# shellcheck disable=SC2015
 set -euo pipefail
 
 readonly STATE_DIR=/var/lib/tarn-cluster
@@ -42,7 +45,8 @@ readonly BRIDGE=tarn-br
 readonly SUBNET=10.77.0
 readonly VOLUMES=(tarn-c3 tarn-c3a)
 readonly MOUNT_NODES=(1 2)
-readonly SCRIPT_DIR=$(cd "$(dirname "$0")" && pwd)
+SCRIPT_DIR=$(cd "$(dirname "$0")" && pwd)
+readonly SCRIPT_DIR
 
 log() { echo "gluster-cluster: $*" >&2; }
 die() { log "$*"; exit 1; }
@@ -214,6 +218,7 @@ start_holder() {
   stop_node_processes "$k"
   mkdir -p "$dir"
   rm -f "$dir/holder.pid"
+  # shellcheck disable=SC2016
   detached setsid -f ip netns exec "$ns" unshare --mount --propagation private --uts -- \
     sh -c 'echo $$ >"$1.new" && mv "$1.new" "$1" && exec sleep infinity' tarn-holder "$dir/holder.pid" \
     </dev/null >/dev/null 2>&1
@@ -480,6 +485,7 @@ start_volume() {
 # A listing of the top directory needs the bricks; the .gfid directory exists
 # only on an aux-gfid mount.
 mount_answers() {
+  # shellcheck disable=SC2016
   in_node "$1" timeout -k 2 10 sh -c 'ls "$1" >/dev/null && stat "$1/.gfid" >/dev/null' mnt "/mnt/$2"
 }
 
@@ -514,6 +520,7 @@ mount_in_node() {
 # The mount's client is connected to every brick: the client translators'
 # state in the mount's .meta directory.
 mount_connected() {
+  # shellcheck disable=SC2016
   in_node "$1" timeout -k 2 10 sh -c '
     set -- "$1"/.meta/graphs/active/"$2"-client-*/private
     [ -f "$1" ] || exit 1
