@@ -21,13 +21,23 @@ std::string trimmed(std::string text) {
   return begin == std::string::npos ? std::string() : text.substr(begin);
 }
 
+// A line of a node's output as glusterfind logs it, Python's bytes
+// b'ssh: ...\r\n' with its escapes: the text up to its first line end.
+std::string unquoted(std::string line) {
+  if (line.size() >= 3 && line.compare(0, 2, "b'") == 0 && line.back() == '\'') {
+    line = line.substr(2, line.size() - 3);
+    line = line.substr(0, std::min(line.find("\\r"), line.find("\\n")));
+  }
+  return trimmed(line);
+}
+
 // The first line a node printed for a failed command, from the record
 // "<host> - <command> failed; stdout (including remote stderr):" on: ssh's
 // complaint where there is one.
 std::string node_reason(const std::vector<std::string>& lines, std::size_t at) {
   std::string first;
   for (std::size_t i = at + 1; i < lines.size() && !starts_record(lines[i]); ++i) {
-    const std::string line = trimmed(lines[i]);
+    const std::string line = unquoted(lines[i]);
     if (line.empty() || line == "stderr:") continue;
     if (line.compare(0, 4, "ssh:") == 0) return line;
     if (first.empty()) first = line;

@@ -5,9 +5,10 @@
 // not do its part on a brick (a node that cannot be reached, a brick whose
 // crawl failed) names the brick there:
 //
-//   [...] ERROR [main - 95:node_cmd] - 10.77.0.3 - pre failed; stdout (including remote stderr):
-//   ssh: connect to host 10.77.0.3 port 22: No route to host
-//   ...
+//   [...] ERROR [utils - 159:fail] - 10.77.0.3 - pre failed; stdout (including remote stderr):
+//   b'ssh: connect to host 10.77.0.3 port 22: No route to host\r\n'
+//   stderr:
+//   b''
 //   [...] WARNING [main - 272:run_cmd_nodes] - Command pre failed in 10.77.0.3:/bricks/b3
 #ifndef TARN_SCANNER_GLUSTERFIND_LOG_H_
 #define TARN_SCANNER_GLUSTERFIND_LOG_H_

@@ -30,7 +30,8 @@
 # all nodes.
 #
 # A node off the network (`isolate`) stalls writes through the mounts until
-# the clients give up on its bricks (network.ping-timeout, 42 s by default).
+# the clients give up on its bricks: network.ping-timeout, 42 s by default,
+# is 5 s on the rig's volumes so that the tests need not wait that long.
 #
 # The machine's own glusterd (scripts/gluster-rig.sh) and its volumes are
 # never touched: the nodes' daemons are told apart by their namespaces.
@@ -466,6 +467,7 @@ configure_volume() {
   gcli 1 volume set "$volume" features.shard-block-size 4MB >/dev/null
   gcli 1 volume set "$volume" changelog.rollover-time 3 >/dev/null
   gcli 1 volume set "$volume" storage.build-pgfid on >/dev/null
+  gcli 1 volume set "$volume" network.ping-timeout 5 >/dev/null
 }
 
 # Starts the volume (force also brings back bricks that died) and waits until

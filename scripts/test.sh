@@ -3,9 +3,10 @@
 # plainly, under AddressSanitizer with UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, fuzzes the change-list filter for a bounded time
 # (TARN_FUZZ_SECONDS, 30), then runs the end-to-end tests on local GlusterFS volumes
-# (scripts/gluster-rig.sh), which are torn down afterwards whatever the tests
-# did. Needs root for the volumes; TARN_SKIP_E2E=1 leaves the end-to-end
-# tests out.
+# (scripts/gluster-rig.sh) and the cluster tests on three nodes in network
+# namespaces (scripts/gluster-cluster.sh) and a one-node replica volume, all
+# torn down afterwards whatever the tests did. Needs root for the volumes;
+# TARN_SKIP_E2E=1 leaves the end-to-end and cluster tests out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -50,9 +51,21 @@ echo "== end-to-end tests on a local GlusterFS volume"
 # for the lock races (a contended create behaves differently there).
 volume=tarn-e2e
 dist_volume=tarn-dist
-trap 'scripts/gluster-rig.sh down "$dist_volume" || true; scripts/gluster-rig.sh down "$volume"' EXIT
+replica_volume=tarn-rep
+tear_down() {
+  scripts/gluster-cluster.sh down || true
+  scripts/gluster-rig.sh down "$replica_volume" || true
+  scripts/gluster-rig.sh down "$dist_volume" || true
+  scripts/gluster-rig.sh down "$volume"
+}
+trap tear_down EXIT
 scripts/gluster-rig.sh up "$volume"
 scripts/gluster-rig.sh distribute "$dist_volume"
 TARN_E2E_VOLUME=$volume TARN_E2E_MOUNT=/mnt/$volume \
   TARN_E2E_DIST_VOLUME=$dist_volume TARN_E2E_DIST_MOUNT=/mnt/$dist_volume \
   ctest --test-dir build/release -L e2e --output-on-failure
+
+echo "== cluster tests: three nodes in network namespaces, and a one-node replica volume"
+scripts/gluster-rig.sh replica "$replica_volume"
+scripts/gluster-cluster.sh up
+ctest --test-dir build/release -L cluster --output-on-failure

@@ -280,7 +280,7 @@ std::string help_text() {
           "\n"
           "Environment:\n"
           "  TARN_LOG_FILE           where the library logs (--log-file sets it)\n"
-          "  TARN_GLUSTER_SERVER     volfile server (default 127.0.0.1)\n"
+          "  TARN_GLUSTER_SERVER     volfile server (default: the mount's, else 127.0.0.1)\n"
           "  TARN_LOCAL_VOLUME_ROOT  treat volume V as the directory $TARN_LOCAL_VOLUME_ROOT/V\n";
   return s.str();
 }
