@@ -122,6 +122,12 @@ std::error_code real_path(const std::string& path, std::string* out) {
   return no_error();
 }
 
+std::error_code lstat_path(const std::string& path) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) return last_error();
+  return no_error();
+}
+
 std::error_code stat_path(const std::string& path, bool* directory) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return last_error();

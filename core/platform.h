@@ -81,6 +81,9 @@ TARN_EXPORT std::error_code list_xattr_names(const std::string& path,
 // Whether `path` exists (following symbolic links): success, with
 // `*directory` telling a directory, or the errno of a failed stat(2).
 TARN_EXPORT std::error_code stat_path(const std::string& path, bool* directory);
+// Whether `path` itself exists (not following a last symbolic link): success,
+// or the errno of a failed lstat(2).
+TARN_EXPORT std::error_code lstat_path(const std::string& path);
 // The number of hard links of `path` (following symbolic links), or the
 // errno of a failed stat(2).
 TARN_EXPORT std::error_code link_count(const std::string& path, unsigned long* links);

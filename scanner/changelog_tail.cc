@@ -503,6 +503,7 @@ lost_tail find_lost_tail(const tail_probe& probe) {
       if (!os::is_local_host(brick.host)) continue;
       tail.sets.back().second = true;
       local.push_back(brick);
+      tail.local_bricks.push_back(brick.path);
     }
   }
   const std::set<std::string> done = read_recovered(recovered_record(probe, false));

@@ -120,6 +120,7 @@ struct lost_tail {
   // The volume's replica sets, each with whether a brick of it is on this
   // node (bricks of other nodes cannot be looked at from here).
   std::vector<std::pair<std::vector<std::string>, bool>> sets;
+  std::vector<std::string> local_bricks;  // the paths of this node's bricks
 };
 
 // Finds the lost tail of the volume's bricks on this node and reads it. A

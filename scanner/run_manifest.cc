@@ -160,6 +160,11 @@ std::string report_json(const scan_report& report, const std::string& volume) {
   m["linking"] = {{"by_owner_paths", report.linked_by_owner_paths},
                   {"owners_looked_up", report.owners_looked_up},
                   {"unreadable_entries", report.unreadable_entries}};
+  m["names"] = {{"checked", report.names_checked},
+                {"joined", report.names_joined},
+                {"decoded", report.names_decoded},
+                {"unrepaired", report.names_unrepaired},
+                {"line_feed", report.names_line_feed}};
   m["dropped"] = {{"no_aux_gfid_mount", report.dropped_no_aux_gfid},
                   {"owner_gone", report.dropped_owner_gone},
                   {"owner_excluded", report.dropped_owner_excluded},

@@ -84,6 +84,14 @@ struct scan_report {
   uint64_t dropped_no_aux_gfid = 0;     // owner unknown: the mount lacks -o aux-gfid-mount
   uint64_t dropped_owner_excluded = 0;  // every path of the owner is excluded
   uint64_t dropped_owner_unreadable = 0;  // the owner's paths could not be read (EPERM, ...)
+  // Entries of an incremental list looked up on the volume, and those whose
+  // names glusterfind garbled: joined again at commas, decoded back to their
+  // bytes, or beyond repair (dropped; a full scan lists them).
+  uint64_t names_checked = 0;
+  uint64_t names_joined = 0;
+  uint64_t names_decoded = 0;
+  uint64_t names_unrepaired = 0;
+  uint64_t names_line_feed = 0;  // names holding a line feed, which no list can hold (dropped)
   // Listed entries whose gfid could not be read for a reason of their own
   // (EPERM, EACCES, ELOOP, ENAMETOOLONG): the pieces they might own were
   // looked up by their owners instead.
@@ -98,11 +106,15 @@ struct scan_report {
   std::vector<std::string> warnings;
 
   // True when the run succeeded but left something a host must act on:
-  // pieces that could not be attributed, the lock left behind, or a replica
-  // set whose hidden change-log journals cannot be read from this node.
+  // pieces that could not be attributed, entries that could not be named,
+  // the lock left behind, or a replica set whose hidden change-log journals
+  // cannot be read from this node.
   bool needs_attention() const {
-    return !result && (unattributed() != 0 || lock_left_behind || !sets_on_this_node());
+    return !result && (unattributed() != 0 || unnamed() != 0 || lock_left_behind ||
+                       !sets_on_this_node());
   }
+  // Changed entries left out of the lists under no name.
+  uint64_t unnamed() const { return names_unrepaired + names_line_feed; }
   // Changed pieces in no list that a backup may miss.
   uint64_t unattributed() const { return dropped_no_aux_gfid + dropped_owner_unreadable; }
   // Every replica set has a brick on this node (or none were looked at).

@@ -12,6 +12,7 @@
 #include "scanner/glusterfind_log.h"
 #include "scanner/list_file.h"
 #include "scanner/mount_check.h"
+#include "scanner/name_repair.h"
 #include "scanner/output_dir.h"
 #include "scanner/run_manifest.h"
 #include "scanner/sorted_runs.h"
@@ -176,6 +177,9 @@ std::error_code scan_run::make_working_directory() {
   owner_.create_recursive_directory(kWorkingDirectory);
   state_.sess->insert_to_excludelist(kWorkingDirectory);
   state_.sess->insert_to_excludelist(owner_.lock_path);
+  // The lock files of the volume's other sessions are the library's too: a
+  // pass may see one that a run of another session held meanwhile.
+  state_.sess->insert_to_excludelist(owner_.volume_name + ".lock.");
   return success;
 }
 
@@ -191,6 +195,7 @@ std::error_code scan_run::find_unread_changes() {
   probe.session = session_name_;
   probe.state_dir = glusterfind_state_dir();
   lost_tail tail = find_lost_tail(probe);
+  state_.local_bricks = tail.local_bricks;
   scan_report& report = owner_.report_;
   report_replica_sets(tail);
   // Read by this pass, whether it adds their changes or runs full: once its
@@ -284,6 +289,56 @@ std::error_code scan_run::run_glusterfind() {
                              : "Failed to perform incr scan for session %s on volume %s",
                         session_name_.c_str(), owner_.volume_name.c_str());
   return efault();
+}
+
+// An incremental list names some entries wrongly (scanner/name_repair.h):
+// each is looked up before the filter keeps it, on this node's bricks where
+// it can be, and repaired where the volume tells how. Of a full pass's list
+// only the lines that no list can hold go.
+std::error_code scan_run::check_names() {
+  name_repairs repairs;
+  std::error_code ec =
+      repair_change_list(state_.scan_output, volume_entries(state_.local_bricks, owner_.mount_path),
+                         state_.full, &repairs);
+  if (ec) {
+    scanner::logger.error(kFn, "Failed to check the names of %s: %s", state_.scan_output.c_str(),
+                          ec.message().c_str());
+    return efault();
+  }
+  scan_report& report = owner_.report_;
+  report.names_checked = repairs.checked;
+  report.names_joined = repairs.joined;
+  report.names_decoded = repairs.decoded;
+  report.names_unrepaired = repairs.unrepaired;
+  report.names_line_feed = repairs.line_feed;
+  if (repairs.joined != 0) {
+    scanner::logger.error(kFn, "Joined %lu entries that glusterfind split at commas (the first: %s)",
+                          static_cast<unsigned long>(repairs.joined), repairs.joined_example.c_str());
+  }
+  if (repairs.decoded != 0) {
+    scanner::logger.error(kFn, "Decoded %lu names that glusterfind took byte by byte (the first: %s)",
+                          static_cast<unsigned long>(repairs.decoded), repairs.decoded_example.c_str());
+  }
+  if (repairs.unrepaired != 0) {
+    scanner::logger.error(kFn, "Dropped %lu entries whose names glusterfind garbled beyond repair "
+                          "(the first: %s); a full scan lists them",
+                          static_cast<unsigned long>(repairs.unrepaired),
+                          repairs.unrepaired_example.c_str());
+    report.warnings.push_back(std::to_string(repairs.unrepaired) +
+                              " changed entries could not be named: glusterfind garbled their "
+                              "names beyond repair (the first: " + repairs.unrepaired_example +
+                              "); a full scan lists them");
+  }
+  if (repairs.line_feed != 0) {
+    scanner::logger.error(kFn, "Dropped %lu entries whose names hold a line feed, which no list "
+                          "can hold (the first: %s)",
+                          static_cast<unsigned long>(repairs.line_feed),
+                          repairs.line_feed_example.c_str());
+    report.warnings.push_back(std::to_string(repairs.line_feed) +
+                              " changed entries hold a line feed in their names, which no list "
+                              "can hold (the first: " + repairs.line_feed_example + ")");
+  }
+  return success;
 }
 
 // A failed filter does not end the run here: the collect file then has no

@@ -23,6 +23,7 @@ struct scan_state {
   session* sess = nullptr;
   bool full = false;          // the glusterfind pass is a full one
   std::vector<std::string> unread_changes;  // change-list lines the pass misses
+  std::vector<std::string> local_bricks;    // the volume's bricks on this node
   std::string scan_output;    // glusterfind's change list
   std::string filtered;       // the filter's output
   std::string collect_file;   // empty after a failed filter
@@ -38,7 +39,7 @@ struct scan_state {
 };
 
 // Sees the steps of a run go by, on the run's thread. Step names: "output
-// directory", "session", "working directory", "unread journals", "glusterfind", "filter", "collect file",
+// directory", "session", "working directory", "unread journals", "glusterfind", "names", "filter", "collect file",
 // "post-processing" (which holds "sort", "distribute", "link" and "chunk"),
 // "copy", "manifest" and "tidy".
 class step_observer {
@@ -77,6 +78,7 @@ class scan_run {
   std::error_code make_working_directory();
   std::error_code find_unread_changes();
   std::error_code run_glusterfind();
+  std::error_code check_names();
   std::error_code filter_changes();
   std::error_code name_collect_file();
   std::error_code post_process();

@@ -108,6 +108,7 @@ const scan_step kScanSteps[] = {
     {"working directory", &scan_run::make_working_directory},
     {"unread journals", &scan_run::find_unread_changes},
     {"glusterfind", &scan_run::run_glusterfind},
+    {"names", &scan_run::check_names},
     {"filter", &scan_run::filter_changes},
     {"collect file", &scan_run::name_collect_file},
     {"post-processing", &scan_run::post_process},

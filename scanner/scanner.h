@@ -219,7 +219,7 @@ class TARN_EXPORT progress_observer {
  public:
   virtual ~progress_observer();
   // A step begins: "output directory", "session", "working directory",
-  // "unread journals", "glusterfind", "filter", "collect file",
+  // "unread journals", "glusterfind", "names", "filter", "collect file",
   // "post-processing" (within it "sort", "distribute", "link", "chunk"),
   // "copy", "manifest", "tidy" (after the mount check and the lock).
   virtual void step_entered(const char* step) = 0;

@@ -192,7 +192,7 @@ TEST_F(ReportTest, AProgressObserverSeesTheStepsAndTheEntriesDone) {
   ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
   const std::vector<std::string> expected = {
       "output directory", "session", "working directory", "unread journals", "glusterfind",
-      "filter", "collect file", "post-processing", "sort", "distribute", "link", "chunk", "copy",
+      "names", "filter", "collect file", "post-processing", "sort", "distribute", "link", "chunk", "copy",
       "manifest", "tidy"};
   EXPECT_EQ(seen.steps, expected);
   EXPECT_GT(seen.done["filter"], 0u);

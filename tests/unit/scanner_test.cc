@@ -155,6 +155,7 @@ TEST_F(ScanRunTest, SessionObjectsAreCachedAndExcludeTheRunsFiles) {
   const std::set<std::string>& excluded = test_peer::excludelist(*first);
   EXPECT_EQ(excluded.count(".tarn/working/scanner"), 1u);
   EXPECT_EQ(excluded.count("vol1.lock.s1"), 1u);
+  EXPECT_TRUE(first->is_excluded("vol1.lock.other-session"));  // any session's lock
   EXPECT_EQ(excluded.count(output_dir_ + "/filteredfile-s1"), 1u);
   EXPECT_EQ(excluded.count(output_dir_ + "/s1-processed.0"), 1u);
 }

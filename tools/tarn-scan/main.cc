@@ -187,6 +187,11 @@ int main(int argc, char** argv) {
       done.message = "completed, but " + std::to_string(report.unattributed()) +
                      " changed pieces could not be attributed";
     }
+    if (report.unnamed() != 0) {
+      done.message += std::string(done.message.empty() ? "completed, but" : "; and") + " " +
+                      std::to_string(report.unnamed()) +
+                      " changed entries could not be named (the log names the first)";
+    }
     if (!report.sets_on_this_node()) {
       done.message += std::string(done.message.empty() ? "completed, but" : "; and") +
                       " a replica set has no brick on this node: changes that a restart of "
