@@ -576,8 +576,51 @@ std::error_code confirm_recovered(const tail_probe& probe) {
   return os::remove_file(pending);
 }
 
+std::error_code changed_on_bricks(const tail_probe& probe, const std::vector<std::string>& bricks,
+                                  std::vector<std::string>* lines) {
+  line_maker made;
+  for (const std::string& brick_path : bricks) {
+    long since = 0;
+    if (!last_pass_time(probe.state_dir, probe.session, probe.volume, brick_path, &since)) {
+      return os::error_from(ENOENT);
+    }
+    // Every journal in the index after that time, and those a restart left
+    // out of it.
+    const std::string root = brick_path + "/.glusterfs/changelogs";
+    std::vector<std::string> journals;
+    if (std::error_code ec = find_unread_journals(brick_path, since, -1, &journals)) return ec;
+    std::list<std::string> names;
+    if (std::error_code ec = os::list_directory(root + "/htime", &names)) return ec;
+    for (const std::string& name : names) {
+      if (name.compare(0, 6, "HTIME.") != 0) continue;
+      std::string index;
+      if (std::error_code ec = read_index_since(root + "/htime/" + name, since, &index)) return ec;
+      std::istringstream entries(index);
+      long epoch = 0;
+      for (std::string entry; std::getline(entries, entry, '\0');) {
+        if (entry_epoch(entry, &epoch) && epoch > since) journals.push_back(entry);
+      }
+    }
+    brick_paths brick(brick_path);
+    for (const std::string& journal : journals) {
+      std::string text;
+      std::vector<journal_record> records;
+      std::error_code ec = os::read_whole_file(journal, &text);
+      if (ec.value() == ENOENT) continue;  // an empty journal is not kept
+      if (!ec) ec = parse_journal(text, &records);
+      for (std::size_t i = 0; !ec && i < records.size(); ++i) ec = made.add(&brick, records[i]);
+      if (ec) return ec;
+    }
+  }
+  // A name with a line feed cannot be a line of the list.
+  for (const std::string& line : made.lines()) {
+    if (line.find('\n') == std::string::npos) lines->push_back(line);
+  }
+  return success;
+}
+
 std::error_code add_to_change_list(const std::string& change_list,
-                                   const std::vector<std::string>& lines) {
+                                   const std::vector<std::string>& lines, std::size_t* added) {
   std::set<std::string> listed;
   {
     std::set<std::string> wanted;
@@ -595,9 +638,13 @@ std::error_code add_to_change_list(const std::string& change_list,
     if (in.error()) return in.error();
   }
   std::string text;
+  std::size_t count = 0;
   for (const std::string& line : lines) {
-    if (listed.count(listed_path(line)) == 0) text += line + "\n";
+    if (listed.count(listed_path(line)) != 0) continue;
+    text += line + "\n";
+    ++count;
   }
+  if (added != nullptr) *added = count;
   if (text.empty()) return success;
   os::file out;
   if (std::error_code ec = os::file::open_for_append(change_list, &out)) return ec;

@@ -140,10 +140,19 @@ std::error_code note_recovered(const tail_probe& probe, const std::vector<std::s
 // no longer exist are forgotten.
 std::error_code confirm_recovered(const tail_probe& probe);
 
+// The entries that the journals of this node's bricks `bricks` name as
+// created or changed after the session's last completed pass, as change-list
+// lines under their names of now, read from the bricks as glusterfind does
+// but byte for byte: what an incremental pass lists, with the names it
+// garbles spelt right. For entries that a list names wrongly beyond repair.
+std::error_code changed_on_bricks(const tail_probe& probe, const std::vector<std::string>& bricks,
+                                  std::vector<std::string>* lines);
+
 // Adds to the change list `change_list` each of `lines` whose path the list
-// does not hold yet.
+// does not hold yet; `*added` (when given) counts them.
 std::error_code add_to_change_list(const std::string& change_list,
-                                   const std::vector<std::string>& lines);
+                                   const std::vector<std::string>& lines,
+                                   std::size_t* added = nullptr);
 
 }  // namespace scanner
 }  // namespace tarn

@@ -277,27 +277,29 @@ class name_repairer {
     return e.type;
   }
 
-  // A missing line that looks like the rest of a name split at a comma: right
-  // after a missing line of the same run whose directory exists (or that
-  // ends in "/"), it is at the top or below a directory that does not exist.
-  // Files removed from a directory since, or with it, have neither shape.
+  // A missing line that looks like the rest of a name split at a comma: at
+  // the top or below a directory that does not exist, right after a missing
+  // line of the same run that is such a rest itself, ends in "/" or lies in
+  // a directory that exists. Files removed from a directory since, or with
+  // it, have neither shape.
   bool is_fragment(std::size_t i) {
-    if (i == 0 || type_at(i - 1) != type_at(i) ||
-        !std::binary_search(missing_.begin(), missing_.end(), i - 1)) {
-      return false;
+    auto known = fragments_.find(i);
+    if (known != fragments_.end()) return known->second;
+    bool fragment = false;
+    if (i > 0 && !type_at(i).empty() && type_at(i - 1) == type_at(i) &&
+        std::binary_search(missing_.begin(), missing_.end(), i - 1)) {
+      const std::string path = path_at(i), before = path_at(i - 1);
+      const std::size_t slash = path.rfind('/');
+      if (slash == std::string::npos || !volume_.candidate_exists(path.substr(0, slash))) {
+        const std::size_t before_slash = before.rfind('/');
+        fragment = (before_slash != std::string::npos &&
+                    (before_slash + 1 == before.size() ||
+                     volume_.candidate_exists(before.substr(0, before_slash)))) ||
+                   is_fragment(i - 1);
+      }
     }
-    const std::string path = path_at(i), before = path_at(i - 1);
-    const std::size_t before_slash = before.rfind('/');
-    if (before_slash == std::string::npos ||
-        (before_slash + 1 < before.size() &&
-         !volume_.candidate_exists(before.substr(0, before_slash)))) {
-      return false;
-    }
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos || !volume_.candidate_exists(path.substr(0, slash));
+    return fragments_[i] = fragment;
   }
-  // Only glusterfind's garbling makes these shapes; an entry of another
-  // shape that names nothing was removed after the pass saw it.
   bool cut_at_line_feed(std::size_t i) const {
     auto after = context_.find(i + 1);
     return after != context_.end() && is_continuation(after->second);
@@ -420,6 +422,7 @@ class name_repairer {
   std::set<std::string> wanted_, removed_;
   std::map<std::size_t, std::string> replaced_;
   std::set<std::size_t> dropped_;
+  std::map<std::size_t, bool> fragments_;
 };
 
 }  // namespace

@@ -164,7 +164,9 @@ std::string report_json(const scan_report& report, const std::string& volume) {
                 {"joined", report.names_joined},
                 {"decoded", report.names_decoded},
                 {"unrepaired", report.names_unrepaired},
-                {"line_feed", report.names_line_feed}};
+                {"line_feed", report.names_line_feed},
+                {"read_from_bricks", report.names_read_from_bricks},
+                {"from_bricks", report.names_from_bricks}};
   m["dropped"] = {{"no_aux_gfid_mount", report.dropped_no_aux_gfid},
                   {"owner_gone", report.dropped_owner_gone},
                   {"owner_excluded", report.dropped_owner_excluded},

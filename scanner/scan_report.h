@@ -92,6 +92,11 @@ struct scan_report {
   uint64_t names_decoded = 0;
   uint64_t names_unrepaired = 0;
   uint64_t names_line_feed = 0;  // names holding a line feed, which no list can hold (dropped)
+  // Where names were beyond repair, the changes of the pass were read from
+  // this node's bricks (a brick of every replica set), and names_from_bricks
+  // entries that the list did not hold were added to it: nothing is missing.
+  bool names_read_from_bricks = false;
+  uint64_t names_from_bricks = 0;
   // Listed entries whose gfid could not be read for a reason of their own
   // (EPERM, EACCES, ELOOP, ENAMETOOLONG): the pieces they might own were
   // looked up by their owners instead.
@@ -114,7 +119,9 @@ struct scan_report {
                        !sets_on_this_node());
   }
   // Changed entries left out of the lists under no name.
-  uint64_t unnamed() const { return names_unrepaired + names_line_feed; }
+  uint64_t unnamed() const {
+    return (names_read_from_bricks ? 0 : names_unrepaired) + names_line_feed;
+  }
   // Changed pieces in no list that a backup may miss.
   uint64_t unattributed() const { return dropped_no_aux_gfid + dropped_owner_unreadable; }
   // Every replica set has a brick on this node (or none were looked at).

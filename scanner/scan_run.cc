@@ -321,13 +321,16 @@ std::error_code scan_run::check_names() {
   }
   if (repairs.unrepaired != 0) {
     scanner::logger.error(kFn, "Dropped %lu entries whose names glusterfind garbled beyond repair "
-                          "(the first: %s); a full scan lists them",
+                          "(the first: %s)",
                           static_cast<unsigned long>(repairs.unrepaired),
                           repairs.unrepaired_example.c_str());
-    report.warnings.push_back(std::to_string(repairs.unrepaired) +
-                              " changed entries could not be named: glusterfind garbled their "
-                              "names beyond repair (the first: " + repairs.unrepaired_example +
-                              "); a full scan lists them");
+    read_names_from_bricks();
+    if (!report.names_read_from_bricks) {
+      report.warnings.push_back(std::to_string(repairs.unrepaired) +
+                                " changed entries could not be named: glusterfind garbled their "
+                                "names beyond repair (the first: " + repairs.unrepaired_example +
+                                "); a full scan lists them");
+    }
   }
   if (repairs.line_feed != 0) {
     scanner::logger.error(kFn, "Dropped %lu entries whose names hold a line feed, which no list "
@@ -339,6 +342,36 @@ std::error_code scan_run::check_names() {
                               "can hold (the first: " + repairs.line_feed_example + ")");
   }
   return success;
+}
+
+// Names beyond repair: the bricks of this node say what the pass should
+// have listed, under the names of now, where they hold a brick of every
+// replica set. What they name and the list does not hold joins it.
+void scan_run::read_names_from_bricks() {
+  scan_report& report = owner_.report_;
+  if (state_.full || state_.local_bricks.empty() || !report.sets_on_this_node()) {
+    scanner::logger.error(kFn, "The changes of this pass cannot be read from this node's bricks "
+                          "(it lacks a brick of some replica set); a full scan lists them");
+    return;
+  }
+  tail_probe probe;
+  probe.volume = owner_.volume_name;
+  probe.session = session_name_;
+  probe.state_dir = glusterfind_state_dir();
+  std::vector<std::string> lines;
+  std::size_t added = 0;
+  std::error_code ec = changed_on_bricks(probe, state_.local_bricks, &lines);
+  if (!ec) ec = add_to_change_list(state_.scan_output, lines, &added);
+  if (ec) {
+    scanner::logger.error(kFn, "Failed to read the changes of this pass from this node's bricks: "
+                          "%s; a full scan lists them", ec.message().c_str());
+    return;
+  }
+  report.names_read_from_bricks = true;
+  report.names_from_bricks = added;
+  scanner::logger.error(kFn, "Read the changes of this pass from this node's bricks under their "
+                        "names of now: %zu entries that the list did not hold were added to it",
+                        added);
 }
 
 // A failed filter does not end the run here: the collect file then has no

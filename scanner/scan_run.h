@@ -79,6 +79,7 @@ class scan_run {
   std::error_code find_unread_changes();
   std::error_code run_glusterfind();
   std::error_code check_names();
+  void read_names_from_bricks();
   std::error_code filter_changes();
   std::error_code name_collect_file();
   std::error_code post_process();

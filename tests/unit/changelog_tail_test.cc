@@ -373,6 +373,43 @@ TEST_F(LostTailTest, AJournalReadByAPassThatPostConfirmedIsNotReadAgain) {
   EXPECT_TRUE(log.contains("No brick of the replica set 192.0.2.1:/elsewhere is on this node"));
 }
 
+// Names that glusterfind garbled beyond repair: the changes of the pass are
+// read from this node's bricks under their names of now, and nothing is
+// missing, where the node holds a brick of every replica set.
+TEST_F(LostTailTest, NamesBeyondRepairAreReadFromTheBricks) {
+  const std::string name = "p1,p2,p3,p4,p5,p6,p7,p8,p9";
+  if (!file(kFile, {kDir + "/" + name})) GTEST_SKIP() << "needs trusted attributes (root)";
+  write_file(dated("CHANGELOG.1796755117"), kHeader + fields({"D" + kFile}));
+  index({"CHANGELOG.1796755091", "CHANGELOG.1796755117"});
+  std::vector<std::string> lines;
+  ASSERT_EQ(changed_on_bricks(probe_, {brick_.path()}, &lines), success);
+  EXPECT_EQ(lines, std::vector<std::string>{"MODIFY fmt/" + name});
+
+  temp_dir root;
+  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
+  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
+  mkdir(root.path("gv0").c_str(), 0755);
+  mkdir(root.path("gv0/fmt").c_str(), 0755);
+  write_file(root.path("gv0/fmt/" + name), "x");
+  tool_.add_session("s1", "gv0");
+  tool_.set_volume_info("Number of Bricks: 1\nBrick1: localhost:" + brick_.path() + "\n");
+  std::string garbled = "MODIFY fmt/p1\n";
+  for (int part = 2; part <= 9; ++part) garbled += "MODIFY p" + std::to_string(part) + "\n";
+  tool_.set_changelist(garbled);
+  log_capture log;
+  scanner s("gv0", root.path("out"), root.path("gv0"));
+  s.set_scan_type(scanner::scan_incremental);
+  s.set_list_files(true);
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
+  const scan_report& report = s.last_report();
+  EXPECT_EQ(report.names_unrepaired, 9u);
+  EXPECT_TRUE(report.names_read_from_bricks);
+  EXPECT_EQ(report.names_from_bricks, 1u);
+  EXPECT_FALSE(report.needs_attention());
+  EXPECT_EQ(read_file(root.path("gv0/.tarn/working/scanner/fmt/fmt-s1.1")), "fmt/" + name + "\n");
+  EXPECT_FALSE(testing_util::exists(root.path("gv0/.tarn/working/scanner/p2")));
+}
+
 }  // namespace
 }  // namespace scanner
 }  // namespace tarn
