@@ -211,7 +211,7 @@ def rig_tables(results):
                         r["peak_MiB"], r.get("listed", 0), r.get("expected", 0),
                         r.get("extra_allowed", 0)))
     lines.append("")
-    lines.append("\"other\": the lock, unread journals, the collect file, the "
+    lines.append("\"other\": the lock, unread journals, the names check, the collect file, the "
                  "manifest and the release. \"glusterfind post\" after each run is not "
                  "counted.")
     lines.append("")

@@ -51,20 +51,12 @@ std::string holder(int node) {
 // The bricks of the cluster's volumes and of the machine's own replica
 // volume (scripts/gluster-rig.sh replica), wherever they are.
 long newest_indexed_journal(const std::string& volume) {
-  long newest = 0;
-  for (const std::string& brick :
-       {"/var/lib/tarn-cluster/node1/bricks/" + volume, "/var/lib/tarn-cluster/node2/bricks/" + volume,
-        "/var/lib/tarn-cluster/node3/bricks/" + volume, "/var/lib/tarn-rig/bricks/" + volume + "/b1",
-        "/var/lib/tarn-rig/bricks/" + volume + "/b2", "/var/lib/tarn-rig/bricks/" + volume + "/b3"}) {
-    const std::string htime = brick + "/.glusterfs/changelogs/htime";
-    for (const std::string& name : testing_util::list_dir(htime)) {
-      std::string index = testing_util::read_file(htime + "/" + name);
-      while (!index.empty() && index.back() == '\0') index.pop_back();
-      std::size_t dot = index.rfind('.');
-      if (dot != std::string::npos) newest = std::max(newest, std::atol(index.c_str() + dot + 1));
-    }
+  std::vector<std::string> bricks;
+  for (const char* node : {"node1", "node2", "node3"}) {
+    bricks.push_back(std::string("/var/lib/tarn-cluster/") + node + "/bricks/" + volume);
   }
-  return newest;
+  for (const char* b : {"b1", "b2", "b3"}) bricks.push_back("/var/lib/tarn-rig/bricks/" + volume + "/" + b);
+  return testing_util::newest_indexed_journal(bricks);
 }
 
 }  // namespace

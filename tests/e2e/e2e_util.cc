@@ -162,17 +162,7 @@ long newest_indexed_journal() {
     }
     return paths;
   }();
-  long newest = 0;
-  for (const std::string& brick : bricks) {
-    const std::string htime = brick + "/.glusterfs/changelogs/htime";
-    for (const std::string& name : testing_util::list_dir(htime)) {
-      std::string index = testing_util::read_file(htime + "/" + name);
-      while (!index.empty() && index.back() == '\0') index.pop_back();
-      std::size_t dot = index.rfind('.');
-      if (dot != std::string::npos) newest = std::max(newest, std::atol(index.c_str() + dot + 1));
-    }
-  }
-  return newest;
+  return testing_util::newest_indexed_journal(bricks);
 }
 
 }  // namespace

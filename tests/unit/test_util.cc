@@ -196,6 +196,20 @@ std::vector<std::string> list_dir(const std::string& path) {
   return names;
 }
 
+long newest_indexed_journal(const std::vector<std::string>& bricks) {
+  long newest = 0;
+  for (const std::string& brick : bricks) {
+    const std::string htime = brick + "/.glusterfs/changelogs/htime";
+    for (const std::string& name : list_dir(htime)) {
+      std::string index = read_file(htime + "/" + name);
+      while (!index.empty() && index.back() == '\0') index.pop_back();
+      std::size_t dot = index.rfind('.');
+      if (dot != std::string::npos) newest = std::max(newest, std::atol(index.c_str() + dot + 1));
+    }
+  }
+  return newest;
+}
+
 std::vector<std::string> list_tree(const std::string& root) {
   std::vector<std::string> out;
   walk(root, "", &out);

@@ -131,6 +131,9 @@ std::vector<std::string> read_lines(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path);
 // Every file below `root`, as sorted paths relative to it.
 std::vector<std::string> list_tree(const std::string& root);
+// The newest epoch in the change-log index of any of the bricks: the time of
+// the last journal one of them rolled over and listed.
+long newest_indexed_journal(const std::vector<std::string>& bricks);
 
 // The local file system, with the attribute reads a test plays: `gfid`
 // answers "trusted.gfid" and "glusterfs.gfid" (16 bytes, zeroed first),
