@@ -38,7 +38,7 @@ if(TARN_PACKAGING)
   # Debian 12 keeps the units of packages in /lib/systemd/system.
   install(FILES "${pkg_dir}/tarn-scan@.service" packaging/tarn-scan@.timer
           DESTINATION /lib/systemd/system COMPONENT tool)
-  install(FILES packaging/gv0.conf DESTINATION ${doc_root}/tarn-scan/examples COMPONENT tool)
+  install(FILES packaging/gv0.conf packaging/tarn-scan.rules.yml DESTINATION ${doc_root}/tarn-scan/examples COMPONENT tool)
   foreach(component_package IN ITEMS lib:libtarnscanner1 dev:libtarnscanner-dev tool:tarn-scan)
     string(REPLACE ":" ";" pair "${component_package}")
     list(GET pair 0 component)

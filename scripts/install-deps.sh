@@ -14,6 +14,7 @@ packages=(
   openssh-server iproute2 util-linux
   clang libclang-rt-14-dev
   dpkg-dev file lintian systemd
+  prometheus prometheus-node-exporter
 )
 
 missing=()

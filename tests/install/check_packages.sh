@@ -105,3 +105,11 @@ if ! systemd-analyze verify "${man_check[@]}" "$work/units/tarn-scan@gv0.service
   cat "$work/verify.log"; exit 1
 fi
 echo "systemd units verified"
+
+# The example alert rules, as installed.
+rules=/usr/share/doc/tarn-scan/examples/tarn-scan.rules.yml
+test -f "$rules"
+if command -v promtool >/dev/null; then
+  promtool check rules "$rules" >/dev/null
+  echo "example alert rules checked with promtool"
+fi

@@ -126,6 +126,7 @@ TEST_F(TarnScanCliTest, LockedSessionIsExplained) {
 }
 
 TEST_F(TarnScanCliTest, FailedStepGives14AndPointsAtTheLog) {
+  tool_.add_session("nightly", "vol1");
   tool_.set_status("pre", 1);
   run_result r = run(base_args() + " --incremental");
   EXPECT_EQ(r.status, 14);
@@ -164,6 +165,89 @@ TEST_F(TarnScanCliTest, SuccessPrintsASummaryAndPostsWhenAsked) {
                       "assert d[\"session\"]==\"nightly\" and \"applications\" in d' " +
                       root_.path("summary.json");
   EXPECT_EQ(system(check.c_str()), 0) << json.out;
+}
+
+// An incremental scan of a session that glusterfind does not know lists
+// everything once; a session whose brick times another node left here is
+// known.
+TEST_F(TarnScanCliTest, IncrementalRunOfANewSessionIsFull) {
+  auto last_pre = [this] {
+    std::string pre;
+    for (const std::string& call : tool_.calls())
+      if (call.rfind("glusterfind pre ", 0) == 0) pre = call;
+    return pre;
+  };
+  run_result r = run(base_args() + " --incremental --json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(last_pre().find(" --full"), std::string::npos) << last_pre();
+  EXPECT_NE(r.err.find("session 'nightly' of volume 'vol1' does not exist yet: its first run is "
+                       "a full scan"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("\"scan_type_asked\": \"incremental\",\n  \"first_run_of_session\": true"),
+            std::string::npos)
+      << r.out;
+  r = run(base_args() + " --incremental");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(last_pre().find(" --full"), std::string::npos) << last_pre();
+  EXPECT_EQ(r.out.find("First run"), std::string::npos) << r.out;
+
+  scoped_env state("TARN_GLUSTERFIND_DIR", root_.path("gf"));
+  ASSERT_EQ(system(("mkdir -p " + root_.path("gf/weekly/vol1")).c_str()), 0);
+  r = run("--volume vol1 --output-dir " + root_.path("out2") + " --mount " + root_.path("vol1") +
+          " --session weekly --incremental");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(last_pre().find(" --full"), std::string::npos) << last_pre();
+  EXPECT_EQ(run(base_args() + " --full").out.find("First run"), std::string::npos);
+}
+
+// The metrics file of every outcome: valid exposition text (promtool reads
+// it), names of any bytes escaped, the last success kept across a failure.
+TEST_F(TarnScanCliTest, MetricsOfEachRunAndTheLastSuccessAcrossFailures) {
+  const std::string dir = root_.path("metrics");
+  mkdir(dir.c_str(), 0755);
+  const std::string file = dir + "/tarn-scan.vol1.nightly.prom";
+  const std::string odd = "we\"ird\\app\xff";
+  write_file(root_.path("vol1/" + odd + "/f"), "x");
+  tool_.set_changelist("NEW " + odd + "/f\n");
+  ASSERT_EQ(run(base_args() + " --with-files --metrics-dir " + dir).status, 0);
+  std::string text = testing_util::read_file(file);
+  EXPECT_NE(text.find("tarn_scan_lists_waiting{volume=\"vol1\",session=\"nightly\","
+                      "application=\"we\\\"ird\\\\app\xef\xbf\xbd\"} 1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("tarn_scan_last_run_list_lines{volume=\"vol1\",session=\"nightly\","
+                      "kind=\"path\"} 1\n"),
+            std::string::npos);
+  if (system("command -v promtool >/dev/null") == 0) {
+    EXPECT_EQ(system(("promtool check metrics < " + file + " >/dev/null 2>&1").c_str()), 0) << text;
+  }
+  const auto success_line = [](const std::string& t) {
+    const std::size_t at = t.find("\ntarn_scan_last_success_timestamp_seconds{");
+    return t.substr(at, t.find('\n', at + 1) - at);
+  };
+  const std::string succeeded = success_line(text);
+
+  tool_.add_session("nightly", "vol1");
+  tool_.set_status("pre", 1);
+  ASSERT_EQ(run(base_args() + " --incremental --metrics-dir " + dir).status, 14);
+  text = testing_util::read_file(file);
+  EXPECT_NE(text.find("tarn_scan_last_run_failed{volume=\"vol1\",session=\"nightly\","
+                      "step=\"glusterfind\"} 1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("tarn_scan_last_run_exit_status{volume=\"vol1\",session=\"nightly\"} 14\n"),
+            std::string::npos);
+  EXPECT_EQ(success_line(text), succeeded);
+  EXPECT_FALSE(testing_util::exists(file + ".tmp"));
+
+  // A directory that does not exist costs the run nothing but a line.
+  tool_.clear_status("pre");
+  run_result r = run(base_args() + " --metrics-dir " + root_.path("none"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("the metrics could not be written to " + root_.path("none")),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(TarnScanCliTest, WithFilesListsAFileThatHasNoPieces) {
@@ -589,7 +673,9 @@ TEST_F(TarnScanInspectTest, StatusShowsLockManifestListsAndLeftoversPerSession) 
            "  lists waiting for app2: 1 file, 2 entries\n",
            "  leftovers:\n    " + root_.path("out/.tarn_leftovers/nightly/20261208T0130Z-a") +
                "\n",
-           "Session 'weekly' on volume 'vol1':\n  lock: host=", "  last manifest: none\n"}) {
+           "  last success: ", " ago; full on " + os::host_name() + ")\n",
+           "Session 'weekly' on volume 'vol1':\n  lock: host=", "  last manifest: none\n",
+           "  last success: none recorded\n"}) {
     EXPECT_TRUE(has(r, line)) << line << "\n" << r.out;
   }
   r = run(args + " --session nightly --json");
@@ -601,7 +687,9 @@ TEST_F(TarnScanInspectTest, StatusShowsLockManifestListsAndLeftoversPerSession) 
       " s=s[0]; assert s[\"lock\"] is None and s[\"manifests\"]==2, s;"
       " assert s[\"last_manifest\"][\"result_code\"]==0, s;"
       " assert {\"application\": \"app2\", \"files\": 1, \"entries\": 2} in s[\"applications\"], s;"
-      " assert len(s[\"leftovers\"])==1, s' " +
+      " assert len(s[\"leftovers\"])==1, s;"
+      " assert s[\"last_success\"][\"scan_type\"]==\"full\" and"
+      " 0 <= s[\"last_success\"][\"age_seconds\"] < 600, s' " +
       root_.path("status.json");
   EXPECT_EQ(system(check_json.c_str()), 0) << r.out;
 }

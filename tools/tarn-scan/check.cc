@@ -30,11 +30,6 @@ bool local_volume() {
   return root != nullptr && *root != '\0';
 }
 
-std::string glusterfind_state_dir() {
-  const char* dir = std::getenv("TARN_GLUSTERFIND_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/var/lib/glusterd/glusterfind";
-}
-
 // Runs `command` (its standard error dropped); its exit status, -1 when it
 // did not exit.
 int run(const std::string& command, std::string* output) {
@@ -317,6 +312,11 @@ const char* label(verdict v) {
 }
 
 }  // namespace
+
+std::string glusterfind_state_dir() {
+  const char* dir = std::getenv("TARN_GLUSTERFIND_DIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/var/lib/glusterd/glusterfind";
+}
 
 std::string volume_top(const options& o) {
   if (local_volume()) return std::string(std::getenv("TARN_LOCAL_VOLUME_ROOT")) + "/" + o.volume;

@@ -23,6 +23,10 @@ struct check_line {
 // mount, or the directory of a local-directory volume.
 std::string volume_top(const options& o);
 
+// Where glusterfind keeps its sessions (TARN_GLUSTERFIND_DIR, default
+// /var/lib/glusterd/glusterfind).
+std::string glusterfind_state_dir();
+
 // The options of a volume as `gluster volume get V OPTION` prints them
 // ("Option  Value" table): the value of `option`, empty when it is not there.
 std::string volume_option_value(const std::string& output, const std::string& option);

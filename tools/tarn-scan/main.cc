@@ -7,12 +7,15 @@
 #include <cstring>
 #include <string>
 
+#include "core/platform.h"
 #include "scanner/scanner.h"
+#include "tools/tarn-scan/after_run.h"
 #include "tools/tarn-scan/check.h"
 #include "tools/tarn-scan/exit_codes.h"
 #include "tools/tarn-scan/options.h"
 #include "tools/tarn-scan/progress.h"
 #include "tools/tarn-scan/status.h"
+#include "tools/tarn-scan/step_timer.h"
 #include "tools/tarn-scan/stop_watch.h"
 #include "tools/tarn-scan/summary.h"
 
@@ -106,6 +109,126 @@ void print(const std::string& text) {
   fflush(stdout);
 }
 
+// Whether glusterfind knows the session on this node: `glusterfind list`
+// names it, or a run from another node left the times of this node's bricks
+// in glusterfind's directory of the session and volume.
+bool session_known(const tarn_scan::options& o) {
+  tarn::scanner::session probe(o.session, o.volume, "", "");
+  if (probe.session_exists() == 0) return true;
+  bool directory = false;
+  return !tarn::os::stat_path(tarn_scan::glusterfind_state_dir() + "/" + o.session + "/" + o.volume,
+                              &directory) &&
+         directory;
+}
+
+// The exit status and message of a run that filed its lists but left
+// something to look at.
+void explain_attention(const tarn_scan::options& o, const tarn::scanner::scan_report& report,
+                       tarn_scan::outcome* done) {
+  done->exit_status = tarn_scan::kAttention;
+  if (report.unattributed() != 0) {
+    done->message = "completed, but " + std::to_string(report.unattributed()) +
+                    " changed pieces could not be attributed";
+  }
+  if (report.unnamed() != 0) {
+    done->message += std::string(done->message.empty() ? "completed, but" : "; and") + " " +
+                     std::to_string(report.unnamed()) +
+                     " changed entries could not be named (the log names the first)";
+  }
+  if (!report.sets_on_this_node()) {
+    done->message += std::string(done->message.empty() ? "completed, but" : "; and") +
+                     " a replica set has no brick on this node: changes that a restart of "
+                     "its bricks hid cannot be recovered from here";
+  }
+  if (report.lock_left_behind) {
+    done->message += std::string(done->message.empty() ? "completed, but" : "; and") +
+                     " the lock file " + o.volume + ".lock." + o.session +
+                     " could not be removed";
+  }
+}
+
+// One scan, start to end; the exit status.
+int scan(const tarn_scan::options& o) {
+  // A session's first run lists everything: an incremental pass of a new
+  // session would list only what changes after its creation, and the
+  // consumer would never get a baseline.
+  const bool first_run = o.incremental && !session_known(o);
+  if (first_run) {
+    fprintf(stderr,
+            "tarn-scan: session '%s' of volume '%s' does not exist yet: its first run is a full "
+            "scan, and incremental runs list the changes after it\n",
+            o.session.c_str(), o.volume.c_str());
+  }
+  // Before the scanner and the progress line start threads of their own.
+  tarn_scan::block_stop_signals();
+  tarn_scan::stop_watch watch(o.timeout);
+
+  tarn_scan::finished_run run;
+  run.started = std::chrono::system_clock::now();
+  auto start = std::chrono::steady_clock::now();
+  std::error_code ec;
+  tarn::scanner::scanner scanner(o.volume, o.output_dir, o.mount);
+  scanner.set_scan_type(o.incremental && !first_run ? tarn::scanner::scanner::scan_incremental
+                                                    : tarn::scanner::scanner::scan_full);
+  scanner.set_list_files(o.with_files);
+  scanner.set_memory_budget(o.memory);  // 0: the library's default
+  {
+    tarn_scan::progress alive(o.session, o.log_file);
+    tarn_scan::step_timer timer(alive.active() ? &alive : nullptr);
+    scanner.set_progress_observer(&timer);
+    ec = scanner.initiate_scan(o.session);
+    scanner.set_progress_observer(nullptr);
+    run.steps = timer.finish();
+  }
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const tarn::scanner::scan_report& report = scanner.last_report();
+  tarn_scan::outcome done;
+  done.seconds = seconds;
+  done.post_asked = o.post;
+  done.first_run = first_run;
+  done.incremental_asked = o.incremental;
+  run.report = &report;
+  run.done = &done;
+  if (ec != tarn::success) {
+    done.message = explain(ec, o, report);
+    done.exit_status =
+        watch.stopped() ? watch.exit_status() : tarn_scan::failed_run_status(ec, report);
+    fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
+    if (o.json) print(tarn_scan::format_json(report, o.volume, done));
+    run.finished = std::chrono::system_clock::now();
+    run.stopped = watch.stopped();
+    tarn_scan::after_run(o, run);
+    return watch.stopped() ? stopped(watch, o, false) : done.exit_status;
+  }
+
+  // Told to stop: no new glusterfind command. Without post the next
+  // incremental scan reports these changes again, so nothing is lost.
+  if (!watch.stopped() && o.post) {
+    tarn::scanner::session* sess = scanner.get_sessionobj(o.session);
+    done.post_ran = true;
+    done.post_status = sess == nullptr ? -1 : sess->post_scan();
+    if (done.post_status != 0 && !watch.stopped()) {
+      done.exit_status = tarn_scan::kPostFailed;
+      done.message = "the results are in the volume, but 'glusterfind post " + o.session + " " +
+                     o.volume + "' failed (status " + std::to_string(done.post_status) +
+                     "); the next incremental scan will report these changes again";
+    }
+  }
+  if (done.exit_status == 0 && report.needs_attention()) explain_attention(o, report, &done);
+  if (watch.stopped()) done.exit_status = watch.exit_status();
+  tarn_scan::summary sum = tarn_scan::summarize(report, seconds);
+  sum.first_run = first_run;
+  print(o.json ? tarn_scan::format_json(report, o.volume, done)
+               : tarn_scan::format_text(sum, o.volume, o.session));
+  run.finished = std::chrono::system_clock::now();
+  run.stopped = watch.stopped();
+  tarn_scan::after_run(o, run);
+  if (watch.stopped()) return stopped(watch, o, !done.post_ran || done.post_status != 0);
+  if (!done.message.empty()) fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
+  return done.exit_status;
+}
+
 
 }  // namespace
 
@@ -136,78 +259,5 @@ int main(int argc, char** argv) {
   if (o.unlock) return unlock(o);
   if (o.check) return tarn_scan::check(o);
   if (o.status) return tarn_scan::status(o);
-  // Before the scanner and the progress line start threads of their own.
-  tarn_scan::block_stop_signals();
-  tarn_scan::stop_watch watch(o.timeout);
-
-  auto start = std::chrono::steady_clock::now();
-  std::error_code ec;
-  tarn::scanner::scanner scanner(o.volume, o.output_dir, o.mount);
-  scanner.set_scan_type(o.incremental ? tarn::scanner::scanner::scan_incremental
-                                      : tarn::scanner::scanner::scan_full);
-  scanner.set_list_files(o.with_files);
-  scanner.set_memory_budget(o.memory);  // 0: the library's default
-  {
-    tarn_scan::progress alive(o.session, o.log_file);
-    if (alive.active()) scanner.set_progress_observer(&alive);
-    ec = scanner.initiate_scan(o.session);
-    scanner.set_progress_observer(nullptr);
-  }
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const tarn::scanner::scan_report& report = scanner.last_report();
-  tarn_scan::outcome done;
-  done.seconds = seconds;
-  done.post_asked = o.post;
-  if (ec != tarn::success) {
-    done.message = explain(ec, o, report);
-    done.exit_status =
-        watch.stopped() ? watch.exit_status() : tarn_scan::failed_run_status(ec, report);
-    fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
-    if (o.json) print(tarn_scan::format_json(report, o.volume, done));
-    return watch.stopped() ? stopped(watch, o, false) : done.exit_status;
-  }
-
-  // Told to stop: no new glusterfind command. Without post the next
-  // incremental scan reports these changes again, so nothing is lost.
-  if (!watch.stopped() && o.post) {
-    tarn::scanner::session* sess = scanner.get_sessionobj(o.session);
-    done.post_ran = true;
-    done.post_status = sess == nullptr ? -1 : sess->post_scan();
-    if (done.post_status != 0 && !watch.stopped()) {
-      done.exit_status = tarn_scan::kPostFailed;
-      done.message = "the results are in the volume, but 'glusterfind post " + o.session + " " +
-                     o.volume + "' failed (status " + std::to_string(done.post_status) +
-                     "); the next incremental scan will report these changes again";
-    }
-  }
-  if (done.exit_status == 0 && report.needs_attention()) {
-    done.exit_status = tarn_scan::kAttention;
-    if (report.unattributed() != 0) {
-      done.message = "completed, but " + std::to_string(report.unattributed()) +
-                     " changed pieces could not be attributed";
-    }
-    if (report.unnamed() != 0) {
-      done.message += std::string(done.message.empty() ? "completed, but" : "; and") + " " +
-                      std::to_string(report.unnamed()) +
-                      " changed entries could not be named (the log names the first)";
-    }
-    if (!report.sets_on_this_node()) {
-      done.message += std::string(done.message.empty() ? "completed, but" : "; and") +
-                      " a replica set has no brick on this node: changes that a restart of "
-                      "its bricks hid cannot be recovered from here";
-    }
-    if (report.lock_left_behind) {
-      done.message += std::string(done.message.empty() ? "completed, but" : "; and") +
-                      " the lock file " + o.volume + ".lock." + o.session +
-                      " could not be removed";
-    }
-  }
-  if (watch.stopped()) done.exit_status = watch.exit_status();
-  print(o.json ? tarn_scan::format_json(report, o.volume, done)
-               : tarn_scan::format_text(tarn_scan::summarize(report, seconds), o.volume,
-                                        o.session));
-  if (watch.stopped()) return stopped(watch, o, !done.post_ran || done.post_status != 0);
-  if (!done.message.empty()) fprintf(stderr, "tarn-scan: %s\n", done.message.c_str());
-  return done.exit_status;
+  return scan(o);
 }

@@ -39,6 +39,10 @@ po::options_description describe(options* out, std::string* memory) {
        "or less is seen only so")
       ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
        "append the library's log to FILE instead of standard error")
+      ("metrics-dir", po::value<std::string>(&out->metrics_dir)->value_name("DIR"),
+       "after the run, write its metrics for Prometheus to DIR/tarn-scan.<V>.<S>.prom (whole, "
+       "never half-written), e.g. node_exporter's textfile directory "
+       "/var/lib/prometheus/node-exporter; an empty DIR writes none")
       ("timeout", po::value<unsigned>(&out->timeout)->value_name("SECONDS"),
        "stop the run as SIGTERM does when it takes longer (exit status 124)")
       ("memory", po::value<std::string>(memory)->value_name("SIZE"),
@@ -218,6 +222,7 @@ std::string help_text() {
   s << "Usage: tarn-scan --volume V --output-dir D --mount M --session S\n"
        "                 [--incremental | --full] [--post] [--json] [--with-files]\n"
        "                 [--log-file FILE] [--timeout SECONDS] [--memory SIZE]\n"
+       "                 [--metrics-dir DIR]\n"
        "       tarn-scan unlock --volume V --session S [--force] [--log-file FILE]\n"
        "       tarn-scan check --volume V --mount M [--output-dir D] [--session S]\n"
        "       tarn-scan status --volume V --mount M [--output-dir D] [--session S] [--json]\n"
@@ -227,6 +232,9 @@ std::string help_text() {
        "leaves, per application (first path component), the lists of changed shard\n"
        "pieces in M/.tarn/working/scanner/<application>/. With --with-files a line\n"
        "that begins with \".shard/\" is a piece, any other a file or directory.\n"
+       "--incremental for a session that does not exist yet runs a full scan: the\n"
+       "session's first run lists everything. A successful run is recorded in\n"
+       "M/.tarn/working/sessions/S.json (status shows it).\n"
        "\n"
        "D is the library's own: it is made (and marked with the file .tarn_output_dir)\n"
        "when missing, and refused when it holds files it did not make or when it is,\n"
@@ -245,6 +253,7 @@ std::string help_text() {
        "failures.\n"
        "\n"
        "status shows per session of V (or only S): the lock holder, the last manifest,\n"
+       "the last successful run and how long ago it ended,\n"
        "the lists waiting in M/.tarn/working/scanner per application (files, entries)\n"
        "and, with D, the leftover directories. check and status take no lock and write\n"
        "nothing.\n"

@@ -19,6 +19,7 @@ struct options {
   bool json = false;
   bool with_files = false;  // the applications' changed entries in the lists too
   std::string log_file;
+  std::string metrics_dir;  // --metrics-dir; empty: no metrics
   unsigned timeout = 0;  // seconds; 0: none
   std::size_t memory = 0;  // --memory in bytes; 0: the library's default
   bool unlock = false;   // the "unlock" command

@@ -3,6 +3,7 @@
 #include "tools/tarn-scan/status.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "scanner/lock_record.h"
 #include "scanner/output_dir.h"
 #include "tools/tarn-scan/check.h"
+#include "tools/tarn-scan/utc_time.h"
 
 namespace fs = std::filesystem;
 
@@ -23,6 +25,7 @@ namespace {
 
 constexpr char kRuns[] = ".tarn/working/runs";
 constexpr char kLists[] = ".tarn/working/scanner";
+constexpr char kSessions[] = ".tarn/working/sessions";
 
 // The names in `dir` that do not begin with "." (those are copies in
 // progress and temporary files), sorted; none when it cannot be read.
@@ -68,6 +71,7 @@ std::uint64_t count_lines(const std::string& path) {
 }
 
 void read_lock(const options& o, session_status* s) {
+  s->lock_started = 0;
   std::string text;
   if (tarn::os::read_whole_file(volume_top(o) + "/" + o.volume + ".lock." + s->session, &text)) {
     return;
@@ -82,6 +86,7 @@ void read_lock(const options& o, session_status* s) {
   s->holder = "host=" + holder.host + " pid=" + std::to_string(holder.pid) +
               " started=" + holder.started + " version=" + holder.version;
   s->holder_gone = tarn::scanner::holder_is_gone(holder, &s->holder_state);
+  parse_utc(holder.started, &s->lock_started);
 }
 
 void read_manifests(const std::string& top, session_status* s) {
@@ -94,6 +99,8 @@ void read_manifests(const std::string& top, session_status* s) {
               names.end());
   s->manifests = names.size();
   if (names.empty()) return;
+  // "<UTC start, YYYYMMDDTHHMMSS.mmmZ>.json"
+  parse_utc(names.front().substr(0, names.front().size() - 5), &s->oldest_manifest);
   s->last_manifest = std::string(kRuns) + "/" + s->session + "/" + names.back();
   std::ifstream in(dir + "/" + names.back());
   nlohmann::json m = nlohmann::json::parse(in, nullptr, false);
@@ -109,7 +116,7 @@ void read_manifests(const std::string& top, session_status* s) {
     s->last_result = m["result"].value("code", 0);
 }
 
-void read_lists(const std::string& top, session_status* s) {
+void read_lists(const std::string& top, bool count_entries, session_status* s) {
   const std::string dir = top + "/" + kLists;
   for (const std::string& application : visible_names(dir, true)) {
     waiting_lists w;
@@ -117,7 +124,10 @@ void read_lists(const std::string& top, session_status* s) {
     for (const std::string& name : visible_names(dir + "/" + application, false)) {
       if (!is_list_of(name, application, s->session)) continue;
       ++w.files;
-      w.entries += count_lines(dir + "/" + application + "/" + name);
+      const std::string path = dir + "/" + application + "/" + name;
+      std::uint64_t size = 0;
+      if (!tarn::os::file_size(path, &size)) w.bytes += size;
+      if (count_entries) w.entries += count_lines(path);
     }
     if (w.files != 0) s->lists.push_back(w);
   }
@@ -128,6 +138,10 @@ std::set<std::string> find_sessions(const options& o) {
   std::set<std::string> found;
   const std::string top = volume_top(o);
   for (const std::string& name : visible_names(top + "/" + kRuns, true)) found.insert(name);
+  for (const std::string& name : visible_names(top + "/" + kSessions, false)) {
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0)
+      found.insert(name.substr(0, name.size() - 5));
+  }
   const std::string prefix = o.volume + ".lock.";
   for (const std::string& name : visible_names(top, false)) {
     if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
@@ -145,9 +159,22 @@ std::string plural(std::uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+double now_seconds() { return unix_seconds(std::chrono::system_clock::now()); }
+
+// "2026-12-09T01:30:04.561Z (5 h 2 min ago; incremental on node1)".
+std::string last_success_text(const session_status& s) {
+  if (!s.succeeded_once) return "none recorded";
+  const last_success& r = s.last_ok;
+  double finished = 0;
+  std::string age = parse_utc(r.finished, &finished) ? format_age(now_seconds() - finished) + " ago; "
+                                                     : "";
+  return r.finished + " (" + age + r.scan_type + " on " + r.host +
+         (r.exit_status == 0 ? "" : ", exit status " + std::to_string(r.exit_status)) + ")";
+}
+
 }  // namespace
 
-std::vector<session_status> collect_status(const options& o) {
+std::vector<session_status> collect_status(const options& o, bool count_entries) {
   std::set<std::string> names;
   if (o.session.empty()) {
     names = find_sessions(o);
@@ -161,7 +188,8 @@ std::vector<session_status> collect_status(const options& o) {
     s.session = name;
     read_lock(o, &s);
     read_manifests(top, &s);
-    read_lists(top, &s);
+    read_lists(top, count_entries, &s);
+    s.succeeded_once = read_last_success(top, name, &s.last_ok);
     // A glusterfind session name is one plain path component as it is.
     if (!o.output_dir.empty()) {
       const std::string dir = o.output_dir + "/" + tarn::scanner::kLeftoversDirectory + "/" + name;
@@ -199,6 +227,7 @@ std::string format_status_text(const std::vector<session_status>& sessions, cons
              plural(s.last_entries, "entry", "entries") + "); " +
              plural(s.manifests, "manifest", "manifests") + " waiting\n";
     }
+    out += "  last success: " + last_success_text(s) + "\n";
     if (s.lists.empty()) out += "  lists waiting: none\n";
     for (const waiting_lists& w : s.lists) {
       out += "  lists waiting for " + w.application + ": " + plural(w.files, "file", "files") +
@@ -223,6 +252,20 @@ std::string format_status_json(const std::vector<session_status>& sessions, cons
                    {"stale", s.holder_gone}};
     } else {
       j["lock"] = nullptr;
+    }
+    if (s.succeeded_once) {
+      double finished = 0;
+      const bool known = parse_utc(s.last_ok.finished, &finished);
+      j["last_success"] = {{"started", s.last_ok.started},
+                           {"finished", s.last_ok.finished},
+                           {"age_seconds", known ? nlohmann::json(static_cast<std::int64_t>(
+                                                       now_seconds() - finished))
+                                                 : nlohmann::json()},
+                           {"scan_type", s.last_ok.scan_type},
+                           {"host", s.last_ok.host},
+                           {"exit_status", s.last_ok.exit_status}};
+    } else {
+      j["last_success"] = nullptr;
     }
     j["manifests"] = s.manifests;
     if (s.last_manifest.empty()) {

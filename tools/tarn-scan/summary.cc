@@ -43,6 +43,11 @@ std::string format_text(const summary& s, const std::string& volume, const std::
   char secs[32];
   snprintf(secs, sizeof secs, "%.2f", s.seconds);
   out << secs << " s.\n";
+  if (s.first_run) {
+    out << "First run of session '" << session
+        << "': a full scan, as the session did not exist; incremental runs list the changes "
+           "after it.\n";
+  }
   if (s.applications.empty()) {
     out << "No changed pieces: no result files were written.\n";
   }
@@ -88,6 +93,8 @@ std::string format_json(const tarn::scanner::scan_report& report, const std::str
       json(done.message).dump(-1, ' ', false, json::error_handler_t::replace));
   j["seconds"] = done.seconds;
   j["post"] = {{"asked", done.post_asked}, {"ran", done.post_ran}, {"status", done.post_status}};
+  j["scan_type_asked"] = done.incremental_asked ? "incremental" : "full";
+  j["first_run_of_session"] = done.first_run;
   // Per application, as the text summary shows them.
   const summary s = summarize(report, done.seconds);
   json apps = json::array();

@@ -35,6 +35,7 @@ struct summary {
   uint64_t dropped_owner_excluded = 0;
   std::string manifest;
   std::vector<std::string> warnings;
+  bool first_run = false;  // asked for incremental, ran full: the session was new
 };
 
 // The lists the run wrote, grouped by application directory in the order
@@ -50,12 +51,16 @@ struct outcome {
   bool post_asked = false;
   bool post_ran = false;
   int post_status = 0;  // of 'glusterfind post', when it ran
+  bool incremental_asked = false;
+  bool first_run = false;  // asked for incremental, ran full: the session was new
 };
 
 // One JSON object for every outcome: the library's report of the run (its
 // "schema", "result", "lists", "dropped", "warnings", ...; see
 // scan_report.h), with tarn-scan's "exit_status", "message", "seconds",
-// "post" and the lists by "applications". Names that are not valid UTF-8
+// "post", "scan_type_asked", "first_run_of_session" (an incremental scan
+// asked of a session that did not exist ran full) and the lists by
+// "applications". Names that are not valid UTF-8
 // show U+FFFD for their invalid bytes; their bytes are in the "<key>_hex"
 // fields of the report.
 std::string format_json(const tarn::scanner::scan_report& report, const std::string& volume,
