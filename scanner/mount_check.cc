@@ -126,7 +126,10 @@ mount_verdict check_mount_table(const std::string& table_text, const std::string
 
 std::error_code check_mount(const std::string& mount_path, const std::string& volume,
                             std::string* found) {
-  if (std::getenv("TARN_LOCAL_VOLUME_ROOT") != nullptr) {
+  // An empty value is no local-directory volume: the volume still opens
+  // through GlusterFS, so its mount must be checked.
+  const char* local = std::getenv("TARN_LOCAL_VOLUME_ROOT");
+  if (local != nullptr && *local != '\0') {
     bool directory = false;
     std::error_code ec = os::stat_path(mount_path, &directory);
     if (!ec && directory) return success;

@@ -32,7 +32,7 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
   // environment names one.
   const char* server = std::getenv("TARN_GLUSTER_SERVER");
   const char* local = std::getenv("TARN_LOCAL_VOLUME_ROOT");
-  if ((server == nullptr || *server == '\0') && local == nullptr) {
+  if ((server == nullptr || *server == '\0') && (local == nullptr || *local == '\0')) {
     cfg.server = mount_server(this->mount_path, this->volume_name);
   }
   api = new tarn_api;

@@ -24,10 +24,12 @@ fi
 [ "$(id -u)" -eq 0 ] || { echo "demo: run as root (it starts glusterd and mounts a volume)"; exit 1; }
 
 say "Building and installing tarn-scanner into $PREFIX"
-scripts/install-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"$(nproc)" >/dev/null
-cmake --install build/release --prefix "$PREFIX" >/dev/null
+# Only what the demo runs: the libraries, the helper and tarn-scan (the test
+# suite and its packages are scripts/test.sh's).
+scripts/install-deps.sh run
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_TESTS=OFF >/dev/null
+cmake --build build/demo -j"$(nproc)" >/dev/null
+cmake --install build/demo --prefix "$PREFIX" >/dev/null
 scan() { "$PREFIX/bin/tarn-scan" --volume "$VOLUME" --output-dir "$OUT" --mount "$MOUNT" \
            --session "$SESSION" --log-file /var/tmp/tarn-demo.log "$@"; }
 

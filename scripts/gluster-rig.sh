@@ -179,7 +179,7 @@ mount_volume() {
 
 cmd_up() {
   local volume=$1 bricks=$2 layout=${3:-}
-  "$SCRIPT_DIR/install-deps.sh"
+  "$SCRIPT_DIR/install-deps.sh" run
   mkdir -p "$STATE_DIR" /var/lib/glusterd/glusterfind/.keys
   start_glusterd
   volume_exists "$volume" || create_volume "$volume" "$bricks" "$layout"

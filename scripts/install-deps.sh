@@ -1,21 +1,28 @@
 #!/bin/bash
-# Installs every package the project needs to build, test and run against a
-# local GlusterFS volume, from Debian's archive. Does nothing when all are
-# present already.
+# Installs the packages the project needs from Debian's archive: with "run",
+# those that build the library and tarn-scan and run them against a local
+# GlusterFS volume (scripts/demo.sh); without, also those of the tests
+# (GoogleTest, Google Benchmark, clang for the fuzzer and the sanitizers,
+# packaging and lintian, sshd for the cluster, Prometheus's tools). Does
+# nothing when all are present already.
 set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
   libboost-dev libboost-system-dev libboost-thread-dev libboost-program-options-dev
-  nlohmann-json3-dev
-  uuid-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  nlohmann-json3-dev uuid-dev
   libglusterfs-dev glusterfs-server glusterfs-client
-  attr python3-pyxattr openssh-client procps
-  openssh-server iproute2 util-linux
-  clang libclang-rt-14-dev
-  dpkg-dev file lintian systemd
-  prometheus prometheus-node-exporter
+  attr python3-pyxattr openssh-client procps iproute2 util-linux
 )
+if [ "${1:-}" != run ]; then
+  packages+=(
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    openssh-server
+    clang libclang-rt-14-dev
+    dpkg-dev file lintian systemd
+    prometheus prometheus-node-exporter curl
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -72,6 +72,11 @@ TEST(MountCheckTest, ThisMachinesTableAndLocalDirectoryVolumes) {
     EXPECT_EQ(check_mount("/", "vol1", &found).value(), EINVAL);
     EXPECT_EQ(found.rfind("it is a mount of ", 0), 0u) << found;
   }
+  {
+    // Empty is unset: the volume opens through GlusterFS, so the mount counts.
+    scoped_env empty("TARN_LOCAL_VOLUME_ROOT", "");
+    EXPECT_EQ(check_mount(dir.path(), "vol1", &found).value(), EINVAL);
+  }
   scoped_env local("TARN_LOCAL_VOLUME_ROOT", dir.path());
   EXPECT_EQ(check_mount(dir.path(), "vol1", &found), success);
   write_file(dir.path("file"), "");
