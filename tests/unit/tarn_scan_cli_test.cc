@@ -74,6 +74,8 @@ TEST_F(TarnScanCliTest, BadCommandLinesGiveUsageAndStatus2) {
       "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session 'night ly'",
       "--volume .. --output-dir /tmp/x --mount /mnt/x --session s",
       "unlock --volume vol1 --session ../s",
+      "consume --volume vol1 --mount /mnt/x --session s",            // no mirror
+      "consume --volume vol1 --mount /mnt/x --session s --mirror /m --block-size 0",
       "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory",
       "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory ''",
       "--volume vol1 --output-dir /tmp/x --mount /mnt/x --session s --memory 0",

@@ -11,6 +11,7 @@
 #include "scanner/scanner.h"
 #include "tools/tarn-scan/after_run.h"
 #include "tools/tarn-scan/check.h"
+#include "tools/tarn-scan/consume.h"
 #include "tools/tarn-scan/exit_codes.h"
 #include "tools/tarn-scan/options.h"
 #include "tools/tarn-scan/progress.h"
@@ -147,6 +148,35 @@ void explain_attention(const tarn_scan::options& o, const tarn::scanner::scan_re
   }
 }
 
+// tarn-scan consume.
+int consume(const tarn_scan::options& o) {
+  tarn_scan::consume_request request;
+  request.volume = o.volume;
+  request.top = tarn_scan::volume_top(o);
+  request.session = o.session;
+  request.mirror = o.mirror;
+  request.block_size = o.block_size != 0 ? o.block_size : tarn_scan::volume_block_size(o.volume);
+  if (request.block_size == 0) {
+    fprintf(stderr,
+            "tarn-scan: the shard block size of volume '%s' cannot be read: give --block-size\n",
+            o.volume.c_str());
+    return tarn_scan::kUsage;
+  }
+  tarn_scan::consume_result result;
+  std::error_code ec = tarn_scan::consume(request, &result);
+  printf("tarn-scan: consumed %zu manifest%s of session '%s': %llu pieces and %llu files, "
+         "%llu bytes, into %s; %llu listed entries were gone from the volume\n",
+         result.manifests.size(), result.manifests.size() == 1 ? "" : "s", o.session.c_str(),
+         static_cast<unsigned long long>(result.pieces),
+         static_cast<unsigned long long>(result.files),
+         static_cast<unsigned long long>(result.bytes), o.mirror.c_str(),
+         static_cast<unsigned long long>(result.owners_gone));
+  if (!ec) return 0;
+  fprintf(stderr, "tarn-scan: %s\n", result.failed.c_str());
+  if (ec.value() == EEXIST || ec.value() == ETIMEDOUT) return tarn_scan::kLocked;
+  return tarn_scan::kStepFailed;
+}
+
 // One scan, start to end; the exit status.
 int scan(const tarn_scan::options& o) {
   // A session's first run lists everything: an incremental pass of a new
@@ -259,5 +289,6 @@ int main(int argc, char** argv) {
   if (o.unlock) return unlock(o);
   if (o.check) return tarn_scan::check(o);
   if (o.status) return tarn_scan::status(o);
+  if (o.consume) return consume(o);
   return scan(o);
 }

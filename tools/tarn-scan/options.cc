@@ -66,6 +66,23 @@ po::options_description describe_unlock(options* out) {
   return d;
 }
 
+po::options_description describe_consume(options* out, std::string* block_size) {
+  po::options_description d("Options of consume");
+  d.add_options()
+      ("volume", po::value<std::string>(&out->volume)->value_name("V"), "GlusterFS volume (required)")
+      ("mount", po::value<std::string>(&out->mount)->value_name("M"),
+       "its aux-gfid mount (required)")
+      ("session", po::value<std::string>(&out->session)->value_name("S"), "session (required)")
+      ("mirror", po::value<std::string>(&out->mirror)->value_name("DIR"),
+       "the mirror: one file per gfid (required; made when missing)")
+      ("block-size", po::value<std::string>(block_size)->value_name("SIZE"),
+       "the volume's shard block size (default: from 'gluster volume get')")
+      ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
+       "append the library's log to FILE instead of standard error")
+      ("help,h", "show this help and exit");
+  return d;
+}
+
 // glusterfind takes session names of these characters only, and GlusterFS
 // volume names are made of them too; anything else ("..", "a/b") would name
 // other files than the session's.
@@ -118,12 +135,15 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
   }
   out->check = !out->unlock && argc > 1 && std::string(argv[1]) == "check";
   out->status = !out->unlock && argc > 1 && std::string(argv[1]) == "status";
-  if (out->check || out->status) {
+  out->consume = !out->unlock && argc > 1 && std::string(argv[1]) == "consume";
+  if (out->check || out->status || out->consume) {
     --argc;
     ++argv;
   }
   std::string memory;
-  po::options_description d = out->unlock                  ? describe_unlock(out)
+  std::string block_size;
+  po::options_description d = out->consume                 ? describe_consume(out, &block_size)
+                              : out->unlock                ? describe_unlock(out)
                               : out->check || out->status ? describe_inspect(out, out->status)
                                                           : describe(out, &memory);
   po::variables_map vm;
@@ -146,6 +166,19 @@ parse_result parse_options(int argc, const char* const* argv, options* out, std:
         *error = std::string("the option '--") + name + "' is required";
         return parse_result::usage_error;
       }
+    }
+    return check_names(*out, error);
+  }
+  if (out->consume) {
+    for (const char* name : {"volume", "mount", "session", "mirror"}) {
+      if (!vm.count(name) || vm[name].as<std::string>().empty()) {
+        *error = std::string("the option '--") + name + "' is required";
+        return parse_result::usage_error;
+      }
+    }
+    if (vm.count("block-size") && (!parse_size(block_size, &out->block_size) || out->block_size == 0)) {
+      *error = "invalid --block-size '" + block_size + "': bytes, or a number with K, M or G (4M)";
+      return parse_result::usage_error;
     }
     return check_names(*out, error);
   }
@@ -226,6 +259,8 @@ std::string help_text() {
        "       tarn-scan unlock --volume V --session S [--force] [--log-file FILE]\n"
        "       tarn-scan check --volume V --mount M [--output-dir D] [--session S]\n"
        "       tarn-scan status --volume V --mount M [--output-dir D] [--session S] [--json]\n"
+       "       tarn-scan consume --volume V --mount M --session S --mirror DIR\n"
+       "                 [--block-size SIZE] [--log-file FILE]\n"
        "\n"
        "Finds the files of GlusterFS volume V that changed (all of them with --full, the\n"
        "default; those changed since the session's last post with --incremental) and\n"
@@ -258,10 +293,17 @@ std::string help_text() {
        "and, with D, the leftover directories. check and status take no lock and write\n"
        "nothing.\n"
        "\n"
+       "consume is the reference consumer of S's lists: it keeps DIR, one file per\n"
+       "gfid, up to date from them (manifests oldest first; each listed piece's\n"
+       "bytes read through M/.gfid, each listed file's first block, each file's\n"
+       "size), then removes each manifest and the lists no manifest names. It holds\n"
+       "S's lock meanwhile, and can be stopped at any point and run again.\n"
+       "\n"
        << describe(&unused, &unused_memory) << "\n"
        << describe_unlock(&unused) << "\n"
        << describe_inspect(&unused, false) << "\n"
-       << describe_inspect(&unused, true)
+       << describe_inspect(&unused, true) << "\n"
+       << describe_consume(&unused, &unused_memory)
        << "\n"
           "Exit status (the errno of a failure is in the message and in --json):\n"
           "  0    done; a summary of the result files is printed\n"
@@ -285,7 +327,9 @@ std::string help_text() {
           "unlock: 0 when the lock file was removed or there was none, 16 when it was\n"
           "  refused, 2 for bad options, 14 when it could not be read or removed\n"
           "check: 0 every line ok, 3 some warn, 1 some fail, 2 for bad options;\n"
-          "status: 0, 2 for bad options\n"
+          "status: 0, 2 for bad options;\n"
+          "consume: 0, 16 when S is locked, 14 when something failed (the manifest in\n"
+          "  progress stays for the next run), 2 for bad options\n"
           "\n"
           "Environment:\n"
           "  TARN_LOG_FILE           where the library logs (--log-file sets it)\n"

@@ -26,6 +26,9 @@ struct options {
   bool force = false;    // unlock --force
   bool check = false;    // the "check" command
   bool status = false;   // the "status" command
+  bool consume = false;  // the "consume" command
+  std::string mirror;    // consume --mirror
+  std::size_t block_size = 0;  // consume --block-size; 0: the volume's
 };
 
 enum class parse_result { run, help, version, usage_error };

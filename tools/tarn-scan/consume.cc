@@ -1,0 +1,311 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+#include "tools/tarn-scan/consume.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <list>
+#include <map>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "core/platform.h"
+#include "scanner/scanner.h"
+#include "scanner/shell_quote.h"
+#include "tools/tarn-scan/options.h"
+
+namespace tarn_scan {
+namespace {
+
+std::error_code errno_code() { return std::error_code(errno != 0 ? errno : EIO, std::generic_category()); }
+
+// A descriptor, closed when it goes.
+class fd_holder {
+ public:
+  explicit fd_holder(int fd) : fd_(fd) {}
+  ~fd_holder() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  fd_holder(const fd_holder&) = delete;
+  fd_holder& operator=(const fd_holder&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string from_hex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return out;
+}
+
+// The gfid text of a file on the volume: "glusterfs.gfid.string" through a
+// mount, else the 16 bytes of "trusted.gfid" (a local directory).
+std::string gfid_of(const std::string& path) {
+  char text[64] = {0};
+  ssize_t n = getxattr(path.c_str(), "glusterfs.gfid.string", text, sizeof text - 1);
+  if (n == 36) return std::string(text, 36);
+  unsigned char raw[16];
+  if (getxattr(path.c_str(), "trusted.gfid", raw, sizeof raw) != 16) return std::string();
+  char out[40];
+  std::snprintf(out, sizeof out,
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", raw[0],
+                raw[1], raw[2], raw[3], raw[4], raw[5], raw[6], raw[7], raw[8], raw[9], raw[10],
+                raw[11], raw[12], raw[13], raw[14], raw[15]);
+  return out;
+}
+
+class consumer {
+ public:
+  consumer(const consume_request& r, consume_result* result) : r_(r), result_(result) {}
+
+  std::error_code take(const std::string& name, const std::vector<std::string>& later);
+
+ private:
+  std::error_code fail(const std::string& what, std::error_code ec) {
+    result_->failed = what + ": " + ec.message();
+    return ec;
+  }
+  std::error_code read_range(const std::string& path, int64_t offset, int64_t end,
+                             std::string* text);
+  std::error_code take_line(const std::string& line);
+  std::error_code copy_block(const std::string& source, const std::string& gfid, uint64_t n);
+  std::error_code settle();  // sizes and sync of the owners touched
+
+  const consume_request& r_;
+  consume_result* result_;
+  std::map<std::string, std::string> touched_;  // gfid -> its path on the volume
+};
+
+std::error_code consumer::read_range(const std::string& path, int64_t offset, int64_t end,
+                                     std::string* text) {
+  fd_holder in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return fail("cannot open the list " + path, errno_code());
+  text->assign(static_cast<std::size_t>(std::max<int64_t>(end - offset, 0)), '\0');
+  std::size_t done = 0;
+  while (done < text->size()) {
+    ssize_t n = ::pread(in.get(), &(*text)[done], text->size() - done,
+                        offset + static_cast<int64_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail("cannot read the list " + path, errno_code());
+    if (n == 0) return fail("the list " + path + " is shorter than its manifest says",
+                            std::error_code(EIO, std::generic_category()));
+    done += static_cast<std::size_t>(n);
+  }
+  return std::error_code();
+}
+
+std::error_code consumer::copy_block(const std::string& source, const std::string& gfid,
+                                     uint64_t n) {
+  fd_holder in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) {
+    if (errno == ENOENT || errno == ESTALE) {
+      ++result_->owners_gone;  // removed since the change: nothing to keep
+      return std::error_code();
+    }
+    return fail("cannot open " + source, errno_code());
+  }
+  const std::string target = r_.mirror + "/" + gfid;
+  fd_holder out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+  if (out.get() < 0) return fail("cannot open " + target, errno_code());
+  touched_[gfid] = source;
+  std::string buffer(1 << 20, '\0');
+  const uint64_t begin = n * r_.block_size;
+  for (uint64_t at = begin; at < begin + r_.block_size;) {
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<uint64_t>(buffer.size(), begin + r_.block_size - at));
+    ssize_t got = ::pread(in.get(), &buffer[0], want, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail("cannot read " + source, errno_code());
+    if (got == 0) break;  // the owner ends in this block
+    for (ssize_t put = 0; put < got;) {
+      ssize_t w = ::pwrite(out.get(), &buffer[put], got - put, static_cast<off_t>(at + put));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return fail("cannot write " + target, errno_code());
+      put += w;
+    }
+    at += static_cast<uint64_t>(got);
+    result_->bytes += static_cast<uint64_t>(got);
+  }
+  return std::error_code();
+}
+
+std::error_code consumer::take_line(const std::string& line) {
+  static const std::string kShard = ".shard/";
+  if (line.compare(0, kShard.size(), kShard) == 0) {
+    const std::size_t dot = line.rfind('.');
+    const std::string gfid = line.substr(kShard.size(), dot - kShard.size());
+    if (dot == std::string::npos || gfid.size() != 36) {
+      return fail("not a piece: " + line, std::error_code(EINVAL, std::generic_category()));
+    }
+    ++result_->pieces;
+    return copy_block(r_.top + "/.gfid/" + gfid, gfid, std::stoull(line.substr(dot + 1)));
+  }
+  // A path of an application's entry (--with-files): a file's first block
+  // is no piece.
+  const std::string path = r_.top + "/" + line;
+  struct stat s;
+  if (::lstat(path.c_str(), &s) != 0) {
+    if (errno == ENOENT) {
+      ++result_->owners_gone;
+      return std::error_code();
+    }
+    return fail("cannot look at " + path, errno_code());
+  }
+  if (!S_ISREG(s.st_mode)) return std::error_code();  // directories, links: no data
+  const std::string gfid = gfid_of(path);
+  if (gfid.empty()) return fail("cannot read the gfid of " + path, errno_code());
+  ++result_->files;
+  return copy_block(path, gfid, 0);
+}
+
+std::error_code consumer::settle() {
+  for (const auto& owner : touched_) {
+    const std::string target = r_.mirror + "/" + owner.first;
+    fd_holder out(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
+    if (out.get() < 0) return fail("cannot open " + target, errno_code());
+    struct stat s;
+    if (::stat(owner.second.c_str(), &s) == 0 && ::ftruncate(out.get(), s.st_size) != 0) {
+      return fail("cannot set the size of " + target, errno_code());
+    }
+    if (::fsync(out.get()) != 0) return fail("cannot sync " + target, errno_code());
+  }
+  touched_.clear();
+  fd_holder dir(::open(r_.mirror.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0 || ::fsync(dir.get()) != 0) return fail("cannot sync " + r_.mirror, errno_code());
+  return std::error_code();
+}
+
+std::vector<std::string> list_paths(const nlohmann::json& manifest) {
+  std::vector<std::string> paths;
+  if (!manifest.contains("lists") || !manifest["lists"].is_array()) return paths;
+  for (const nlohmann::json& l : manifest["lists"]) {
+    paths.push_back(l.contains("path_hex") ? from_hex(l.value("path_hex", ""))
+                                           : l.value("path", ""));
+  }
+  return paths;
+}
+
+bool read_manifest(const std::string& path, nlohmann::json* out) {
+  std::string text;
+  if (tarn::os::read_whole_file(path, &text)) return false;
+  *out = nlohmann::json::parse(text, nullptr, false);
+  return out->is_object();
+}
+
+std::error_code consumer::take(const std::string& name, const std::vector<std::string>& later) {
+  const std::string runs = r_.top + "/.tarn/working/runs/" + r_.session + "/";
+  nlohmann::json m;
+  if (!read_manifest(runs + name, &m)) {
+    return fail("cannot read the manifest " + runs + name,
+                std::error_code(EINVAL, std::generic_category()));
+  }
+  const std::vector<std::string> paths = list_paths(m);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const nlohmann::json& l = m["lists"][i];
+    std::string text;
+    if (std::error_code ec = read_range(r_.top + "/" + paths[i], l.value("offset", int64_t{0}),
+                                        l.value("end", int64_t{0}), &text)) {
+      return ec;
+    }
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t eol = text.find('\n', at);
+      if (eol == std::string::npos) eol = text.size();
+      if (eol > at) {
+        if (std::error_code ec = take_line(text.substr(at, eol - at))) return ec;
+      }
+      at = eol + 1;
+    }
+  }
+  if (std::error_code ec = settle()) return ec;
+  if (r_.before_removal && !r_.before_removal(name)) {
+    return fail("stopped before removing " + name, std::error_code(EINTR, std::generic_category()));
+  }
+  if (std::error_code ec = tarn::os::remove_file(runs + name)) {
+    return fail("cannot remove the manifest " + runs + name, ec);
+  }
+  result_->manifests.push_back(name);
+  // A list that a later manifest names stays for it.
+  std::set<std::string> named;
+  for (const std::string& other : later) {
+    nlohmann::json o;
+    if (read_manifest(runs + other, &o)) {
+      for (const std::string& p : list_paths(o)) named.insert(p);
+    }
+  }
+  for (const std::string& p : paths) {
+    if (named.count(p) == 0) tarn::os::remove_file(r_.top + "/" + p);
+  }
+  return std::error_code();
+}
+
+// The session's manifests, oldest first ("<UTC start>.json" sorts so).
+std::vector<std::string> manifests_of(const std::string& dir) {
+  std::list<std::string> names;
+  std::vector<std::string> out;
+  tarn::os::list_directory(dir, &names);
+  for (const std::string& n : names) {
+    if (!n.empty() && n[0] != '.' && n.size() > 5 && n.compare(n.size() - 5, 5, ".json") == 0)
+      out.push_back(n);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+std::error_code consume(const consume_request& request, consume_result* result) {
+  if (request.block_size == 0) {
+    result->failed = "the shard block size is not known";
+    return std::error_code(EINVAL, std::generic_category());
+  }
+  if (::mkdir(request.mirror.c_str(), 0700) != 0 && errno != EEXIST) {
+    result->failed = "cannot make the mirror " + request.mirror + ": " + std::strerror(errno);
+    return errno_code();
+  }
+  tarn::scanner::scanner lock_owner(request.volume, "", request.top);
+  boost::shared_ptr<tarn::scanner::tarn_file> lock = lock_owner.acquire_lock(request.session);
+  if (!lock) {
+    std::error_code why = lock_owner.last_report().lock_error;
+    result->failed = "the session's lock cannot be taken: " + why.message();
+    return why ? why : std::error_code(EIO, std::generic_category());
+  }
+  consumer c(request, result);
+  const std::vector<std::string> names =
+      manifests_of(request.top + "/.tarn/working/runs/" + request.session);
+  std::error_code ec;
+  for (std::size_t i = 0; i < names.size() && !ec; ++i) {
+    ec = c.take(names[i], std::vector<std::string>(names.begin() + i + 1, names.end()));
+  }
+  lock_owner.release_lock(lock);
+  return ec;
+}
+
+uint64_t volume_block_size(const std::string& volume) {
+  std::string out;
+  const int status = tarn::os::run_shell_output(
+      "gluster --mode=script volume get " + tarn::scanner::shell_quote(volume) +
+          " features.shard-block-size 2>/dev/null",
+      &out);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+  const std::size_t at = out.find("features.shard-block-size");
+  if (at == std::string::npos) return 0;
+  std::string value = out.substr(at + 25);
+  value.erase(0, value.find_first_not_of(" \t"));
+  value = value.substr(0, value.find_first_of(" \t\n"));
+  if (!value.empty() && (value.back() == 'B' || value.back() == 'b')) value.pop_back();
+  std::size_t bytes = 0;
+  return parse_size(value, &bytes) ? bytes : 0;
+}
+
+}  // namespace tarn_scan
