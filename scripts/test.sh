@@ -3,7 +3,7 @@
 # plainly, under AddressSanitizer with UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, fuzzes the change-list filter for a bounded time
 # (TARN_FUZZ_SECONDS, 30), then runs the end-to-end tests on local GlusterFS volumes
-# (scripts/gluster-rig.sh) and the cluster tests on three nodes in network
+# (scripts/gluster-rig.sh), a fault soak with a restore check (tests/soak) and the cluster tests on three nodes in network
 # namespaces (scripts/gluster-cluster.sh) and a one-node replica volume, all
 # torn down afterwards whatever the tests did. Needs root for the volumes;
 # TARN_SKIP_E2E=1 leaves the end-to-end and cluster tests out.
@@ -55,6 +55,7 @@ replica_volume=tarn-rep
 tear_down() {
   scripts/gluster-cluster.sh down || true
   scripts/gluster-rig.sh down "$replica_volume" || true
+  scripts/gluster-rig.sh down tarn-soak || true
   scripts/gluster-rig.sh down "$dist_volume" || true
   scripts/gluster-rig.sh down "$volume"
 }
@@ -64,6 +65,10 @@ scripts/gluster-rig.sh distribute "$dist_volume"
 TARN_E2E_VOLUME=$volume TARN_E2E_MOUNT=/mnt/$volume \
   TARN_E2E_DIST_VOLUME=$dist_volume TARN_E2E_DIST_MOUNT=/mnt/$dist_volume \
   ctest --test-dir build/release -L e2e --output-on-failure
+
+echo "== fault soak with a restore check, ${TARN_SOAK_SECONDS:-150} s (seed ${TARN_SOAK_SEED:-1})"
+tests/soak/soak.sh build/release/tools/tarn-scan/tarn-scan "${TARN_SOAK_SECONDS:-150}" \
+  "${TARN_SOAK_SEED:-1}"
 
 echo "== cluster tests: three nodes in network namespaces, and a one-node replica volume"
 scripts/gluster-rig.sh replica "$replica_volume"
