@@ -112,5 +112,19 @@ TEST_F(ConsumeTest, AConsumerKilledBeforeRemovingAManifestTakesItAgain) {
   EXPECT_EQ(mirror(), std::string("aaaaaaaabbbbbbbb") + std::string(4, '\0'));
 }
 
+// A manifest that names a file outside the lists is refused: the consumer
+// removes what it names.
+TEST_F(ConsumeTest, AManifestNamingAFileOutsideTheListsIsRefused) {
+  write_file(root_.path("precious"), "keep\n");
+  write_file(runs_() + "20261209T000000.000Z.json",
+             "{\"lists\": [{\"path\": \".tarn/working/scanner/../../../../precious\", "
+             "\"offset\": 0, \"end\": 5}]}");
+  tarn_scan::consume_result r;
+  EXPECT_EQ(tarn_scan::consume(request_, &r).value(), EINVAL);
+  EXPECT_NE(r.failed.find("names a list outside .tarn/working/scanner/"), std::string::npos);
+  EXPECT_EQ(read_file(root_.path("precious")), "keep\n");
+  EXPECT_TRUE(r.manifests.empty());
+}
+
 }  // namespace
 }  // namespace tarn

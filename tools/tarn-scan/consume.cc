@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <map>
@@ -44,9 +45,27 @@ class fd_holder {
 std::string from_hex(const std::string& hex) {
   std::string out;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    out += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
   }
   return out;
+}
+
+// A relative path that stays below where it is taken from: no empty, "."
+// or ".." component.
+bool stays_below(const std::string& path) {
+  if (path.empty() || path[0] == '/') return false;
+  for (std::size_t at = 0; at <= path.size();) {
+    std::size_t slash = path.find('/', at);
+    if (slash == std::string::npos) slash = path.size();
+    const std::string part = path.substr(at, slash - at);
+    if (part.empty() || part == "." || part == "..") return false;
+    at = slash + 1;
+  }
+  return true;
+}
+
+bool all_digits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos && s.size() < 19;
 }
 
 // The gfid text of a file on the volume: "glusterfs.gfid.string" through a
@@ -145,7 +164,8 @@ std::error_code consumer::take_line(const std::string& line) {
   if (line.compare(0, kShard.size(), kShard) == 0) {
     const std::size_t dot = line.rfind('.');
     const std::string gfid = line.substr(kShard.size(), dot - kShard.size());
-    if (dot == std::string::npos || gfid.size() != 36) {
+    if (dot < kShard.size() || gfid.size() != 36 || !stays_below(gfid) ||
+        !all_digits(line.substr(dot + 1))) {
       return fail("not a piece: " + line, std::error_code(EINVAL, std::generic_category()));
     }
     ++result_->pieces;
@@ -153,6 +173,9 @@ std::error_code consumer::take_line(const std::string& line) {
   }
   // A path of an application's entry (--with-files): a file's first block
   // is no piece.
+  if (!stays_below(line)) {
+    return fail("not a path in the volume: " + line, std::error_code(EINVAL, std::generic_category()));
+  }
   const std::string path = r_.top + "/" + line;
   struct stat s;
   if (::lstat(path.c_str(), &s) != 0) {
@@ -211,6 +234,14 @@ std::error_code consumer::take(const std::string& name, const std::vector<std::s
                 std::error_code(EINVAL, std::generic_category()));
   }
   const std::vector<std::string> paths = list_paths(m);
+  static const std::string kLists = ".tarn/working/scanner/";
+  for (const std::string& p : paths) {
+    // Lists only: the consumer removes them once taken.
+    if (p.compare(0, kLists.size(), kLists) != 0 || !stays_below(p)) {
+      return fail("the manifest " + name + " names a list outside " + kLists + ": " + p,
+                  std::error_code(EINVAL, std::generic_category()));
+    }
+  }
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const nlohmann::json& l = m["lists"][i];
     std::string text;
