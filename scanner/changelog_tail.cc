@@ -421,6 +421,29 @@ bool last_pass_was_full(const std::string& state_dir, const std::string& session
          read_time(dir + "status", &whole) && brick >= whole + 2;
 }
 
+std::vector<std::string> bricks_without_history(const std::string& state_dir,
+                                                const std::string& session,
+                                                const std::string& volume,
+                                                const std::vector<std::string>& local_bricks) {
+  std::vector<std::string> blind;
+  for (const std::string& brick : local_bricks) {
+    long since = 0;
+    if (!last_pass_time(state_dir, session, volume, brick, &since)) continue;
+    // Each switch-on of the change log begins an index of its own, named by
+    // its time; a brick restart keeps writing the one it had.
+    std::list<std::string> names;
+    if (os::list_directory(brick + "/.glusterfs/changelogs/htime", &names)) continue;
+    long newest = 0, epoch = 0;
+    for (const std::string& name : names) {
+      if (name.compare(0, 6, "HTIME.") == 0 && to_number(name.substr(6), &epoch)) {
+        newest = std::max(newest, epoch);
+      }
+    }
+    if (since < newest) blind.push_back(brick);
+  }
+  return blind;
+}
+
 std::string brick_paths::entry(const std::string& gfid) const {
   return brick_ + "/.glusterfs/" + gfid.substr(0, 2) + "/" + gfid.substr(2, 2) + "/" + gfid;
 }

@@ -102,6 +102,17 @@ class brick_paths {
   std::map<std::string, std::string> directories_;
 };
 
+// The bricks (of `local_bricks`) whose change-log history does not reach back
+// to the session's last pass: the change log was switched on again (or the
+// brick replaced) after it, so the index holding the changes since begins
+// later. glusterfind's incremental pass then sees at most the changes up to
+// the switch, records that time (or 0) as the brick's, and exits 0; every
+// later pass sees nothing either.
+std::vector<std::string> bricks_without_history(const std::string& state_dir,
+                                                const std::string& session,
+                                                const std::string& volume,
+                                                const std::vector<std::string>& local_bricks);
+
 // glusterfind's session state: TARN_GLUSTERFIND_DIR when set and not empty,
 // else glusterfind's own /var/lib/glusterd/glusterfind.
 std::string glusterfind_state_dir();

@@ -41,7 +41,9 @@ struct scan_report {
   std::chrono::system_clock::time_point finished;
   std::string session;
   bool full = false;            // the glusterfind pass was a full one
-  bool became_full = false;     // asked for incremental, ran full (see recovered_journals)
+  bool became_full = false;     // asked for incremental, ran full: journals it could not read
+                                // (see recovered_journals), or a change log whose history
+                                // does not reach back to the last pass (see warnings)
   std::error_code result;       // what initiate_scan returned
   std::string failure;          // the step that failed, empty on success
 

@@ -204,6 +204,7 @@ std::error_code scan_run::find_unread_changes() {
     scanner::logger.error(kFn, "Failed to record the journals this pass reads itself: %s; a "
                           "later pass may list their changes again", ec.message().c_str());
   }
+  if (full_for_lost_history(probe)) return success;
   if (tail.journals.empty()) return success;
   report.recovered_journals = tail.journals;
   std::string names;
@@ -226,6 +227,29 @@ std::error_code scan_run::find_unread_changes() {
                         names.c_str(), tail.lines.size());
   state_.unread_changes = std::move(tail.lines);
   return success;
+}
+
+// A brick whose change-log history does not reach back to the session's
+// last pass (the change log was switched off and on) is passed over by every
+// incremental pass without a word: the pass is a full one. Its list holds
+// every entry, and its times start the bricks' history afresh.
+bool scan_run::full_for_lost_history(const tail_probe& probe) {
+  const std::vector<std::string> blind =
+      bricks_without_history(probe.state_dir, probe.session, probe.volume, state_.local_bricks);
+  if (blind.empty()) return false;
+  std::string bricks;
+  for (const std::string& brick : blind) bricks += (bricks.empty() ? "" : ", ") + brick;
+  scanner::logger.error(kFn,
+                        "The change log of brick %s holds no history back to the session's last "
+                        "pass (it was switched off and on, or the brick was replaced): an "
+                        "incremental pass would see none of its changes; running a full pass",
+                        bricks.c_str());
+  state_.full = true;
+  owner_.report_.became_full = true;
+  owner_.report_.warnings.push_back("The change log of brick " + bricks +
+                                    " holds no history back to the session's last pass: the "
+                                    "pass ran full");
+  return true;
 }
 
 // Which replica sets the journals were looked for in. A set without a brick

@@ -78,6 +78,7 @@ class scan_run {
   std::error_code make_working_directory();
   std::error_code find_unread_changes();
   std::error_code run_glusterfind();
+  bool full_for_lost_history(const tail_probe& probe);
   std::error_code check_names();
   void read_names_from_bricks();
   std::error_code filter_changes();

@@ -165,6 +165,46 @@ TEST_F(OutageTest, ChangesOfTheSecondBeforeAVolumeStopAreListedAfterTheRestart) 
                     : "the last journal reached the index this time\n");
 }
 
+// Switched off and on, the change log starts its history afresh: an
+// incremental pass of glusterfind finds none back to the session's last pass,
+// lists nothing, exits 0, and so does every pass after it. The run makes that
+// pass a full one, and the passes after it are incremental again.
+TEST_F(OutageTest, AChangeLogSwitchedOffAndOnMakesThePassFull) {
+  scanner::scanner s(volume(), out_, mount());
+  ASSERT_EQ(s.initiate_scan(session_), success) << log_.text();
+  ASSERT_EQ(s.get_sessionobj(session_)->post_scan(), 0);
+  const std::string set =
+      "gluster --mode=script volume set " + quote(volume()) + " changelog.changelog ";
+  ASSERT_EQ(sh(set + "off >/dev/null"), 0);
+  append_mb("app2/big.bin", 2);  // journaled nowhere
+  ASSERT_EQ(sh(set + "on >/dev/null"), 0);
+  wait_for_changelog();
+  auto listed = [this](const std::string& line) {
+    for (const auto& file : results()) {
+      for (const std::string& l : file.second) if (l == line) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> pieces = pieces_of("app2/big.bin");
+  ASSERT_EQ(pieces.size(), 5u);
+
+  clear_results();
+  s.set_scan_type(scanner::scanner::scan_incremental);
+  ASSERT_EQ(s.initiate_scan(session_), success) << log_.text();
+  EXPECT_TRUE(s.last_report().became_full);
+  EXPECT_TRUE(listed(pieces[4])) << log_.text();
+  ASSERT_EQ(s.get_sessionobj(session_)->post_scan(), 0);
+
+  clear_results();
+  append_mb("app2/big.bin", 4);
+  wait_for_changelog();
+  pieces = pieces_of("app2/big.bin");
+  ASSERT_EQ(pieces.size(), 6u);
+  EXPECT_EQ(scan_until(s, {{result_file("app2", 2), {pieces[4], pieces[5]}}}), success)
+      << log_.text();
+  EXPECT_FALSE(s.last_report().became_full);
+}
+
 }  // namespace
 }  // namespace e2e
 }  // namespace tarn

@@ -198,6 +198,25 @@ TEST(LastPassTest, BrickStatusFirstThenTheVolumes) {
   EXPECT_TRUE(last_pass_was_full(state.path(), "s1", "gv0", "/b 1/x"));
 }
 
+// The change log switched on again after the session's last pass of a brick
+// begins an index that the pass's history cannot reach back from.
+TEST_F(BrickTest, ABrickIsBlindWhenItsNewestIndexBeginsAfterTheLastPass) {
+  temp_dir state;
+  mkdir(state.path("s1").c_str(), 0755);
+  mkdir(state.path("s1/gv0").c_str(), 0755);
+  write_file(state.path("s1/gv0/status"), "1796755100");
+  index({});
+  const std::vector<std::string> bricks = {brick_.path()};
+  EXPECT_TRUE(bricks_without_history(state.path(), "s1", "gv0", bricks).empty());
+  write_file(changelogs_ + "/htime/HTIME.1796755150", "");
+  EXPECT_EQ(bricks_without_history(state.path(), "s1", "gv0", bricks), bricks);
+  // What glusterfind records after such a pass.
+  write_file(state.path("s1/gv0/status"), "0");
+  EXPECT_EQ(bricks_without_history(state.path(), "s1", "gv0", bricks), bricks);
+  write_file(state.path("s1/gv0/status"), "1796755160");
+  EXPECT_TRUE(bricks_without_history(state.path(), "s1", "gv0", bricks).empty());
+}
+
 // The whole probe: a fake `gluster volume info` naming this node's brick and
 // another node's, glusterfind's session state, and the brick's own names of
 // its identifiers.
