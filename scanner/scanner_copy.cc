@@ -171,8 +171,9 @@ struct copy_group {
 };
 
 // Each list through a mount is a few round trips that wait on the bricks:
-// a few directories are copied at once.
-constexpr std::size_t kCopyThreads = 8;
+// a few directories are copied at once. Four: eight gave no more where the
+// brick and the client share two cores (bench/RESULTS.md).
+constexpr std::size_t kCopyThreads = 4;
 
 // Makes the group's directory (one made now holds nothing yet) and copies
 // its lists, stopping at the first failure.

@@ -3,8 +3,8 @@
 # those that build the library and tarn-scan and run them against a local
 # GlusterFS volume (scripts/demo.sh); without, also those of the tests
 # (GoogleTest, Google Benchmark, clang for the fuzzer and the sanitizers,
-# packaging and lintian, sshd for the cluster, Prometheus's tools). Does
-# nothing when all are present already.
+# packaging and lintian, sshd for the cluster, Prometheus's tools, qemu-io
+# for the soak). Does nothing when all are present already.
 set -euo pipefail
 
 packages=(
@@ -21,6 +21,7 @@ if [ "${1:-}" != run ]; then
     clang libclang-rt-14-dev
     dpkg-dev file lintian systemd
     prometheus prometheus-node-exporter curl
+    qemu-utils
   )
 fi
 

@@ -44,7 +44,7 @@ int stopped(const tarn_scan::stop_watch& watch, const tarn_scan::options& o, boo
 
 // tarn-scan unlock: removes a lock file whose holder is gone.
 int unlock(const tarn_scan::options& o) {
-  tarn::scanner::scanner scanner(o.volume, "", "");
+  tarn::scanner::scanner scanner(o.volume, "", o.mount);
   std::string why;
   std::error_code ec = scanner.remove_stale_lock(o.session, o.force, &why);
   if (ec == tarn::success) {

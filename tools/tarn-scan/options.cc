@@ -58,6 +58,8 @@ po::options_description describe_unlock(options* out) {
   d.add_options()
       ("volume", po::value<std::string>(&out->volume)->value_name("V"), "GlusterFS volume (required)")
       ("session", po::value<std::string>(&out->session)->value_name("S"), "session (required)")
+      ("mount", po::value<std::string>(&out->mount)->value_name("M"),
+       "the volume's mount: its server is asked for the volume (default 127.0.0.1)")
       ("force", po::bool_switch(&out->force),
        "remove the lock file even when its holder runs, ran on another host or is not named")
       ("log-file", po::value<std::string>(&out->log_file)->value_name("FILE"),
@@ -256,7 +258,7 @@ std::string help_text() {
        "                 [--incremental | --full] [--post] [--json] [--with-files]\n"
        "                 [--log-file FILE] [--timeout SECONDS] [--memory SIZE]\n"
        "                 [--metrics-dir DIR]\n"
-       "       tarn-scan unlock --volume V --session S [--force] [--log-file FILE]\n"
+       "       tarn-scan unlock --volume V --session S [--mount M] [--force] [--log-file FILE]\n"
        "       tarn-scan check --volume V --mount M [--output-dir D] [--session S]\n"
        "       tarn-scan status --volume V --mount M [--output-dir D] [--session S] [--json]\n"
        "       tarn-scan consume --volume V --mount M --session S --mirror DIR\n"
