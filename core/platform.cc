@@ -337,6 +337,45 @@ std::error_code file::pwrite(const void* data, std::size_t size, std::int64_t of
   return no_error();
 }
 
+std::error_code file::pread(void* data, std::size_t size, std::int64_t offset, std::size_t* got) {
+  if (offset < 0) return error_from(EINVAL);
+  ssize_t n;
+  do {
+    errno = 0;
+    n = ::pread(fd_, data, size, offset);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return last_error();
+  *got = static_cast<std::size_t>(n);
+  return no_error();
+}
+
+std::error_code file::truncate(std::int64_t size) {
+  errno = 0;
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return last_error();
+  return no_error();
+}
+
+std::error_code file::sync() {
+  errno = 0;
+  if (::fsync(fd_) != 0) return last_error();
+  return no_error();
+}
+
+std::error_code lstat_regular(const std::string& path, bool* regular) {
+  struct stat status;
+  errno = 0;
+  if (::lstat(path.c_str(), &status) != 0) return last_error();
+  *regular = S_ISREG(status.st_mode);
+  return no_error();
+}
+
+std::error_code sync_directory(const std::string& path) {
+  file dir;
+  if (std::error_code ec = file::open(path, O_RDONLY | O_DIRECTORY, 0, &dir)) return ec;
+  if (std::error_code ec = dir.sync()) return ec;
+  return dir.close();
+}
+
 std::error_code file::size(std::int64_t* out) const {
   struct stat status;
   if (::fstat(fd_, &status) != 0) return last_error();

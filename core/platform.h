@@ -84,6 +84,12 @@ TARN_EXPORT std::error_code stat_path(const std::string& path, bool* directory);
 // Whether `path` itself exists (not following a last symbolic link): success,
 // or the errno of a failed lstat(2).
 TARN_EXPORT std::error_code lstat_path(const std::string& path);
+// Whether `path` itself (not following a last symbolic link) is a regular
+// file: success with `*regular`, or the errno of a failed lstat(2).
+TARN_EXPORT std::error_code lstat_regular(const std::string& path, bool* regular);
+// Flushes the directory `path`'s entries to its device (fsync of the
+// directory): the names made or removed in it last.
+TARN_EXPORT std::error_code sync_directory(const std::string& path);
 // The number of hard links of `path` (following symbolic links), or the
 // errno of a failed stat(2).
 TARN_EXPORT std::error_code link_count(const std::string& path, unsigned long* links);
@@ -170,8 +176,15 @@ class TARN_EXPORT file {
   // only at the end of the device). Goes on after EINTR.
   std::error_code pwrite(const void* data, std::size_t size, std::int64_t offset,
                          std::size_t* written);
+  // Reads up to `size` bytes at `offset`; `*got` receives the count (0 at
+  // the end of the file). Goes on after EINTR.
+  std::error_code pread(void* data, std::size_t size, std::int64_t offset, std::size_t* got);
   // The file's size in bytes (fstat).
   std::error_code size(std::int64_t* out) const;
+  // Sets the file's size (ftruncate).
+  std::error_code truncate(std::int64_t size);
+  // Flushes the file's data and metadata to its device (fsync).
+  std::error_code sync();
 
   // Writes all of `data`, going on after short writes.
   std::error_code write_all(const char* data, std::size_t size);

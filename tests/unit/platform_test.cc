@@ -1,8 +1,11 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Attribute values of any length, read through core/platform.h.
+// Attribute values of any length and files read at offsets, through
+// core/platform.h.
 #include "core/platform.h"
 
+#include <fcntl.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -43,6 +46,36 @@ TEST(PlatformTest, AttributeValuesAreReadWholeWhateverTheirLength) {
   std::string read;
   EXPECT_EQ(os::get_xattr_value(file, "trusted.tarn_none", &read).value(), ENODATA);
   EXPECT_EQ(os::get_xattr_value(dir.path("gone"), "trusted.tarn_test", &read).value(), ENOENT);
+}
+
+// A read past the end gives 0 bytes, not an error; truncate and sync work on
+// the descriptor, and a link is no regular file.
+TEST(PlatformTest, ReadsAtOffsetsAndSetsSizes) {
+  temp_dir dir;
+  write_file(dir.path("f"), "0123456789");
+  os::file f;
+  ASSERT_NO_ERROR(os::file::open(dir.path("f"), O_RDWR, 0, &f));
+  char buffer[8];
+  std::size_t got = 0;
+  ASSERT_NO_ERROR(f.pread(buffer, sizeof buffer, 6, &got));
+  EXPECT_EQ(std::string(buffer, got), "6789");
+  ASSERT_NO_ERROR(f.pread(buffer, sizeof buffer, 10, &got));
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(f.pread(buffer, sizeof buffer, -1, &got).value(), EINVAL);
+  ASSERT_NO_ERROR(f.truncate(3));
+  ASSERT_NO_ERROR(f.sync());
+  std::int64_t size = 0;
+  ASSERT_NO_ERROR(f.size(&size));
+  EXPECT_EQ(size, 3);
+  ASSERT_NO_ERROR(f.close());
+  ASSERT_NO_ERROR(os::sync_directory(dir.path()));
+  ASSERT_EQ(symlink("f", dir.path("link").c_str()), 0);
+  bool regular = false;
+  ASSERT_NO_ERROR(os::lstat_regular(dir.path("f"), &regular));
+  EXPECT_TRUE(regular);
+  ASSERT_NO_ERROR(os::lstat_regular(dir.path("link"), &regular));
+  EXPECT_FALSE(regular);
+  EXPECT_EQ(os::lstat_regular(dir.path("gone"), &regular).value(), ENOENT);
 }
 
 }  // namespace

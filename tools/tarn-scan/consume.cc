@@ -2,10 +2,7 @@
 #include "tools/tarn-scan/consume.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,22 +22,9 @@
 namespace tarn_scan {
 namespace {
 
-std::error_code errno_code() { return std::error_code(errno != 0 ? errno : EIO, std::generic_category()); }
+namespace os = tarn::os;
 
-// A descriptor, closed when it goes.
-class fd_holder {
- public:
-  explicit fd_holder(int fd) : fd_(fd) {}
-  ~fd_holder() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  fd_holder(const fd_holder&) = delete;
-  fd_holder& operator=(const fd_holder&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+std::error_code invalid() { return std::error_code(EINVAL, std::generic_category()); }
 
 std::string from_hex(const std::string& hex) {
   std::string out;
@@ -70,18 +54,23 @@ bool all_digits(const std::string& s) {
 
 // The gfid text of a file on the volume: "glusterfs.gfid.string" through a
 // mount, else the 16 bytes of "trusted.gfid" (a local directory).
-std::string gfid_of(const std::string& path) {
+std::error_code gfid_of(const std::string& path, std::string* gfid) {
   char text[64] = {0};
-  ssize_t n = getxattr(path.c_str(), "glusterfs.gfid.string", text, sizeof text - 1);
-  if (n == 36) return std::string(text, 36);
+  ssize_t n = 0;
+  if (!os::get_xattr(path, "glusterfs.gfid.string", text, sizeof text - 1, &n) && n == 36) {
+    gfid->assign(text, 36);
+    return std::error_code();
+  }
   unsigned char raw[16];
-  if (getxattr(path.c_str(), "trusted.gfid", raw, sizeof raw) != 16) return std::string();
+  if (std::error_code ec = os::get_xattr(path, "trusted.gfid", raw, sizeof raw, &n)) return ec;
+  if (n != 16) return std::error_code(ENODATA, std::generic_category());
   char out[40];
   std::snprintf(out, sizeof out,
                 "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", raw[0],
                 raw[1], raw[2], raw[3], raw[4], raw[5], raw[6], raw[7], raw[8], raw[9], raw[10],
                 raw[11], raw[12], raw[13], raw[14], raw[15]);
-  return out;
+  *gfid = out;
+  return std::error_code();
 }
 
 class consumer {
@@ -108,54 +97,60 @@ class consumer {
 
 std::error_code consumer::read_range(const std::string& path, int64_t offset, int64_t end,
                                      std::string* text) {
-  fd_holder in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return fail("cannot open the list " + path, errno_code());
+  os::file in;
+  if (std::error_code ec = os::file::open(path, O_RDONLY, 0, &in)) {
+    return fail("cannot open the list " + path, ec);
+  }
   text->assign(static_cast<std::size_t>(std::max<int64_t>(end - offset, 0)), '\0');
-  std::size_t done = 0;
-  while (done < text->size()) {
-    ssize_t n = ::pread(in.get(), &(*text)[done], text->size() - done,
-                        offset + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail("cannot read the list " + path, errno_code());
-    if (n == 0) return fail("the list " + path + " is shorter than its manifest says",
-                            std::error_code(EIO, std::generic_category()));
-    done += static_cast<std::size_t>(n);
+  for (std::size_t done = 0, got = 0; done < text->size(); done += got) {
+    if (std::error_code ec = in.pread(&(*text)[done], text->size() - done,
+                                      offset + static_cast<int64_t>(done), &got)) {
+      return fail("cannot read the list " + path, ec);
+    }
+    if (got == 0) {
+      return fail("the list " + path + " is shorter than its manifest says",
+                  std::error_code(EIO, std::generic_category()));
+    }
   }
   return std::error_code();
 }
 
 std::error_code consumer::copy_block(const std::string& source, const std::string& gfid,
                                      uint64_t n) {
-  fd_holder in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) {
-    if (errno == ENOENT || errno == ESTALE) {
+  os::file in;
+  if (std::error_code ec = os::file::open(source, O_RDONLY, 0, &in)) {
+    if (ec.value() == ENOENT || ec.value() == ESTALE) {
       ++result_->owners_gone;  // removed since the change: nothing to keep
       return std::error_code();
     }
-    return fail("cannot open " + source, errno_code());
+    return fail("cannot open " + source, ec);
   }
   const std::string target = r_.mirror + "/" + gfid;
-  fd_holder out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-  if (out.get() < 0) return fail("cannot open " + target, errno_code());
+  os::file out;
+  if (std::error_code ec = os::file::open(target, O_WRONLY | O_CREAT, 0600, &out)) {
+    return fail("cannot open " + target, ec);
+  }
   touched_[gfid] = source;
   std::string buffer(1 << 20, '\0');
   const uint64_t begin = n * r_.block_size;
   for (uint64_t at = begin; at < begin + r_.block_size;) {
     const std::size_t want = static_cast<std::size_t>(
         std::min<uint64_t>(buffer.size(), begin + r_.block_size - at));
-    ssize_t got = ::pread(in.get(), &buffer[0], want, static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return fail("cannot read " + source, errno_code());
-    if (got == 0) break;  // the owner ends in this block
-    for (ssize_t put = 0; put < got;) {
-      ssize_t w = ::pwrite(out.get(), &buffer[put], got - put, static_cast<off_t>(at + put));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return fail("cannot write " + target, errno_code());
-      put += w;
+    std::size_t got = 0;
+    if (std::error_code ec = in.pread(&buffer[0], want, static_cast<int64_t>(at), &got)) {
+      return fail("cannot read " + source, ec);
     }
-    at += static_cast<uint64_t>(got);
-    result_->bytes += static_cast<uint64_t>(got);
+    if (got == 0) break;  // the owner ends in this block
+    for (std::size_t put = 0, w = 0; put < got; put += w) {
+      if (std::error_code ec = out.pwrite(&buffer[put], got - put,
+                                          static_cast<int64_t>(at + put), &w)) {
+        return fail("cannot write " + target, ec);
+      }
+    }
+    at += got;
+    result_->bytes += got;
   }
+  if (std::error_code ec = out.close()) return fail("cannot write " + target, ec);
   return std::error_code();
 }
 
@@ -166,7 +161,7 @@ std::error_code consumer::take_line(const std::string& line) {
     const std::string gfid = line.substr(kShard.size(), dot - kShard.size());
     if (dot < kShard.size() || gfid.size() != 36 || !stays_below(gfid) ||
         !all_digits(line.substr(dot + 1))) {
-      return fail("not a piece: " + line, std::error_code(EINVAL, std::generic_category()));
+      return fail("not a piece: " + line, invalid());
     }
     ++result_->pieces;
     return copy_block(r_.top + "/.gfid/" + gfid, gfid, std::stoull(line.substr(dot + 1)));
@@ -174,20 +169,20 @@ std::error_code consumer::take_line(const std::string& line) {
   // A path of an application's entry (--with-files): a file's first block
   // is no piece.
   if (!stays_below(line)) {
-    return fail("not a path in the volume: " + line, std::error_code(EINVAL, std::generic_category()));
+    return fail("not a path in the volume: " + line, invalid());
   }
   const std::string path = r_.top + "/" + line;
-  struct stat s;
-  if (::lstat(path.c_str(), &s) != 0) {
-    if (errno == ENOENT) {
+  bool regular = false;
+  if (std::error_code ec = os::lstat_regular(path, &regular)) {
+    if (ec.value() == ENOENT) {
       ++result_->owners_gone;
       return std::error_code();
     }
-    return fail("cannot look at " + path, errno_code());
+    return fail("cannot look at " + path, ec);
   }
-  if (!S_ISREG(s.st_mode)) return std::error_code();  // directories, links: no data
-  const std::string gfid = gfid_of(path);
-  if (gfid.empty()) return fail("cannot read the gfid of " + path, errno_code());
+  if (!regular) return std::error_code();  // directories, links: no data
+  std::string gfid;
+  if (std::error_code ec = gfid_of(path, &gfid)) return fail("cannot read the gfid of " + path, ec);
   ++result_->files;
   return copy_block(path, gfid, 0);
 }
@@ -195,17 +190,21 @@ std::error_code consumer::take_line(const std::string& line) {
 std::error_code consumer::settle() {
   for (const auto& owner : touched_) {
     const std::string target = r_.mirror + "/" + owner.first;
-    fd_holder out(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
-    if (out.get() < 0) return fail("cannot open " + target, errno_code());
-    struct stat s;
-    if (::stat(owner.second.c_str(), &s) == 0 && ::ftruncate(out.get(), s.st_size) != 0) {
-      return fail("cannot set the size of " + target, errno_code());
+    os::file out;
+    if (std::error_code ec = os::file::open(target, O_WRONLY, 0, &out)) {
+      return fail("cannot open " + target, ec);
     }
-    if (::fsync(out.get()) != 0) return fail("cannot sync " + target, errno_code());
+    std::uint64_t size = 0;
+    if (!os::file_size(owner.second, &size)) {
+      if (std::error_code ec = out.truncate(static_cast<int64_t>(size))) {
+        return fail("cannot set the size of " + target, ec);
+      }
+    }
+    if (std::error_code ec = out.sync()) return fail("cannot sync " + target, ec);
+    if (std::error_code ec = out.close()) return fail("cannot sync " + target, ec);
   }
   touched_.clear();
-  fd_holder dir(::open(r_.mirror.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0 || ::fsync(dir.get()) != 0) return fail("cannot sync " + r_.mirror, errno_code());
+  if (std::error_code ec = os::sync_directory(r_.mirror)) return fail("cannot sync " + r_.mirror, ec);
   return std::error_code();
 }
 
@@ -231,7 +230,7 @@ std::error_code consumer::take(const std::string& name, const std::vector<std::s
   nlohmann::json m;
   if (!read_manifest(runs + name, &m)) {
     return fail("cannot read the manifest " + runs + name,
-                std::error_code(EINVAL, std::generic_category()));
+                invalid());
   }
   const std::vector<std::string> paths = list_paths(m);
   static const std::string kLists = ".tarn/working/scanner/";
@@ -239,7 +238,7 @@ std::error_code consumer::take(const std::string& name, const std::vector<std::s
     // Lists only: the consumer removes them once taken.
     if (p.compare(0, kLists.size(), kLists) != 0 || !stays_below(p)) {
       return fail("the manifest " + name + " names a list outside " + kLists + ": " + p,
-                  std::error_code(EINVAL, std::generic_category()));
+                  invalid());
     }
   }
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -298,11 +297,12 @@ std::vector<std::string> manifests_of(const std::string& dir) {
 std::error_code consume(const consume_request& request, consume_result* result) {
   if (request.block_size == 0) {
     result->failed = "the shard block size is not known";
-    return std::error_code(EINVAL, std::generic_category());
+    return invalid();
   }
-  if (::mkdir(request.mirror.c_str(), 0700) != 0 && errno != EEXIST) {
-    result->failed = "cannot make the mirror " + request.mirror + ": " + std::strerror(errno);
-    return errno_code();
+  std::error_code made = os::make_directory(request.mirror, 0700);
+  if (made && made.value() != EEXIST) {
+    result->failed = "cannot make the mirror " + request.mirror + ": " + made.message();
+    return made;
   }
   tarn::scanner::scanner lock_owner(request.volume, "", request.top);
   boost::shared_ptr<tarn::scanner::tarn_file> lock = lock_owner.acquire_lock(request.session);
