@@ -173,8 +173,11 @@ std::error_code scan_run::claim_output_dir() {
 }
 
 std::error_code scan_run::make_working_directory() {
-  // Not tested: a volume where it cannot be made fails at the copy step.
-  owner_.create_recursive_directory(kWorkingDirectory);
+  if (std::error_code ec = owner_.create_recursive_directory(kWorkingDirectory)) {
+    scanner::logger.error(kFn, "Failed to make %s in volume %s: %s", kWorkingDirectory,
+                          owner_.volume_name.c_str(), ec.message().c_str());
+    return efault();
+  }
   state_.sess->insert_to_excludelist(kWorkingDirectory);
   state_.sess->insert_to_excludelist(owner_.lock_path);
   // The lock files of the volume's other sessions are the library's too: a
@@ -409,11 +412,14 @@ std::error_code scan_run::filter_changes() {
       state_.sess->filter_new_and_modified(state_.scan_output, state_.filtered, count);
   // The change list has served its purpose whatever the filter made of it.
   os::remove_file(state_.scan_output);
-  if (!ec) {
-    state_.kept = count;
-    prefix = "processed";
-    state_.sess->get_collectfilename(prefix, count, state_.collect_file);
+  if (ec) {
+    scanner::logger.error(kFn, "Failed to filter the change list into %s: %s",
+                          state_.filtered.c_str(), ec.message().c_str());
+    return efault();
   }
+  state_.kept = count;
+  prefix = "processed";
+  state_.sess->get_collectfilename(prefix, count, state_.collect_file);
   return success;
 }
 
@@ -430,7 +436,6 @@ std::error_code scan_run::name_collect_file() {
 }
 
 std::error_code scan_run::post_process() {
-  // After a failed filter the empty collect-file path makes this step fail.
   if (scan_run::post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_) != success) {
     scanner::logger.error(kFn, "Failed to split processed collect files");
     return efault();

@@ -36,6 +36,7 @@ std::error_code err(int e) { return std::error_code(e, std::generic_category());
 // What a run does after one volume call failed.
 enum class outcome {
   busy,          // 16 before anything else; nothing to release
+  before_pass,   // 14 before glusterfind's pass; lock released, nothing made
   copy_failed,   // 14 at the copy step; lock released, every result kept locally
   done,          // success: every result in the volume, the lock file gone
   done_locked,   // success, but the lock file stays and blocks the next run
@@ -53,7 +54,7 @@ const fault_case kCases[] = {
     {"lock create", [](fault_plan& p) { p.fail(volume_call::open, 1, EIO, ".lock."); },
      outcome::busy, "Failed to create lock file vol1.lock.s1on volume vol1"},
     {"working directory", [](fault_plan& p) { p.fail(volume_call::mkdir, 1, EACCES, "/.tarn"); },
-     outcome::copy_failed, "Unable to create directory path /.tarn in volume vol1"},
+     outcome::before_pass, "Unable to create directory path /.tarn in volume vol1"},
     {"entry directory", [](fault_plan& p) { p.fail(volume_call::mkdir, 1, EDQUOT, "scanner/a1"); },
      outcome::copy_failed, "Failed to create directory a1-s1.6 on gluster"},
     {"destination open", [](fault_plan& p) { p.fail(volume_call::open, 1, ENOSPC, "a1-s1"); },
@@ -129,6 +130,12 @@ TEST_P(VolumeFaultTest, RunEndsAsDocumentedAndLosesNothing) {
       EXPECT_FALSE(exists(out_));
       EXPECT_FALSE(exists(lock_file()));
       EXPECT_FALSE(exists(volume_ + "/.tarn"));
+      break;
+    case outcome::before_pass:
+      EXPECT_EQ(result, err(EFAULT));
+      EXPECT_FALSE(exists(lock_file()));
+      for (const std::string& call : tool_.calls()) EXPECT_EQ(call.find(" pre "), std::string::npos);
+      EXPECT_TRUE(read_tree(working()).empty());
       break;
     case outcome::copy_failed: {
       EXPECT_EQ(result, err(EFAULT));
