@@ -138,6 +138,7 @@ int run_shell(const std::string& command, std::string* output) {
   if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
   if (e != 0) {
     if (pipe_ends[0] >= 0) ::close(pipe_ends[0]);
+    errno = e;  // posix_spawn returns its error; the caller reads errno
     return -1;
   }
   if (output != nullptr) {
@@ -154,11 +155,14 @@ int run_shell(const std::string& command, std::string* output) {
   pid_t r;
   while ((r = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
+  const int wait_error = errno;
   {
     std::lock_guard<std::mutex> hold(runs().mu);
     runs().groups.erase(pid);
   }
-  return r == pid ? status : -1;
+  if (r == pid) return status;
+  errno = wait_error;
+  return -1;
 }
 
 void stop_runs(std::chrono::milliseconds grace) {

@@ -80,8 +80,8 @@ std::string directory_of_code(const void* address);
 // Runs `command` with /bin/sh -c in a process group of its own, with no
 // signal blocked and the stop signals at their defaults, and waits for it.
 // With `output`, the command's standard output is read into it. Returns the
-// raw wait status, as system(3) does, or -1 when it could not be started or
-// runs are stopped (stop_runs()).
+// raw wait status, as system(3) does, or -1 with errno set when it could not
+// be started (ECANCELED: runs are stopped, see stop_runs()) or waited for.
 TARN_EXPORT int run_shell(const std::string& command, std::string* output);
 
 // Ends every shell that run_shell is running, in this process: SIGTERM to

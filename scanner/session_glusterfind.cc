@@ -17,8 +17,17 @@ const char kQuiet[] = " > /dev/null 2>&1";
 int run(const std::string& command) {
   // A NUL byte would cut the line short where the shell sees it; such a
   // value can never reach the tool whole, so nothing is run.
-  if (command.find('\0') != std::string::npos) return -1;
-  return os::run_shell(command);
+  if (command.find('\0') != std::string::npos) {
+    session::logger.error("session::run", "Not run: a NUL byte in the command line");
+    return -1;
+  }
+  const int status = os::run_shell(command);
+  if (status == -1) {
+    const std::error_code why = os::last_error();
+    session::logger.error("session::run", "Could not run %s: %s", command.c_str(),
+                          why.message().c_str());
+  }
+  return status;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -47,7 +48,9 @@ TEST(ShellRunTest, StopEndsTheWholeGroupAndLaterRunsFailAtOnce) {
   const std::string state = testing_util::read_file("/proc/" + std::to_string(background) + "/stat");
   EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos) << state;
 
+  errno = 0;
   EXPECT_EQ(run_shell("true", nullptr), -1);
+  EXPECT_EQ(errno, ECANCELED);  // the caller can say why
   resume_runs();
   EXPECT_EQ(run_shell("true", nullptr), 0);
 }
