@@ -220,9 +220,9 @@ strike() {
       gl volume set "$volume" changelog.changelog off >/dev/null
       write_one; write_one
       gl volume set "$volume" changelog.changelog on >/dev/null ;;
-    output_full)  # a few KB left at most
+    output_full)  # no page left, one or two: the run fails at one step or another
       free=$(on_scanner df --output=avail -B1 "$work/fs" | tail -1)
-      on_scanner fallocate -l $((free - RANDOM % 65536)) "$work/fs/filler" 2>/dev/null || true
+      on_scanner fallocate -l $((free - RANDOM % 3 * 4096)) "$work/fs/filler" 2>/dev/null || true
       scan_and_consume --incremental
       on_scanner rm -f "$work/fs/filler" ;;
     node_off_network)  # node 1 scans; one of the others goes away a while
