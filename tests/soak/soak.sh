@@ -203,7 +203,7 @@ glusterd_restarted() {
 strike() {
   local kind kinds=(brick_killed volume_restarted glusterd_restarted changelog_cycled
                     output_full scan_killed scan_terminated)
-  local free node
+  local free node before
   [ "$rig" = cluster ] && kinds+=(node_off_network node_off_network)
   kind=${kinds[RANDOM % ${#kinds[@]}]}
   case $kind in
@@ -223,7 +223,9 @@ strike() {
     output_full)  # no page left, one or two: the run fails at one step or another
       free=$(on_scanner df --output=avail -B1 "$work/fs" | tail -1)
       on_scanner fallocate -l $((free - RANDOM % 3 * 4096)) "$work/fs/filler" 2>/dev/null || true
+      before=$failed_scans
       scan_and_consume --incremental
+      [ "$failed_scans" = "$before" ] || count output_full_scan_failed
       on_scanner rm -f "$work/fs/filler" ;;
     node_off_network)  # node 1 scans; one of the others goes away a while
       node=$((2 + RANDOM % 2))
