@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ const int kOpenCreateForWrite = O_CREAT | O_WRONLY;
 const int kOpenForWrite = O_WRONLY;
 
 std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
+
+void set_last_error(std::error_code ec) { errno = ec.value(); }
 
 std::error_code rename_file(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
@@ -179,6 +182,12 @@ std::error_code list_xattr_names(const std::string& path, std::vector<std::strin
 
 int run_shell_output(const std::string& command, std::string* output) {
   return core::run_shell(command, output);
+}
+
+std::string wait_status_text(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+  return "wait status " + std::to_string(status);
 }
 
 std::error_code read_whole_file(const std::string& path, std::string* text) {

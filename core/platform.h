@@ -38,6 +38,9 @@ inline std::error_code as_result(const std::error_code& ec) { return ec ? ec : n
 // The errno a call just left, as a generic error code. A call that failed
 // but left errno at 0 still reads as a failure: EIO.
 TARN_EXPORT std::error_code last_error();
+// Leaves `ec` in errno, for a caller that reads last_error() after calls
+// that may have changed it (a log line).
+TARN_EXPORT void set_last_error(std::error_code ec);
 
 // open(2) flags for the volume calls of tarn_api, which take Linux's bits.
 TARN_EXPORT extern const int kOpenCreateExclusive;  // O_CREAT | O_EXCL
@@ -121,6 +124,8 @@ TARN_EXPORT std::error_code process_start_time(pid_t pid, std::uint64_t* ticks);
 TARN_EXPORT int run_shell(const std::string& command);
 // The same, with the command's standard output read into `*output`.
 TARN_EXPORT int run_shell_output(const std::string& command, std::string* output);
+// A raw wait status in words: "exit status 1", "killed by signal 9".
+TARN_EXPORT std::string wait_status_text(int status);
 
 // The size of the local file, in bytes (stat(2), following links).
 TARN_EXPORT std::error_code file_size(const std::string& path, std::uint64_t* size);

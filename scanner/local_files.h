@@ -61,6 +61,14 @@ class local_files {
                                      std::string* value) = 0;
   // The number of hard links of `path`, following symbolic links.
   virtual std::error_code link_count(const std::string& path, unsigned long* links) = 0;
+  // Told by a step that `path` failed it with `ec` in a way no call above
+  // returned: a gfid that could not be read for a reason not of the entry's
+  // own, or a file the step reached by other means. The run keeps the first
+  // such cause for its report; the local file system itself ignores it.
+  virtual void failed(const std::string& path, std::error_code ec) {
+    (void)path;
+    (void)ec;
+  }
 };
 
 // The local file system. Lives as long as the process.
@@ -95,6 +103,7 @@ class forwarding_local_files : public local_files {
   std::error_code link_count(const std::string& path, unsigned long* links) override {
     return target_.link_count(path, links);
   }
+  void failed(const std::string& path, std::error_code ec) override { target_.failed(path, ec); }
 
  private:
   local_files& target_;

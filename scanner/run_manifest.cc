@@ -127,6 +127,9 @@ std::string report_json(const scan_report& report, const std::string& volume) {
                  {"message", report.result ? report.result.message() : std::string("Success")},
                  {"failed_step", report.failure},
                  {"lock_error", report.lock_error.value()}};
+  put_text(m["result"], "failed_path", report.failed_path);
+  put_text(m["result"], "failed_command", report.failed_command);
+  m["result"]["cause"] = text_of(report.failure_cause);
   json mount = {{"checked", report.mount_checked}, {"aux_gfid", report.aux_gfid_mount}};
   m["mount"] = std::move(mount);
   json journals = json::array();

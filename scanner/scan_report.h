@@ -46,6 +46,14 @@ struct scan_report {
                                 // does not reach back to the last pass (see warnings)
   std::error_code result;       // what initiate_scan returned
   std::string failure;          // the step that failed, empty on success
+  // What the failed step could not do, where it knows: the file or
+  // directory (a local path, or one in the volume) with the errno text of
+  // the call that failed on it, or the command line it ran with the
+  // command's status ("exit status 1", "killed by signal 9", "could not be
+  // run: <errno text>"). The first failure of the step; empty on success.
+  std::string failed_path;
+  std::string failed_command;
+  std::string failure_cause;
 
   // Why the lock file could not be created, when it could not (EEXIST: it
   // exists; ETIMEDOUT: the create did not return in time; others: the

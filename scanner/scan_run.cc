@@ -9,12 +9,14 @@
 
 #include "core/platform.h"
 #include "scanner/changelog_tail.h"
+#include "scanner/failure_note.h"
 #include "scanner/glusterfind_log.h"
 #include "scanner/list_file.h"
 #include "scanner/mount_check.h"
 #include "scanner/name_repair.h"
 #include "scanner/output_dir.h"
 #include "scanner/run_manifest.h"
+#include "scanner/session_glusterfind.h"
 #include "scanner/sorted_runs.h"
 #include "scanner/volume_layout.h"
 
@@ -53,6 +55,9 @@ std::error_code scan_run::check_mount() {
       scanner::logger.error(kFn, "Failed to check the mount %s of volume %s: %s", mount.c_str(),
                             owner_.volume_name.c_str(), found.c_str());
     }
+    note_failure(&owner_.report_, mount, ec);
+    owner_.report_.failure_cause =
+        (ec.value() == EINVAL ? "not a mount of volume " + owner_.volume_name + ": " : "") + found;
     return ec;
   }
   scan_report& report = owner_.report_;
@@ -105,6 +110,8 @@ std::error_code scan_run::take_lock() {
   owner_.lock_file = owner_.acquire_lock(session_name_);
   if (!owner_.lock_file) {
     scanner::logger.error(kFn, "Failed to acquire lock for session %s", session_name_.c_str());
+    const std::error_code why = owner_.report_.lock_error;
+    note_failure(&owner_.report_, owner_.lock_path, why ? why : os::error_from(EIO));
     return std::error_code(EBUSY, std::generic_category());
   }
   return success;
@@ -118,12 +125,21 @@ void scan_run::release_lock() {
 }
 
 std::error_code scan_run::find_session() {
-  state_.sess = owner_.get_sessionobj(session_name_);
+  int status = 0;
+  state_.sess = find_or_make_session(owner_, session_name_, &status);
   if (state_.sess == nullptr) {
+    note_command_failure(&owner_.report_,
+                         without_redirection(create_session_line(session_name_, owner_.volume_name)),
+                         command_status_text(status, os::last_error()));
     scanner::logger.error(kFn, "Failed to initiate session object for session %s ",
                           session_name_.c_str());
     return efault();
   }
+  // The session's steps go through the run's local side, which notes what
+  // failed them.
+  session_local_ = state_.sess->local;
+  local_ = std::make_unique<noting_local_files>(state_.sess->local_side(), note_);
+  state_.sess->local = local_.get();
   state_.sess->counts = link_counts();  // what an earlier run linked is not this run's
   return success;
 }
@@ -141,6 +157,8 @@ std::error_code scan_run::claim_output_dir() {
   if (std::error_code ec = ::tarn::scanner::claim_output_dir(output_dir, owner_.mount_path, &why)) {
     scanner::logger.error(kFn, "Refusing to run session %s: %s", session_name_.c_str(),
                           why.c_str());
+    note_failure(&owner_.report_, output_dir, ec);
+    owner_.report_.failure_cause = why;
     return ec;
   }
   leftovers_moved moved;
@@ -155,6 +173,7 @@ std::error_code scan_run::claim_output_dir() {
   if (ec) {
     scanner::logger.error(kFn, "Failed to move the files left in %s by an earlier run: %s",
                           output_dir.c_str(), ec.message().c_str());
+    note_failure(&owner_.report_, output_dir, ec);
     return efault();
   }
   if (moved.sort_runs_removed > 0) {
@@ -176,6 +195,7 @@ std::error_code scan_run::make_working_directory() {
   if (std::error_code ec = owner_.create_recursive_directory(kWorkingDirectory)) {
     scanner::logger.error(kFn, "Failed to make %s in volume %s: %s", kWorkingDirectory,
                           owner_.volume_name.c_str(), ec.message().c_str());
+    note_failure(&owner_.report_, kWorkingDirectory, ec);
     return efault();
   }
   state_.sess->insert_to_excludelist(kWorkingDirectory);
@@ -302,11 +322,18 @@ std::error_code scan_run::run_glusterfind() {
   const std::uint64_t log_before = log_end(log);
   int status = full ? state_.sess->full_scan(state_.scan_output)
                     : state_.sess->incremental_scan(state_.scan_output);
-  if (status != 0) report_failed_bricks(log, log_before);
+  if (status != 0) {
+    note_command_failure(&owner_.report_,
+                         without_redirection(pre_line(session_name_, owner_.volume_name,
+                                                      state_.scan_output, full)),
+                         command_status_text(status, os::last_error()));
+    report_failed_bricks(log, log_before);
+  }
   if (status == 0 && !state_.unread_changes.empty()) {
     if (std::error_code ec = add_to_change_list(state_.scan_output, state_.unread_changes)) {
       scanner::logger.error(kFn, "Failed to add the changes of unread journals to %s: %s",
                             state_.scan_output.c_str(), ec.message().c_str());
+      note_failure(&owner_.report_, state_.scan_output, ec);
       status = -1;
     }
   }
@@ -330,6 +357,7 @@ std::error_code scan_run::check_names() {
   if (ec) {
     scanner::logger.error(kFn, "Failed to check the names of %s: %s", state_.scan_output.c_str(),
                           ec.message().c_str());
+    note_failure(&owner_.report_, state_.scan_output, ec);
     return efault();
   }
   scan_report& report = owner_.report_;
@@ -401,8 +429,8 @@ void scan_run::read_names_from_bricks() {
                         added);
 }
 
-// A failed filter does not end the run here: the collect file then has no
-// name, and post-processing fails on it with its own message.
+// Entries that the filter did not read, or could not write, would look
+// unchanged to every later pass: a failed filter ends the run.
 std::error_code scan_run::filter_changes() {
   std::string prefix = "filteredfile";
   state_.sess->get_outputfilepath(prefix, "", state_.filtered);
@@ -429,9 +457,15 @@ std::error_code scan_run::name_collect_file() {
   if (std::error_code ec = os::rename_file(state_.filtered, state_.collect_file)) {
     scanner::logger.error(kFn, "Failed to rename the generated file %s to %s",
                           state_.filtered.c_str(), state_.collect_file.c_str());
+    note_failure(&owner_.report_, state_.filtered, ec);
     return ec;
   }
-  state_.sess->savefilename(state_.collect_file);  // a bookkeeping record; the run does not need it
+  // A record for the host's bookkeeping; the run does not need it, so a
+  // record that cannot be written is a warning, not a failure.
+  if (std::error_code ec = state_.sess->savefilename(state_.collect_file)) {
+    owner_.report_.warnings.push_back("The name of the collect file could not be recorded beside " +
+                                      owner_.output_dir + ": " + ec.message());
+  }
   return success;
 }
 
@@ -463,6 +497,7 @@ std::error_code scan_run::write_manifest() {
   if (ec) {
     scanner::logger.error(kFn, "Failed to write the manifest %s of the run: %s", path.c_str(),
                           ec.message().c_str());
+    note_failure(&report, path, ec);
     return efault();
   }
   report.manifest = path;

@@ -7,11 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "scanner/changelog_tail.h"
+#include "scanner/failure_note.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -88,6 +90,12 @@ class scan_run {
   std::error_code write_manifest();
   std::error_code remove_output_dir();
 
+  // The scanner's session object of the name, made (and the glusterfind
+  // session created when `glusterfind list` does not name it) on first use.
+  // Null when it can be neither found nor created; `*status` is then the
+  // status of the create command.
+  static session* find_or_make_session(scanner& owner, const std::string& name, int* status);
+
   // The post-processing of `collect_file` (session::process_filtered_files),
   // its steps seen by `observer` (may be null), its lists kept in `*state`.
   static std::error_code post_process_collect_file(session& sess, const std::string& collect_file,
@@ -112,6 +120,11 @@ class scan_run {
   step_observer* observer_ = nullptr;
   scan_state state_;
   const char* step_ = "checks";  // the step running, for the report
+  // What failed the step running, as its parts told it.
+  failure_note note_;
+  // The session's local side for the run, and the one it had before.
+  std::unique_ptr<noting_local_files> local_;
+  local_files* session_local_ = nullptr;
 };
 
 }  // namespace scanner

@@ -22,8 +22,7 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
     : scan_type(scan_full),
       volume_name(std::move(volume_name)),
       output_dir(std::move(output_dir)),
-      mount_path(std::move(mount_path)),
-      api(nullptr) {
+      mount_path(std::move(mount_path)) {
   iopx_tree_cfg cfg;
   cfg.fs_type = "glusterfs";
   cfg.volume = this->volume_name;
@@ -35,7 +34,7 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
   if ((server == nullptr || *server == '\0') && (local == nullptr || *local == '\0')) {
     cfg.server = mount_server(this->mount_path, this->volume_name);
   }
-  api = new tarn_api;
+  api = std::make_unique<tarn_api>();
   // Not tested here: an unreachable volume shows when the lock file cannot
   // be created.
   iopx = api->init(cfg);
@@ -43,11 +42,11 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
 }
 
 scanner::~scanner() {
-  for (auto& entry : sessions) delete entry.second;
+  sessions.clear();
   // Handles made by the api go before it.
   lock_file.reset();
   iopx.reset();
-  delete api;
+  api.reset();
 }
 
 void scanner::set_scan_type(scantype type) { scan_type = type; }
@@ -140,6 +139,7 @@ std::error_code scan_run::run(step_observer* observer) {
   report.session = session_name_;
   report.full = owner_.scan_type != scanner::scan_incremental;
   std::error_code ec = run_locked_steps();
+  if (state_.sess != nullptr && local_) state_.sess->local = session_local_;
   report_counts();
   report.result = ec;
   if (ec) report.failure = step_;
@@ -156,27 +156,35 @@ std::error_code scan_run::run_locked_steps() {
   scope_exit release([this] { release_lock(); });
   for (const scan_step& step : kScanSteps) {
     step_ = step.name;
+    note_.clear();
     std::error_code ec = observe(observer_, step.name, state_, [&] { return (this->*step.run)(); });
-    if (ec) return ec;
+    if (ec) {
+      note_.fill(&owner_.report_);
+      return ec;
+    }
   }
   return success;
 }
 
 void stop_runs() { core::stop_runs(); }
 
-session* scanner::get_sessionobj(std::string session_name) {
-  auto found = sessions.find(session_name);
-  if (found != sessions.end()) return found->second;
+session* scan_run::find_or_make_session(scanner& owner, const std::string& name, int* status) {
+  auto found = owner.sessions.find(name);
+  if (found != owner.sessions.end()) return found->second.get();
 
-  session* sess = new session(session_name, volume_name, output_dir, mount_path);
-  if (sess->session_exists() != 0 && sess->create_session() != 0) {
-    delete sess;
-    return nullptr;
+  auto sess = std::make_unique<session>(name, owner.volume_name, owner.output_dir, owner.mount_path);
+  if (sess->session_exists() != 0) {
+    *status = sess->create_session();
+    if (*status != 0) return nullptr;
   }
-  sess->set_list_files(list_files);
-  sess->set_memory_budget(memory_budget);
-  sessions.emplace(session_name, sess);
-  return sess;
+  sess->set_list_files(owner.list_files);
+  sess->set_memory_budget(owner.memory_budget);
+  return owner.sessions.emplace(name, std::move(sess)).first->second.get();
+}
+
+session* scanner::get_sessionobj(std::string session_name) {
+  int status = 0;
+  return scan_run::find_or_make_session(*this, session_name, &status);
 }
 
 }  // namespace scanner

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <set>
 #include <string>
 #include <system_error>
@@ -367,7 +368,7 @@ class TARN_EXPORT scanner {
   std::string output_dir;
   std::string mount_path;
   boost::shared_ptr<tarn_iopx> iopx;
-  ::tarn::tarn_api* api;
+  std::unique_ptr<::tarn::tarn_api> api;
   // Writes `text` as the volume file `path`, under a temporary name renamed
   // over it when complete.
   std::error_code write_volume_file(const std::string& path, const std::string& text);
@@ -376,7 +377,7 @@ class TARN_EXPORT scanner {
   std::string lock_path;
   scan_report report_;
   progress_observer* progress_ = nullptr;
-  std::unordered_map<std::string, session*> sessions;
+  std::unordered_map<std::string, std::unique_ptr<session>> sessions;
 };
 
 // Ends the glusterfind and gluster commands that runs in this process are

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "scanner/failure_note.h"
 #include "scanner/list_file.h"
 #include "scanner/output_dir.h"
 #include "scanner/scanner.h"
@@ -66,13 +67,20 @@ boost::shared_ptr<tarn_file> open_destination(tarn_api& api,
   return out;
 }
 
+// Where a copy failed: the local list or the volume file, and the errno.
+struct copy_failure {
+  std::string path;
+  std::error_code error;
+};
+
 std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
                           const std::string& source, const std::string& destination,
-                          scan_report_list* added, bool new_directory) {
+                          scan_report_list* added, bool new_directory, copy_failure* failed) {
   static const char* const kFn = "scanner::file_copy";
   os::line_reader in;
   if (std::error_code ec = in.open(source)) {
     scanner::logger.error(kFn, "Failed to open file %s", source.c_str());
+    *failed = {source, ec};
     return ec;
   }
   // A new list is written whole under a temporary name and renamed: a
@@ -91,6 +99,7 @@ std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iop
     if (made.value() != EEXIST) {
       scanner::logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
                             destination.c_str(), made.message().c_str());
+      *failed = {destination, made};
       return os::error_from(EFAULT);
     }
     new_directory = false;
@@ -103,6 +112,7 @@ std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iop
   if (!out) {
     scanner::logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
                           destination.c_str(), why.message().c_str());
+    *failed = {target, why};
     return os::error_from(EFAULT);
   }
   // A new list starts empty; only an existing one is asked for its size.
@@ -115,12 +125,14 @@ std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iop
     result = os::error_from(EIO);
     scanner::logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
                           destination.c_str());
+    *failed = {destination, result};
   }
   for (; !result && more; more = in.next(&line)) {
     if ((result = write_line(api, out, line + "\n", &offset))) {
       scanner::logger.error(
           kFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
           destination.c_str(), static_cast<long long>(offset), result.message().c_str());
+      *failed = {target, result};
     } else {
       ++added->entries;
     }
@@ -128,6 +140,7 @@ std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iop
   if (!result && in.error()) {
     result = in.error();
     scanner::logger.error(kFn, "Failed to read file %s", source.c_str());
+    *failed = {source, result};
   }
   // A volume may hold writes back and report their failure only here.
   std::error_code closed = api.close(out);
@@ -135,11 +148,13 @@ std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iop
     scanner::logger.error(kFn, "Failed to close destination file %s on gluster volume: %s",
                           destination.c_str(), closed.message().c_str());
     result = closed;
+    *failed = {target, closed};
   }
   if (!result && target != destination) {
     if ((result = api.rename(iopx, target, destination))) {
       scanner::logger.error(kFn, "Failed to rename %s to %s on gluster volume: %s", target.c_str(),
                             destination.c_str(), result.message().c_str());
+      *failed = {target, result};
     }
   }
   added->end = offset;
@@ -168,6 +183,7 @@ struct copy_group {
   std::vector<std::size_t> positions;    // of the names in the output directory
   std::vector<scan_report_list> copied;  // in order, up to a failure
   std::error_code error;
+  copy_failure cause;                    // what failed it
 };
 
 // Each list through a mount is a few round trips that wait on the bricks:
@@ -189,13 +205,15 @@ void copy_group_lists(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
     scanner::logger.error(kFn, "Failed to create directory %s on gluster",
                           group.names.front().c_str());
     group.error = made;
+    group.cause = {group.directory, made};
     return;
   }
   for (const std::string& name : group.names) {
     scan_report_list added;
     added.application = name.substr(0, name.find('-'));
     std::error_code ec =
-        copy_list(api, iopx, output_dir + "/" + name, group.directory + "/" + name, &added, !made);
+        copy_list(api, iopx, output_dir + "/" + name, group.directory + "/" + name, &added, !made,
+                  &group.cause);
     if (ec) {
       scanner::logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
       group.error = ec;
@@ -232,6 +250,7 @@ std::error_code scanner::copy_files_to_gluster() {
   std::list<std::string> names;
   if (std::error_code ec = read_directory(output_dir, names)) {
     logger.error(kFn, "Failed to read directory %s", output_dir.c_str());
+    note_failure(&report_, output_dir, ec);
     return ec;
   }
   std::vector<copy_group> groups;
@@ -266,6 +285,7 @@ std::error_code scanner::copy_files_to_gluster() {
   std::vector<scan_report_list*> copied(position, nullptr);  // by position
   std::size_t failed_at = position;
   std::error_code failure;
+  const copy_failure* cause = nullptr;
   for (copy_group& group : groups) {
     for (std::size_t i = 0; i < group.copied.size(); ++i) {
       copied[group.positions[i]] = &group.copied[i];
@@ -274,12 +294,16 @@ std::error_code scanner::copy_files_to_gluster() {
     if (at < failed_at) {
       failed_at = at;
       failure = group.error;
+      cause = &group.cause;
     }
   }
   for (scan_report_list* added : copied) {
     if (added != nullptr) report_.lists.push_back(std::move(*added));
   }
-  if (failure) return failure;
+  if (failure) {
+    if (cause->error) note_failure(&report_, cause->path, cause->error);
+    return failure;
+  }
   // Only now that the whole set is in the volume. A file that cannot be
   // removed stays behind and keeps output_dir from being removed.
   for (const std::string& name : names) {
@@ -317,7 +341,8 @@ std::error_code scanner::create_recursive_directory(std::string path) {
 
 std::error_code scanner::file_copy(std::string source, std::string destination) {
   scan_report_list added;
-  return copy_list(*api, iopx, source, destination, &added, /*new_directory=*/false);
+  copy_failure failed;
+  return copy_list(*api, iopx, source, destination, &added, /*new_directory=*/false, &failed);
 }
 
 std::error_code scanner::write_volume_file(const std::string& path, const std::string& text) {

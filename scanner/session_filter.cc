@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scanner/filter_read_ahead.h"
+#include "scanner/local_files.h"
 #include "core/platform.h"
 #include "scanner/platform_entries.h"
 #include "scanner/scanner.h"
@@ -112,11 +113,13 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
   os::line_reader in;
   if (std::error_code ec = in.open(input_path)) {
     logger.error(kFilterFn, "Failed to open %s", input_path.c_str());
+    local_side().failed(input_path, ec);
     return ec;
   }
   os::file out;
   if (std::error_code ec = os::file::create_for_write(output_path, &out)) {
     logger.error(kFilterFn, "Failed to open %s", output_path.c_str());
+    local_side().failed(output_path, ec);
     return ec;
   }
 
@@ -129,15 +132,18 @@ std::error_code session::filter_new_and_modified(std::string& input_path, std::s
   if (write_error) {
     logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(),
                  write_error.message().c_str());
+    local_side().failed(output_path, write_error);
     return write_error;
   }
   if (read_error) {
     logger.error(kFilterFn, "Failed to read %s: %s", input_path.c_str(),
                  read_error.message().c_str());
+    local_side().failed(input_path, read_error);
     return read_error;
   }
   if (std::error_code ec = out.close()) {
     logger.error(kFilterFn, "Failed to write %s: %s", output_path.c_str(), ec.message().c_str());
+    local_side().failed(output_path, ec);
     return ec;
   }
   count = written;

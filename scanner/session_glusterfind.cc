@@ -26,6 +26,7 @@ int run(const std::string& command) {
     const std::error_code why = os::last_error();
     session::logger.error("session::run", "Could not run %s: %s", command.c_str(),
                           why.message().c_str());
+    os::set_last_error(why);  // for the caller, who reports it
   }
   return status;
 }
@@ -50,6 +51,14 @@ std::string pre_line(const std::string& session, const std::string& volume,
 
 std::string post_line(const std::string& session, const std::string& volume) {
   return "glusterfind post " + shell_quote(session) + " " + shell_quote(volume) + kQuiet;
+}
+
+std::string without_redirection(const std::string& line) {
+  const std::size_t n = sizeof(kQuiet) - 1;
+  if (line.size() >= n && line.compare(line.size() - n, n, kQuiet) == 0) {
+    return line.substr(0, line.size() - n);
+  }
+  return line;
 }
 
 int session::create_session() { return run(create_session_line(session_name, volume_name)); }

@@ -23,6 +23,10 @@ std::string pre_line(const std::string& session, const std::string& volume,
 // glusterfind post S V > /dev/null 2>&1
 std::string post_line(const std::string& session, const std::string& volume);
 
+// The line without the redirection that discards the tool's messages: the
+// command as one would run it by hand to read them.
+std::string without_redirection(const std::string& line);
+
 }  // namespace scanner
 }  // namespace tarn
 

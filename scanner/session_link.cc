@@ -72,11 +72,13 @@ std::error_code link_list_by_gfids(local_files& files, std::size_t index,
     if (batch.failed == listed_batch::failure::gfid) {
       session::logger.error(kFn, "Failed to read the gfid of %s: %s", batch.failed_path.c_str(),
                             batch.error.message().c_str());
+      files.failed(batch.failed_path, batch.error);
       return out.abandon(batch.error);
     }
     if (batch.failed == listed_batch::failure::read) {
       session::logger.error(kFn, "Failed to read file %s: %s", app_file.c_str(),
                             batch.error.message().c_str());
+      files.failed(app_file, batch.error);
       return out.abandon(batch.error);
     }
     if (batch.ends_list) break;

@@ -60,10 +60,12 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
     // storage.build-pgfid on, which glusterfind create sets.
     session::logger.error(kFn, "Failed to find the owner of %s: no glusterfs.ancestry.path "
                           "(storage.build-pgfid off?)", gfid_path.c_str());
+    lookup.files->failed(gfid_path, ec);
     return ec;
   }
   if (ec) {
     session::logger.error(kFn, "Failed to find the owner of %s", gfid_path.c_str());
+    lookup.files->failed(gfid_path, ec);
     return ec;
   }
   // The value counts the NUL that ends it.
@@ -74,6 +76,7 @@ std::error_code find_owner(const owner_lookup& lookup, std::string_view gfid,
       if (quiet) return os::error_from(EINVAL);
       session::logger.error(kFn, "Unexpected owner path \"%s\" of %s", value.c_str(),
                             gfid_path.c_str());
+      lookup.files->failed(gfid_path, os::error_from(EINVAL));
       return os::error_from(EINVAL);
     }
     path.erase(0, 1);

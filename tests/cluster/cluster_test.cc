@@ -214,6 +214,12 @@ TEST_F(ClusterTest, ANodeOffTheNetworkFailsRunsNamingItAndLosesNothing) {
   ASSERT_EQ(after.report["failed_bricks"].size(), 1u) << after.err;
   EXPECT_EQ(after.report["failed_bricks"][0].get<std::string>().rfind("10.77.0.3:/", 0), 0u);
   EXPECT_NE(after.err.find("No change is lost"), std::string::npos) << after.err;
+  // The pass's command and its status, in the report and the message.
+  const std::string command = after.report["result"]["failed_command"].get<std::string>();
+  EXPECT_EQ(command.rfind("glusterfind pre " + session_ + " tarn-c3 ", 0), 0u) << command;
+  EXPECT_EQ(after.report["result"]["cause"].get<std::string>().rfind("exit status ", 0), 0u);
+  EXPECT_NE(after.err.find("'" + command + "' ended with exit status "), std::string::npos)
+      << after.err;
 
   ASSERT_EQ(rig("rejoin 3"), 0);
   wait_for_changelog("tarn-c3");

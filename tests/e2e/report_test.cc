@@ -52,6 +52,8 @@ TEST_F(ReportTest, APathThatIsNotTheVolumesMountIsRefusedBeforeAnything) {
     EXPECT_FALSE(log.contains("glusterfind")) << log.text();
     EXPECT_FALSE(exists(lock_file()));
     EXPECT_EQ(s.last_report().failure, "mount");
+    EXPECT_EQ(s.last_report().failed_path, r.mount);
+    EXPECT_NE(s.last_report().failure_cause.find(r.found), std::string::npos);
   }
 }
 

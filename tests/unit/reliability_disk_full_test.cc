@@ -79,8 +79,16 @@ TEST_P(DiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
 
   EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
   EXPECT_TRUE(log_.contains(c.step)) << log_.text();
+  // The report names what filled up: the pass's command, or a working file.
+  const scan_report& r = s.last_report();
   if (c.step != kCases[0].step) {
     EXPECT_TRUE(log_.contains("No space left on device")) << log_.text();
+    EXPECT_EQ(r.failed_path.rfind(out + "/", 0), 0u) << r.failed_path;
+    EXPECT_EQ(r.failure_cause, "No space left on device");
+  } else {
+    EXPECT_EQ(r.failed_command.rfind("glusterfind pre s1 vol1 " + out + "/full-s1 --full", 0), 0u)
+        << r.failed_command;
+    EXPECT_EQ(r.failure_cause.rfind("exit status ", 0), 0u) << r.failure_cause;
   }
   EXPECT_TRUE(lists_not_whole(out).empty()) << ::testing::PrintToString(lists_not_whole(out));
   EXPECT_FALSE(exists(volume + "/vol1.lock.s1"));
@@ -145,6 +153,9 @@ TEST_P(ListDiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
   EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
   EXPECT_TRUE(log_.contains(std::string(c.message) + out + c.list)) << log_.text();
   EXPECT_TRUE(log_.contains("No space left on device")) << log_.text();
+  EXPECT_EQ(s.last_report().failure, "post-processing");
+  EXPECT_EQ(s.last_report().failed_path.rfind(out + c.list, 0), 0u) << s.last_report().failed_path;
+  EXPECT_EQ(s.last_report().failure_cause, "No space left on device");
   EXPECT_TRUE(lists_not_whole(out).empty()) << ::testing::PrintToString(lists_not_whole(out));
   EXPECT_FALSE(exists(volume + "/vol1.lock.s1"));
   EXPECT_TRUE(list_dir(volume + "/.tarn/working/scanner").empty());
@@ -155,6 +166,25 @@ TEST_P(ListDiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
   EXPECT_EQ(results.size(), 62u);
   EXPECT_EQ(results.count("vm/vm-s1-1.16000"), 1u);
   EXPECT_EQ(results.count("vm/vm-s1-2.2"), 1u);
+}
+
+// A gfid that cannot be read for the mount's sake, not the file's, fails
+// the run, and the report names the file.
+TEST_F(ListDiskFullTest, AGfidReadTheMountFailsNamesTheFile) {
+  const std::string out = root_.path("out");
+  tool_.set_changelist(testing_util::make_scenario("s1", 0, 0, 0).changelist + changelist());
+  scanner s("vol1", out, root_.path("vol1"));
+  testing_util::use_scenario_gfids(s, "s1");
+  session& sess = *s.get_sessionobj("s1");
+  testing_util::fault_files broken;
+  broken.gfid = test_peer::read_gfid_attribute(sess);
+  broken.fail(testing_util::local_call::read_xattr, 1, ENOTCONN, "vm/big.img");
+  test_peer::local(sess) = &broken;
+
+  EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
+  EXPECT_EQ(s.last_report().failure, "post-processing");
+  EXPECT_EQ(s.last_report().failed_path, root_.path("vol1") + "/vm/big.img");
+  EXPECT_EQ(s.last_report().failure_cause, "Transport endpoint is not connected");
 }
 
 INSTANTIATE_TEST_SUITE_P(AtEachList, ListDiskFullTest, ::testing::ValuesIn(kListCases),

@@ -48,36 +48,45 @@ struct fault_case {
   std::function<void(fault_plan&)> arm;
   outcome expected;
   const char* message;  // logged by the step that met the fault
+  const char* path;     // the report's failed_path for a failed run
 };
 
 const fault_case kCases[] = {
     {"lock create", [](fault_plan& p) { p.fail(volume_call::open, 1, EIO, ".lock."); },
-     outcome::busy, "Failed to create lock file vol1.lock.s1on volume vol1"},
+     outcome::busy, "Failed to create lock file vol1.lock.s1on volume vol1", "vol1.lock.s1"},
     {"working directory", [](fault_plan& p) { p.fail(volume_call::mkdir, 1, EACCES, "/.tarn"); },
-     outcome::before_pass, "Unable to create directory path /.tarn in volume vol1"},
+     outcome::before_pass, "Unable to create directory path /.tarn in volume vol1",
+     ".tarn/working/scanner"},
     {"entry directory", [](fault_plan& p) { p.fail(volume_call::mkdir, 1, EDQUOT, "scanner/a1"); },
-     outcome::copy_failed, "Failed to create directory a1-s1.6 on gluster"},
+     outcome::copy_failed, "Failed to create directory a1-s1.6 on gluster",
+     ".tarn/working/scanner/a1"},
     {"destination open", [](fault_plan& p) { p.fail(volume_call::open, 1, ENOSPC, "a1-s1"); },
-     outcome::copy_failed, "Failed to open destination file .tarn/working/scanner/a1/a1-s1.6"},
+     outcome::copy_failed, "Failed to open destination file .tarn/working/scanner/a1/a1-s1.6",
+     ".tarn/working/scanner/a1/.a1-s1.6.partial"},
     {"write fails", [](fault_plan& p) { p.fail(volume_call::write, 3, ENOSPC, "a1-s1"); },
-     outcome::copy_failed, "No space left on device"},
+     outcome::copy_failed, "No space left on device", ".tarn/working/scanner/a1/.a1-s1.6.partial"},
     {"short write", [](fault_plan& p) { p.short_write(2, 10, "a1-s1"); }, outcome::copy_failed,
-     "Failed to write destination file .tarn/working/scanner/a1/a1-s1.6 on gluster volume"},
+     "Failed to write destination file .tarn/working/scanner/a1/a1-s1.6 on gluster volume",
+     ".tarn/working/scanner/a1/.a1-s1.6.partial"},
     {"nothing written", [](fault_plan& p) { p.short_write(1, 1000, "a1-s1"); },
-     outcome::copy_failed, "at offset 0"},
+     outcome::copy_failed, "at offset 0", ".tarn/working/scanner/a1/.a1-s1.6.partial"},
     {"destination close", [](fault_plan& p) { p.fail(volume_call::close, 1, EIO, "a1-s1"); },
-     outcome::copy_failed, "Failed to close destination file .tarn/working/scanner/a1/a1-s1.6"},
+     outcome::copy_failed, "Failed to close destination file .tarn/working/scanner/a1/a1-s1.6",
+     ".tarn/working/scanner/a1/.a1-s1.6.partial"},
     {"rename of a new list", [](fault_plan& p) { p.fail(volume_call::rename, 1, EIO, "a1-s1"); },
      outcome::copy_failed,
      "Failed to rename .tarn/working/scanner/a1/.a1-s1.6.partial to "
-     ".tarn/working/scanner/a1/a1-s1.6 on gluster volume"},
+     ".tarn/working/scanner/a1/a1-s1.6 on gluster volume",
+     ".tarn/working/scanner/a1/.a1-s1.6.partial"},
     {"manifest", [](fault_plan& p) { p.fail(volume_call::rename, 1, ENOSPC, "runs/s1/"); },
-     outcome::no_manifest, "Failed to write the manifest .tarn/working/runs/s1/"},
+     outcome::no_manifest, "Failed to write the manifest .tarn/working/runs/s1/",
+     ".tarn/working/runs/s1/"},
     {"lock close at release", [](fault_plan& p) { p.fail(volume_call::close, 1, EIO, ".lock."); },
-     outcome::done, nullptr},
+     outcome::done, nullptr, nullptr},
     {"lock unlink at release", [](fault_plan& p) { p.fail(volume_call::unlink, 1, EIO, ".lock."); },
      outcome::done_locked,
-     "[scanner::release_lock] Failed to remove lock file vol1.lock.s1: Input/output error"},
+     "[scanner::release_lock] Failed to remove lock file vol1.lock.s1: Input/output error",
+     nullptr},
 };
 
 void PrintTo(const fault_case& c, std::ostream* os) { *os << c.step; }
@@ -121,6 +130,14 @@ TEST_P(VolumeFaultTest, RunEndsAsDocumentedAndLosesNothing) {
   std::error_code result = s.initiate_scan("s1");
   if (c.message != nullptr) {
     EXPECT_TRUE(log_.contains(c.message)) << log_.text();
+  }
+  // A failed run's report names the volume path that failed it, and why.
+  const scan_report& report = s.last_report();
+  if (c.path != nullptr) {
+    EXPECT_EQ(report.failed_path.rfind(c.path, 0), 0u) << report.failed_path;
+    EXPECT_FALSE(report.failure_cause.empty());
+  } else {
+    EXPECT_TRUE(report.failed_path.empty() && report.failure_cause.empty()) << report.failed_path;
   }
 
   switch (c.expected) {

@@ -114,6 +114,9 @@ TEST_F(ReportTest, AWrongMountEndsTheRunBeforeGlusterfindAndTheLock) {
   EXPECT_FALSE(log_.contains("Trying to acquire lock"));
   EXPECT_FALSE(testing_util::exists(volume_ + "/vol1.lock.s1"));
   EXPECT_EQ(s.last_report().failure, "mount");
+  EXPECT_EQ(s.last_report().failed_path, volume_ + "/missing");
+  EXPECT_EQ(s.last_report().failure_cause,
+            "not a mount of volume vol1: it cannot be reached: No such file or directory");
   EXPECT_FALSE(s.last_report().mount_checked);
 }
 

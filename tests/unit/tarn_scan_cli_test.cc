@@ -132,7 +132,12 @@ TEST_F(TarnScanCliTest, FailedStepGives14AndPointsAtTheLog) {
   tool_.set_status("pre", 1);
   run_result r = run(base_args() + " --incremental");
   EXPECT_EQ(r.status, 14);
-  EXPECT_NE(r.err.find("failed at step 'glusterfind'"), std::string::npos) << r.err;
+  // The command that failed and its status, with the log for the rest.
+  EXPECT_NE(r.err.find("failed at step 'glusterfind': 'glusterfind pre nightly vol1 " +
+                       root_.path("out") + "/full-nightly --regenerate-outfile --no-encode "
+                       "--disable-partial' ended with exit status 1; the library's log in "),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(testing_util::read_file(root_.path("log")).find("Failed to perform incr scan"),
             std::string::npos);
 
@@ -143,8 +148,11 @@ TEST_F(TarnScanCliTest, FailedStepGives14AndPointsAtTheLog) {
              "in 10.77.0.3:/b/3\n");
   r = run(base_args() + " --incremental --json");
   EXPECT_EQ(r.status, 14);
-  EXPECT_NE(r.err.find("it could not do its part on 10.77.0.3:/b/3 (the library's log in " +
-                       root_.path("log") + " says why). No change is lost"),
+  EXPECT_NE(r.err.find("it could not do its part on 10.77.0.3:/b/3 ('glusterfind pre "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("ended with exit status 1; the library's log in " + root_.path("log") +
+                       " says why). No change is lost"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.out.find("\"failed_bricks\": [\n    \"10.77.0.3:/b/3\"\n  ]"), std::string::npos)
@@ -331,7 +339,9 @@ TEST_F(TarnScanCliTest, JsonForSuccessFailureAndNamesThatAreNotAscii) {
       "python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
       " assert d[\"exit_status\"]==14 and d[\"result\"][\"code\"]==14, d;"
       " assert d[\"result\"][\"failed_step\"]==\"glusterfind\" and d[\"lists\"]==[], d;"
-      " assert \"failed at step\" in d[\"message\"], d' " +
+      " assert \"failed at step\" in d[\"message\"], d;"
+      " assert d[\"result\"][\"failed_command\"].startswith(\"glusterfind pre \"), d;"
+      " assert d[\"result\"][\"cause\"]==\"exit status 1\" and d[\"result\"][\"failed_path\"]==\"\", d' " +
       root_.path("failed.json");
   EXPECT_EQ(system(check_failed.c_str()), 0) << failed.out;
 }

@@ -196,8 +196,8 @@ class test_peer {
   static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }
   static const std::string& lock_path(scanner& s) { return s.lock_path; }
   static boost::shared_ptr<tarn_iopx>& iopx(scanner& s) { return s.iopx; }
-  static tarn_api* api(scanner& s) { return s.api; }
-  static std::unordered_map<std::string, session*>& sessions(scanner& s) {
+  static tarn_api* api(scanner& s) { return s.api.get(); }
+  static std::unordered_map<std::string, std::unique_ptr<session>>& sessions(scanner& s) {
     return s.sessions;
   }
 };

@@ -66,6 +66,15 @@ int unlock(const tarn_scan::options& o) {
   return tarn_scan::kStepFailed;
 }
 
+// What the failed step could not do, as the report tells it: "<path>: <errno
+// text>" or "'<command>' ended with <status>"; empty when it does not know.
+std::string cause_of(const tarn::scanner::scan_report& r) {
+  if (r.failure_cause.empty()) return "";
+  if (!r.failed_command.empty()) return "'" + r.failed_command + "' ended with " + r.failure_cause;
+  if (!r.failed_path.empty()) return r.failed_path + ": " + r.failure_cause;
+  return r.failure_cause;
+}
+
 // One line that says what failed, in the user's terms.
 std::string explain(const std::error_code& ec, const tarn_scan::options& o,
                     const tarn::scanner::scan_report& r) {
@@ -87,22 +96,28 @@ std::string explain(const std::error_code& ec, const tarn_scan::options& o,
            o.session + " in the volume root (or its create did not finish; " + log +
            " says which). 'tarn-scan unlock' removes a lock whose run is gone";
   }
+  const std::string cause = cause_of(r);
   if (r.failure == "output directory") {
     return "scan of " + who + " refused: the output directory " + o.output_dir +
-           " cannot be the run's own (" + ec.message() + "); " + log + " says why";
+           " cannot be the run's own (" + (cause.empty() ? ec.message() : cause) + "); " + log +
+           " says more";
   }
   if (r.failure == "glusterfind" && !r.failed_bricks.empty()) {
     std::string bricks;
     for (const std::string& b : r.failed_bricks) bricks += (bricks.empty() ? "" : ", ") + b;
     return "scan of " + who + " failed at step 'glusterfind': it could not do its part on " +
-           bricks + " (" + log + " says why). No change is lost: the next scan that reaches " +
+           bricks + " (" + (cause.empty() ? "" : cause + "; ") + log +
+           " says why). No change is lost: the next scan that reaches " +
            (r.failed_bricks.size() == 1 ? "it" : "them") + " lists the changes made meanwhile";
   }
   if (ec.value() == EFAULT) {
-    return "scan of " + who + " failed at step '" + r.failure + "'; " + log +
-           " says why. Working files of the run, if any, stay in " + o.output_dir;
+    return "scan of " + who + " failed at step '" + r.failure + "'" +
+           (cause.empty() ? "" : ": " + cause) + "; " + log +
+           (cause.empty() ? " says why" : " says more") +
+           ". Working files of the run, if any, stay in " + o.output_dir;
   }
-  return "scan of " + who + " failed at step '" + r.failure + "': " + ec.message();
+  return "scan of " + who + " failed at step '" + r.failure + "': " + ec.message() +
+         (cause.empty() ? "" : " (" + cause + ")");
 }
 
 void print(const std::string& text) {
