@@ -121,6 +121,8 @@ bool group_exists(pid_t group) { return ::kill(-group, 0) == 0 || errno == EPERM
 int run_shell(const std::string& command, std::string* output) {
   int pipe_ends[2] = {-1, -1};
   if (output != nullptr && ::pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
+  os::unique_fd read_end(pipe_ends[0]);
+  os::unique_fd write_end(pipe_ends[1]);
   std::string sh = "/bin/sh", dash_c = "-c", line = command;
   char* args[] = {&sh[0], &dash_c[0], &line[0], nullptr};
   pid_t pid = -1;
@@ -135,21 +137,21 @@ int run_shell(const std::string& command, std::string* output) {
       if (e == 0) runs().groups.insert(pid);
     }
   }
-  if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
+  write_end.reset();  // the child's now; the read below ends when it closes it
   if (e != 0) {
-    if (pipe_ends[0] >= 0) ::close(pipe_ends[0]);
+    read_end.reset();
     errno = e;  // posix_spawn returns its error; the caller reads errno
     return -1;
   }
   if (output != nullptr) {
     char buffer[4096];
     for (;;) {
-      ssize_t n = ::read(pipe_ends[0], buffer, sizeof buffer);
+      ssize_t n = ::read(read_end.get(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       output->append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(pipe_ends[0]);
+    read_end.reset();
   }
   int status = 0;
   pid_t r;
@@ -205,10 +207,8 @@ void resume_runs() {
 
 channel& channel::operator=(channel&& other) noexcept {
   if (this != &other) {
-    close();
-    fd_ = other.fd_;
+    fd_ = std::move(other.fd_);
     pending_ = std::move(other.pending_);
-    other.fd_ = -1;
   }
   return *this;
 }
@@ -217,7 +217,7 @@ std::error_code channel::send(const std::string& data) {
   const char* p = data.data();
   std::size_t left = data.size();
   while (left > 0) {
-    ssize_t n = ::send(fd_, p, left, MSG_NOSIGNAL);
+    ssize_t n = ::send(fd_.get(), p, left, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       return os::last_error();
@@ -236,7 +236,7 @@ std::error_code channel::receive_line(const steady_time* deadline, std::string* 
       pending_.erase(0, end + 1);
       return std::error_code();
     }
-    struct pollfd p = {fd_, POLLIN, 0};
+    struct pollfd p = {fd_.get(), POLLIN, 0};
     int ready = ::poll(&p, 1, poll_timeout(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -244,7 +244,7 @@ std::error_code channel::receive_line(const steady_time* deadline, std::string* 
     }
     if (ready == 0) return os::error_from(ETIMEDOUT);
     char buf[256];
-    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       return os::last_error();
@@ -257,10 +257,7 @@ std::error_code channel::receive_line(const steady_time* deadline, std::string* 
   }
 }
 
-void channel::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void channel::close() { fd_.reset(); }
 
 std::error_code child_process::start(const std::vector<std::string>& argv, child_process* out) {
   if (argv.empty()) return os::error_from(EINVAL);

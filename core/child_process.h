@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/tarn_export.h"
+#include "core/unique_handle.h"
 
 namespace tarn {
 namespace core {
@@ -24,8 +25,7 @@ class channel {
  public:
   channel() = default;
   explicit channel(int fd) : fd_(fd) {}
-  ~channel() { close(); }
-  channel(channel&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  channel(channel&& other) noexcept = default;
   channel& operator=(channel&& other) noexcept;
   channel(const channel&) = delete;
   channel& operator=(const channel&) = delete;
@@ -40,10 +40,10 @@ class channel {
   std::error_code receive_line(const steady_time* deadline, std::string* line);
   // Closes this end: the other end reads end of input.
   void close();
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return static_cast<bool>(fd_); }
 
  private:
-  int fd_ = -1;
+  os::unique_fd fd_;
   std::string pending_;  // received bytes not yet returned as a line
 };
 

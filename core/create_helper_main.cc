@@ -24,7 +24,7 @@ class gfapi_operations : public create_operations {
     glfs_fd* fd = nullptr;
     if (std::error_code ec = gfapi::creat(fs_, path, flags, mode, &fd)) return ec;
     // The file exists now; a failed close leaves it so.
-    gfapi::close(fd);
+    gfapi::unique_fd created(fd);
     return std::error_code();
   }
   std::error_code remove(const std::string& path) override { return gfapi::unlink(fs_, path); }

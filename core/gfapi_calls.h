@@ -12,6 +12,8 @@
 #include <string>
 #include <system_error>
 
+#include "core/unique_handle.h"
+
 struct glfs;     // glfs_t: a connection to one volume
 struct glfs_fd;  // glfs_fd_t: an open file of it
 
@@ -40,6 +42,14 @@ std::error_code pwrite_all(glfs_fd* fd, const void* data, std::size_t n, int64_t
 std::error_code file_size(glfs_fd* fd, int64_t* out);
 // Closes `fd`; it is gone afterwards whatever the result.
 std::error_code close(glfs_fd* fd);
+
+struct fd_traits {
+  using type = glfs_fd*;
+  static constexpr glfs_fd* invalid() { return nullptr; }
+  static std::error_code close(glfs_fd* fd) { return gfapi::close(fd); }
+};
+// An open file of a volume, closed once by its owner.
+using unique_fd = os::unique_handle<fd_traits>;
 
 }  // namespace gfapi
 }  // namespace core

@@ -32,13 +32,10 @@ class gluster_file : public backend_file {
  public:
   gluster_file(std::shared_ptr<gluster_connection> connection, glfs_fd* fd)
       : connection_(std::move(connection)), fd_(fd) {}
-  ~gluster_file() override {
-    if (fd_ != nullptr) gfapi::close(fd_);
-  }
 
   std::error_code pwrite(const void* data, std::size_t n, int64_t offset) override {
-    if (fd_ == nullptr) return std::error_code(EBADF, std::generic_category());
-    std::error_code ec = gfapi::pwrite_all(fd_, data, n, offset);
+    if (!fd_) return std::error_code(EBADF, std::generic_category());
+    std::error_code ec = gfapi::pwrite_all(fd_.get(), data, n, offset);
     if (ec) {
       logger().error("gluster_backend::write", "Write of %zu bytes at %lld on volume %s: %s", n,
                      static_cast<long long>(offset), connection_->volume().c_str(),
@@ -48,20 +45,18 @@ class gluster_file : public backend_file {
   }
 
   std::error_code size(int64_t* out) override {
-    if (fd_ == nullptr) return std::error_code(EBADF, std::generic_category());
-    return gfapi::file_size(fd_, out);
+    if (!fd_) return std::error_code(EBADF, std::generic_category());
+    return gfapi::file_size(fd_.get(), out);
   }
 
   std::error_code close() override {
-    if (fd_ == nullptr) return std::error_code(EBADF, std::generic_category());
-    glfs_fd* fd = fd_;
-    fd_ = nullptr;
-    return gfapi::close(fd);
+    if (!fd_) return std::error_code(EBADF, std::generic_category());
+    return fd_.close();
   }
 
  private:
   std::shared_ptr<gluster_connection> connection_;  // outlives fd_
-  glfs_fd* fd_;
+  gfapi::unique_fd fd_;
 };
 
 // The handle of a file that a helper created exclusively (see
@@ -105,8 +100,8 @@ class gluster_backend : public volume_backend {
       report("gluster_backend::open", "Open", abs, ec);
       return ec;
     }
-    std::unique_ptr<backend_file> file(new gluster_file(connection_, fd));
-    out->reset(new coalescing_file(std::move(file)));
+    std::unique_ptr<backend_file> file = std::make_unique<gluster_file>(connection_, fd);
+    *out = std::make_unique<coalescing_file>(std::move(file));
     return std::error_code();
   }
 
@@ -147,8 +142,10 @@ class gluster_backend : public volume_backend {
                             std::string* out) override {
     std::string abs;
     if (std::error_code ec = absolute(path, &abs)) return ec;
-    glfs_fd* fd = nullptr;
-    if (std::error_code ec = gfapi::open(fs(), abs, O_RDONLY, &fd)) return ec;
+    glfs_fd* opened = nullptr;
+    if (std::error_code ec = gfapi::open(fs(), abs, O_RDONLY, &opened)) return ec;
+    const gfapi::unique_fd owned(opened);
+    glfs_fd* fd = owned.get();
     // One byte more than allowed tells a file that is too long.
     out->assign(max + 1, '\0');
     std::size_t done = 0;
@@ -162,7 +159,6 @@ class gluster_backend : public volume_backend {
       if (got == 0) break;
       done += got;
     }
-    gfapi::close(fd);
     out->resize(done);
     if (!ec && done > max) ec = std::error_code(EFBIG, std::generic_category());
     return ec;
@@ -188,7 +184,7 @@ class gluster_backend : public volume_backend {
       report_exclusive_create(abs, ec, stage);
       return ec;
     }
-    out->reset(new created_file);
+    *out = std::make_unique<created_file>();
     return std::error_code();
   }
 
@@ -265,7 +261,7 @@ std::error_code open_gluster_backend(const iopx_tree_cfg& cfg,
   if (std::error_code ec = acquire_gluster_connection(cfg.volume, server, &connection)) {
     return ec;
   }
-  out->reset(new gluster_backend(std::move(connection), server));
+  *out = std::make_shared<gluster_backend>(std::move(connection), server);
   return std::error_code();
 }
 

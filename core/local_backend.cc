@@ -46,8 +46,8 @@ class local_backend : public volume_backend {
     if (std::error_code ec = resolve(path, &full)) return ec;
     os::file opened;
     if (std::error_code ec = os::file::open(full, flags, 0644, &opened)) return ec;
-    std::unique_ptr<backend_file> file(new local_file(std::move(opened)));
-    out->reset(new coalescing_file(std::move(file), kLocalWriteBatch));
+    std::unique_ptr<backend_file> file = std::make_unique<local_file>(std::move(opened));
+    *out = std::make_unique<coalescing_file>(std::move(file), kLocalWriteBatch);
     return std::error_code();
   }
 
@@ -106,7 +106,7 @@ std::error_code open_local_backend(const std::string& root, std::shared_ptr<volu
   bool directory = false;
   if (std::error_code ec = os::stat_path(root, &directory)) return ec;
   if (!directory) return os::error_from(ENOTDIR);
-  out->reset(new local_backend(root));
+  *out = std::make_shared<local_backend>(root);
   return std::error_code();
 }
 

@@ -22,6 +22,18 @@
 
 namespace tarn {
 namespace os {
+namespace {
+
+struct dir_traits {
+  using type = DIR*;
+  static constexpr DIR* invalid() { return nullptr; }
+  static std::error_code close(DIR* dir) {
+    return ::closedir(dir) == 0 ? no_error() : last_error();
+  }
+};
+using unique_dir = unique_handle<dir_traits>;
+
+}  // namespace
 
 const int kOpenCreateExclusive = O_CREAT | O_EXCL;
 const int kOpenCreateForWrite = O_CREAT | O_WRONLY;
@@ -59,20 +71,18 @@ std::error_code make_unique_directory(const std::string& prefix, std::string* pa
 }
 
 std::error_code list_directory(const std::string& path, std::list<std::string>* names) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return last_error();
-  std::error_code result = no_error();
+  unique_dir dir(::opendir(path.c_str()));
+  if (!dir) return last_error();
   for (;;) {
     errno = 0;
-    struct dirent* entry = ::readdir(dir);
+    struct dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) {
-      if (errno != 0) result = last_error();
+      if (errno != 0) return last_error();
       break;
     }
     names->push_back(entry->d_name);
   }
-  ::closedir(dir);
-  return result;
+  return no_error();
 }
 
 std::error_code get_xattr(const std::string& path, const char* name, void* value,
@@ -191,15 +201,14 @@ std::string wait_status_text(int status) {
 }
 
 std::error_code read_whole_file(const std::string& path, std::string* text) {
-  std::FILE* in = std::fopen(path.c_str(), "rbe");
-  if (in == nullptr) return last_error();
+  unique_stdio in(std::fopen(path.c_str(), "rbe"));
+  if (!in) return last_error();
   char buffer[65536];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
-  std::error_code ec;
-  if (std::ferror(in)) ec = last_error();
-  std::fclose(in);
-  return as_result(ec);
+  errno = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) text->append(buffer, n);
+  if (std::ferror(in.get())) return last_error();
+  return no_error();
 }
 
 std::error_code file_size(const std::string& path, std::uint64_t* size) {
@@ -225,8 +234,9 @@ std::error_code replace_file(const std::string& path, const std::string& text) {
 std::error_code read_file_tail(const std::string& path, std::size_t max_bytes,
                                std::string* text, bool* whole) {
   errno = 0;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return last_error();
+  unique_fd owned(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!owned) return last_error();
+  const int fd = owned.get();
   std::error_code ec;
   struct stat status;
   if (::fstat(fd, &status) != 0) {
@@ -250,7 +260,6 @@ std::error_code read_file_tail(const std::string& path, std::size_t max_bytes,
     text->resize(done);
     *whole = start == 0;
   }
-  ::close(fd);
   return ec;
 }
 
@@ -304,17 +313,16 @@ bool is_local_host(const std::string& host) {
   return local;
 }
 
-file::~file() {
-  if (fd_ >= 0) ::close(fd_);
+std::error_code fd_traits::close(int fd) {
+  errno = 0;
+  if (::close(fd) != 0) return last_error();
+  return no_error();
 }
 
-file& file::operator=(file&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
+std::error_code stdio_traits::close(std::FILE* stream) {
+  errno = 0;
+  if (::fclose(stream) != 0) return last_error();
+  return no_error();
 }
 
 std::error_code file::open_with(const std::string& path, int flags, file* out) {
@@ -339,7 +347,7 @@ std::error_code file::pwrite(const void* data, std::size_t size, std::int64_t of
   ssize_t n;
   do {
     errno = 0;
-    n = ::pwrite(fd_, data, size, offset);
+    n = ::pwrite(fd_.get(), data, size, offset);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return last_error();
   *written = static_cast<std::size_t>(n);
@@ -351,7 +359,7 @@ std::error_code file::pread(void* data, std::size_t size, std::int64_t offset, s
   ssize_t n;
   do {
     errno = 0;
-    n = ::pread(fd_, data, size, offset);
+    n = ::pread(fd_.get(), data, size, offset);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return last_error();
   *got = static_cast<std::size_t>(n);
@@ -360,13 +368,13 @@ std::error_code file::pread(void* data, std::size_t size, std::int64_t offset, s
 
 std::error_code file::truncate(std::int64_t size) {
   errno = 0;
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return last_error();
+  if (::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0) return last_error();
   return no_error();
 }
 
 std::error_code file::sync() {
   errno = 0;
-  if (::fsync(fd_) != 0) return last_error();
+  if (::fsync(fd_.get()) != 0) return last_error();
   return no_error();
 }
 
@@ -387,7 +395,7 @@ std::error_code sync_directory(const std::string& path) {
 
 std::error_code file::size(std::int64_t* out) const {
   struct stat status;
-  if (::fstat(fd_, &status) != 0) return last_error();
+  if (::fstat(fd_.get(), &status) != 0) return last_error();
   *out = status.st_size;
   return no_error();
 }
@@ -419,7 +427,7 @@ void write_standard_error(const std::string& text) {
 std::error_code file::write_all(const char* data, std::size_t size) {
   while (size > 0) {
     errno = 0;
-    ssize_t n = ::write(fd_, data, size);
+    ssize_t n = ::write(fd_.get(), data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return last_error();
@@ -433,47 +441,38 @@ std::error_code file::write_all(const char* data, std::size_t size) {
 }
 
 std::error_code file::close() {
-  if (fd_ < 0) return error_from(EBADF);
-  int fd = fd_;
-  fd_ = -1;
-  errno = 0;
-  // Linux releases the descriptor even when close fails, so it is not retried.
-  if (::close(fd) != 0) return last_error();
-  return no_error();
+  if (!fd_) return error_from(EBADF);
+  return fd_.close();
 }
 
-line_reader::~line_reader() {
-  if (file_ != nullptr) ::fclose(file_);
-  ::free(buffer_);
-}
+line_reader::~line_reader() { ::free(buffer_); }
 
 std::error_code line_reader::open(const std::string& path) {
   close();
   // "e": O_CLOEXEC, since the library runs shell commands.
-  file_ = ::fopen(path.c_str(), "re");
-  if (file_ == nullptr) return last_error();
+  file_.reset(::fopen(path.c_str(), "re"));
+  if (!file_) return last_error();
   return no_error();
 }
 
 std::error_code line_reader::seek(std::int64_t offset) {
-  if (file_ == nullptr) return error_from(EBADF);
+  if (!file_) return error_from(EBADF);
   errno = 0;
-  if (::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return last_error();
+  if (::fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return last_error();
   return no_error();
 }
 
 void line_reader::close() {
-  if (file_ != nullptr) ::fclose(file_);
-  file_ = nullptr;
+  file_.reset();
   error_ = std::error_code();
 }
 
 bool line_reader::next(std::string* line) {
-  if (file_ == nullptr) return false;
+  if (!file_) return false;
   errno = 0;
-  ssize_t n = ::getline(&buffer_, &capacity_, file_);
+  ssize_t n = ::getline(&buffer_, &capacity_, file_.get());
   if (n < 0) {
-    if (::ferror(file_)) error_ = last_error();
+    if (::ferror(file_.get())) error_ = last_error();
     return false;
   }
   if (n > 0 && buffer_[n - 1] == '\n') --n;
@@ -481,37 +480,31 @@ bool line_reader::next(std::string* line) {
   return true;
 }
 
-file_writer::~file_writer() {
-  if (file_ != nullptr) ::fclose(file_);
-}
-
 std::error_code file_writer::create(const std::string& path) {
   path_.clear();
-  file_ = ::fopen(path.c_str(), "we");
-  if (file_ == nullptr) return last_error();
+  file_.reset(::fopen(path.c_str(), "we"));
+  if (!file_) return last_error();
   path_ = path;
   return no_error();
 }
 
 std::error_code file_writer::write_line(const std::string& line) {
-  if (::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-      ::fputc('\n', file_) == EOF) {
+  if (::fwrite(line.data(), 1, line.size(), file_.get()) != line.size() ||
+      ::fputc('\n', file_.get()) == EOF) {
     return last_error();
   }
   return no_error();
 }
 
 std::error_code file_writer::close() {
-  if (file_ == nullptr) return no_error();
-  std::FILE* file = file_;
-  file_ = nullptr;
-  if (::fflush(file) != 0) {
+  if (!file_) return no_error();
+  errno = 0;
+  if (::fflush(file_.get()) != 0) {
     std::error_code ec = last_error();
-    ::fclose(file);
+    file_.reset();
     return ec;
   }
-  if (::fclose(file) != 0) return last_error();
-  return no_error();
+  return file_.close();
 }
 
 std::error_code file_writer::abandon(std::error_code ec) {

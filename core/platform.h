@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/tarn_export.h"
+#include "core/unique_handle.h"
 
 namespace tarn {
 namespace os {
@@ -161,11 +162,6 @@ TARN_EXPORT void consolidate_free_memory();
 class TARN_EXPORT file {
  public:
   file() = default;
-  ~file();
-  file(file&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  file& operator=(file&& other) noexcept;
-  file(const file&) = delete;
-  file& operator=(const file&) = delete;
 
   // Opens for writing, created (mode 0666 less the umask) or truncated.
   static std::error_code create_for_write(const std::string& path, file* out);
@@ -201,7 +197,7 @@ class TARN_EXPORT file {
   explicit file(int fd) : fd_(fd) {}
   static std::error_code open_with(const std::string& path, int flags, file* out);
 
-  int fd_ = -1;
+  unique_fd fd_;
 };
 
 // A text file read line by line. Closed when the object goes.
@@ -226,7 +222,7 @@ class TARN_EXPORT line_reader {
   std::error_code error() const { return error_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  unique_stdio file_;
   char* buffer_ = nullptr;
   std::size_t capacity_ = 0;
   std::error_code error_;
@@ -239,12 +235,11 @@ class TARN_EXPORT line_reader {
 class TARN_EXPORT file_writer {
  public:
   file_writer() = default;
-  ~file_writer();
   file_writer(const file_writer&) = delete;
   file_writer& operator=(const file_writer&) = delete;
 
   std::error_code create(const std::string& path);
-  bool is_open() const { return file_ != nullptr; }
+  bool is_open() const { return static_cast<bool>(file_); }
   // Writes `line` and "\n".
   std::error_code write_line(const std::string& line);
   std::error_code close();
@@ -254,7 +249,7 @@ class TARN_EXPORT file_writer {
   std::error_code abandon(std::error_code ec);
 
  private:
-  std::FILE* file_ = nullptr;
+  unique_stdio file_;
   std::string path_;  // of the file last created
 };
 

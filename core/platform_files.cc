@@ -49,28 +49,17 @@ std::error_code remove_tree(const std::string& path) {
 }
 
 std::error_code copy_file(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return last_error();
+  unique_fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return last_error();
   struct stat status;
-  if (::fstat(in, &status) != 0) {
-    std::error_code ec = last_error();
-    ::close(in);
-    return ec;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    ::close(in);
-    return error_from(EISDIR);
-  }
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (out < 0) {
-    std::error_code ec = last_error();
-    ::close(in);
-    return ec;
-  }
+  if (::fstat(in.get(), &status) != 0) return last_error();
+  if (!S_ISREG(status.st_mode)) return error_from(EISDIR);
+  unique_fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!out) return last_error();
   std::error_code ec = no_error();
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
+    ssize_t n = ::read(in.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ec = last_error();
@@ -78,7 +67,7 @@ std::error_code copy_file(const std::string& from, const std::string& to) {
     }
     if (n == 0) break;
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
+      ssize_t w = ::write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
       if (w < 0) {
         ec = last_error();
@@ -88,9 +77,9 @@ std::error_code copy_file(const std::string& from, const std::string& to) {
     }
     if (ec) break;
   }
-  if (!ec && ::fsync(out) != 0) ec = last_error();
-  if (::close(out) != 0 && !ec) ec = last_error();
-  ::close(in);
+  if (!ec && ::fsync(out.get()) != 0) ec = last_error();
+  std::error_code closed = out.close();
+  if (!ec) ec = closed;
   if (ec) ::unlink(to.c_str());
   return ec;
 }

@@ -36,14 +36,14 @@ class posix_input : public line_input {
 class posix_files : public local_files {
  public:
   std::error_code create(const std::string& path, std::unique_ptr<line_output>* out) override {
-    std::unique_ptr<posix_output> file(new posix_output);
+    auto file = std::make_unique<posix_output>();
     if (std::error_code ec = file->open(path)) return ec;
     *out = std::move(file);
     return os::no_error();
   }
 
   std::error_code read_lines(const std::string& path, std::unique_ptr<line_input>* out) override {
-    std::unique_ptr<posix_input> file(new posix_input);
+    auto file = std::make_unique<posix_input>();
     if (std::error_code ec = file->open(path)) return ec;
     *out = std::move(file);
     return os::no_error();
@@ -51,7 +51,7 @@ class posix_files : public local_files {
 
   std::error_code read_lines_from(const std::string& path, std::uint64_t offset,
                                   std::unique_ptr<line_input>* out) override {
-    std::unique_ptr<posix_input> file(new posix_input);
+    auto file = std::make_unique<posix_input>();
     if (std::error_code ec = file->open(path)) return ec;
     if (std::error_code ec = file->seek(offset)) return ec;
     *out = std::move(file);

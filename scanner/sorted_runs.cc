@@ -175,7 +175,7 @@ std::error_code sort_runs::reduce(std::size_t fan_in) {
 }
 
 std::error_code sort_runs::open_merge(std::unique_ptr<entry_source>* out) {
-  std::unique_ptr<merged_entries> merged(new merged_entries);
+  auto merged = std::make_unique<merged_entries>();
   if (std::error_code ec = merged->open(files_, paths_, "sessoin::process_filtered_files")) {
     return ec;
   }

@@ -28,6 +28,36 @@ TEST(PlatformTest, AFailureThatLeftErrnoAtZeroIsEIO) {
   EXPECT_EQ(os::last_error(), std::error_code(ENOSPC, std::generic_category()));
 }
 
+bool is_open_fd(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+// Each descriptor is closed exactly once: by close(), which reports, or by
+// whichever owner holds it last.
+TEST(PlatformTest, AnOwnedHandleIsClosedOnceByItsLastOwner) {
+  const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  {
+    os::unique_fd first(fd);
+    os::unique_fd second(std::move(first));
+    EXPECT_FALSE(first);
+    os::unique_fd third;
+    third = std::move(second);
+    EXPECT_EQ(third.get(), fd);
+    EXPECT_TRUE(is_open_fd(fd));
+  }
+  EXPECT_FALSE(is_open_fd(fd));
+
+  os::unique_fd closed(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  const int again = closed.get();
+  EXPECT_EQ(closed.close(), std::error_code(0, std::generic_category()));
+  EXPECT_FALSE(closed);
+  EXPECT_FALSE(is_open_fd(again));
+  EXPECT_EQ(closed.close(), std::error_code(0, std::generic_category()));  // nothing held
+  // A close that fails says so, and the handle is gone all the same.
+  os::unique_fd stale(again);
+  EXPECT_EQ(stale.close(), std::error_code(EBADF, std::generic_category()));
+  EXPECT_FALSE(stale);
+}
+
 TEST(PlatformTest, AttributeValuesAreReadWholeWhateverTheirLength) {
   temp_dir dir;
   const std::string file = dir.path("f");

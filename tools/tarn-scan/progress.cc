@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/unique_handle.h"
+
 namespace tarn_scan {
 
 std::string progress_line(const std::string& session, double seconds, const char* step,
@@ -53,8 +55,9 @@ progress::~progress() {
 
 void progress::pass_log_lines() {
   if (log_path_.empty()) return;
-  std::FILE* in = std::fopen(log_path_.c_str(), "r");
-  if (in == nullptr) return;
+  const tarn::os::unique_stdio owned(std::fopen(log_path_.c_str(), "re"));
+  if (!owned) return;
+  std::FILE* in = owned.get();
   std::fseek(in, log_offset_, SEEK_SET);
   char buffer[4096];
   std::string pending;
@@ -65,7 +68,6 @@ void progress::pass_log_lines() {
     log_offset_ += static_cast<long>(pending.size());
     pending.clear();
   }
-  std::fclose(in);
   fflush(stderr);
 }
 
