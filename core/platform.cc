@@ -38,6 +38,9 @@ using unique_dir = unique_handle<dir_traits>;
 const int kOpenCreateExclusive = O_CREAT | O_EXCL;
 const int kOpenCreateForWrite = O_CREAT | O_WRONLY;
 const int kOpenForWrite = O_WRONLY;
+const int kOpenCreateOrTruncate = O_CREAT | O_WRONLY | O_TRUNC;
+
+pid_t process_id() { return ::getpid(); }
 
 std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
 

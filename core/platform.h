@@ -47,6 +47,7 @@ TARN_EXPORT void set_last_error(std::error_code ec);
 TARN_EXPORT extern const int kOpenCreateExclusive;  // O_CREAT | O_EXCL
 TARN_EXPORT extern const int kOpenCreateForWrite;   // O_CREAT | O_WRONLY
 TARN_EXPORT extern const int kOpenForWrite;         // O_WRONLY: an existing file only
+TARN_EXPORT extern const int kOpenCreateOrTruncate;  // O_CREAT | O_WRONLY | O_TRUNC
 
 TARN_EXPORT std::error_code rename_file(const std::string& from, const std::string& to);
 TARN_EXPORT std::error_code remove_file(const std::string& path);
@@ -118,6 +119,8 @@ TARN_EXPORT std::string host_name();
 // /proc/<pid>/stat): with the pid it names a process uniquely. ESRCH when no
 // such process exists.
 TARN_EXPORT std::error_code process_start_time(pid_t pid, std::uint64_t* ticks);
+// This process's id (getpid(2)).
+TARN_EXPORT pid_t process_id();
 
 // Runs `command` with /bin/sh in a process group of its own and returns its
 // raw wait status, as system(3) does, or -1 when it could not be run (also

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "scanner/parallel_for.h"
+
 namespace tarn {
 namespace scanner {
 namespace {
@@ -23,23 +25,22 @@ using entry_iterator = std::vector<std::string>::iterator;
 
 bool two_cores() { return std::thread::hardware_concurrency() >= 2; }
 
-// Byte order of [first, last): on two threads, two halves sorted and merged,
-// when the range is large, `split` allows it and a thread can be had.
+// Byte order of [first, last): two halves sorted, on two threads where one
+// can be had, and merged, when the range is large and `split` allows it.
 void sort_range(entry_iterator first, entry_iterator last, bool split) {
   if (!split || static_cast<std::size_t>(last - first) < kTwoThreadMinimum || !two_cores()) {
     std::sort(first, last);
     return;
   }
   const entry_iterator middle = first + (last - first) / 2;
-  std::thread helper;
-  try {
-    helper = std::thread([first, middle] { std::sort(first, middle); });
-  } catch (const std::exception&) {
-    std::sort(first, last);
-    return;
-  }
-  std::sort(middle, last);
-  helper.join();
+  parallel_for(2, 2, thread_shortage::fewer_threads, [&](std::size_t half) {
+    if (half == 0) {
+      std::sort(first, middle);
+    } else {
+      std::sort(middle, last);
+    }
+    return true;
+  });
   // Equal entries are equal strings, so the merged order is the one a single
   // sort gives.
   std::inplace_merge(first, middle, last);
@@ -70,15 +71,14 @@ void sort_applications(std::vector<std::string>& entries, const std::vector<std:
   }
   const std::size_t split = static_cast<std::size_t>(
       std::lower_bound(begin.begin(), begin.end(), n / 2) - begin.begin());
-  std::thread helper;
-  try {
-    helper = std::thread(sort_ranks, 0, split, false);
-  } catch (const std::exception&) {
-    sort_ranks(0, ranks, true);
-    return;
-  }
-  sort_ranks(split, ranks, false);
-  helper.join();
+  parallel_for(2, 2, thread_shortage::fewer_threads, [&](std::size_t part) {
+    if (part == 0) {
+      sort_ranks(0, split, false);
+    } else {
+      sort_ranks(split, ranks, false);
+    }
+    return true;
+  });
 }
 
 // Sorting a million scattered strings at once misses the caches on nearly

@@ -2,7 +2,6 @@
 // The lock file's record of its holder.
 #include "scanner/lock_record.h"
 
-#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -68,7 +67,7 @@ bool parse_lock_record(const std::string& text, lock_holder* h) {
 lock_holder this_process_as_holder(const std::string& session) {
   lock_holder h;
   h.host = os::host_name();
-  h.pid = ::getpid();
+  h.pid = os::process_id();
   os::process_start_time(h.pid, &h.start);
   std::time_t now = std::time(nullptr);
   struct tm utc;

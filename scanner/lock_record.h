@@ -4,11 +4,10 @@
 #ifndef TARN_SCANNER_LOCK_RECORD_H_
 #define TARN_SCANNER_LOCK_RECORD_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 
+#include "core/platform.h"
 #include "core/tarn_export.h"
 
 namespace tarn {

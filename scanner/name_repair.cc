@@ -323,7 +323,6 @@ class name_repairer {
   }
 
   void decide_one(std::size_t i) {
-    const std::string path = path_at(i);
     const bool garbled = looks_garbled(i);
     // A list has no way to hold a name with a line feed; a full pass
     // writes names as they are.
@@ -336,44 +335,9 @@ class name_repairer {
       dropped_.insert(i);
       return;
     }
-    // The run of lines of the same type around it, which a split row forms.
-    const std::string_view type = type_at(i);
-    auto same_run = [&](std::size_t k) {
-      return type_at(k) == type && dropped_.count(k) == 0 && replaced_.count(k) == 0;
-    };
-    std::size_t first = i, last = i;
-    while (first > 0 && i - first + 1 < kMostParts && same_run(first - 1)) --first;
-    while (last - i + 1 < kMostParts && context_.count(last + 1) != 0 && same_run(last + 1)) ++last;
-
     std::string found;
     std::size_t span_first = i, span_last = i;
-    // glusterfind strips the blanks at both ends of a new entry's name.
-    const std::size_t name = path.rfind('/') + 1;  // npos + 1 == 0
-    for (const char* lead : {"", " "}) {
-      for (const char* trail : {"", " "}) {
-        const std::string candidate = path.substr(0, name) + lead + path.substr(name) + trail;
-        if (found.empty() && candidate != path && volume_.candidate_exists(candidate)) {
-          found = candidate;
-        }
-      }
-    }
-    // Fewest parts first (the line alone: decoded, or with the comma that
-    // ended its name), then those that begin with this line.
-    for (std::size_t size = 1; found.empty() && size <= last - first + 1; ++size) {
-      for (std::size_t back = 0; found.empty() && back < size && back <= i - first; ++back) {
-        const std::size_t a = i - back, b = a + size - 1;
-        if (b > last) continue;
-        std::vector<std::string> parts;
-        for (std::size_t k = a; k <= b; ++k) parts.push_back(path_at(k));
-        each_join(parts, [&](const std::string& candidate) {
-          if (candidate == path || !volume_.candidate_exists(candidate)) return false;
-          found = candidate;
-          span_first = a;
-          span_last = b;
-          return true;
-        });
-      }
-    }
+    find_repair(i, &found, &span_first, &span_last);
     // A split rename names its parts as removed too: the repair comes first.
     if (found.empty() && removed_since(i, garbled)) return;
     if (found.empty() && !garbled) {
@@ -384,8 +348,55 @@ class name_repairer {
       unrepaired(i);
       return;
     }
-    // The repaired entry takes the place of the first of its parts that
-    // named nothing; parts that name entries of their own stay (hard links).
+    place_repair(found, span_first, span_last);
+  }
+
+  // The entry the line at `i` names, found on the volume: its name with the
+  // blanks glusterfind stripped, or joined with lines around it of the same
+  // type, which a split row forms. `*found` stays empty when none exists.
+  void find_repair(std::size_t i, std::string* found, std::size_t* span_first,
+                   std::size_t* span_last) {
+    const std::string path = path_at(i);
+    const std::string_view type = type_at(i);
+    auto same_run = [&](std::size_t k) {
+      return type_at(k) == type && dropped_.count(k) == 0 && replaced_.count(k) == 0;
+    };
+    std::size_t first = i, last = i;
+    while (first > 0 && i - first + 1 < kMostParts && same_run(first - 1)) --first;
+    while (last - i + 1 < kMostParts && context_.count(last + 1) != 0 && same_run(last + 1)) ++last;
+
+    // glusterfind strips the blanks at both ends of a new entry's name.
+    const std::size_t name = path.rfind('/') + 1;  // npos + 1 == 0
+    for (const char* lead : {"", " "}) {
+      for (const char* trail : {"", " "}) {
+        const std::string candidate = path.substr(0, name) + lead + path.substr(name) + trail;
+        if (found->empty() && candidate != path && volume_.candidate_exists(candidate)) {
+          *found = candidate;
+        }
+      }
+    }
+    // Fewest parts first (the line alone: decoded, or with the comma that
+    // ended its name), then those that begin with this line.
+    for (std::size_t size = 1; found->empty() && size <= last - first + 1; ++size) {
+      for (std::size_t back = 0; found->empty() && back < size && back <= i - first; ++back) {
+        const std::size_t a = i - back, b = a + size - 1;
+        if (b > last) continue;
+        std::vector<std::string> parts;
+        for (std::size_t k = a; k <= b; ++k) parts.push_back(path_at(k));
+        each_join(parts, [&](const std::string& candidate) {
+          if (candidate == path || !volume_.candidate_exists(candidate)) return false;
+          *found = candidate;
+          *span_first = a;
+          *span_last = b;
+          return true;
+        });
+      }
+    }
+  }
+
+  // The repaired entry takes the place of the first of its parts that
+  // named nothing; parts that name entries of their own stay (hard links).
+  void place_repair(const std::string& found, std::size_t span_first, std::size_t span_last) {
     std::string listed;
     bool placed = false;
     for (std::size_t k = span_first; k <= span_last; ++k) {

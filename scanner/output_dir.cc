@@ -2,9 +2,9 @@
 // Claiming the output directory and setting aside what earlier runs left.
 #include "scanner/output_dir.h"
 
-#include <sys/time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -82,14 +82,16 @@ std::string component_for(const std::string& session) {
 
 // "20261208T231500.123456Z": UTC, microseconds, sorting by age.
 std::string utc_stamp() {
-  struct timeval now;
-  gettimeofday(&now, nullptr);
-  struct tm utc;
-  gmtime_r(&now.tv_sec, &utc);
-  char text[40];
+  using std::chrono::system_clock;
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          system_clock::now().time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[80];
   std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d.%06ldZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<long>(now.tv_usec));
+                static_cast<long>(micros % 1000000));
   return text;
 }
 

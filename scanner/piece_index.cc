@@ -50,6 +50,32 @@ std::string_view piece_owner(std::string_view entry) {
   return line_owner(entry);
 }
 
+namespace {
+
+// One record per owner, its stretches in list order (a sorted list holds
+// each owner's lines together, so only several lists give several).
+void merge_by_gfid(std::vector<piece_owner_record>* owners) {
+  std::vector<piece_owner_record>& all = *owners;
+  std::stable_sort(all.begin(), all.end(), by_gfid);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (kept != 0 && all[kept - 1].gfid == all[i].gfid) {
+      piece_owner_record& into = all[kept - 1];
+      into.stretches.insert(into.stretches.end(), all[i].stretches.begin(),
+                            all[i].stretches.end());
+      into.lines += all[i].lines;
+      into.pieces += all[i].pieces;
+      into.in_order = false;
+      continue;
+    }
+    if (kept != i) all[kept] = std::move(all[i]);
+    ++kept;
+  }
+  all.resize(kept);
+}
+
+}  // namespace
+
 std::error_code piece_index::load(local_files& files, const std::vector<std::string>& shard_lists) {
   lists_ = shard_lists;
   owners_.clear();
@@ -95,24 +121,7 @@ std::error_code piece_index::load(local_files& files, const std::vector<std::str
       return ec;
     }
   }
-  // One record per owner, its stretches in list order (a sorted list holds
-  // each owner's lines together, so only several lists give several).
-  std::stable_sort(owners_.begin(), owners_.end(), by_gfid);
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < owners_.size(); ++i) {
-    if (kept != 0 && owners_[kept - 1].gfid == owners_[i].gfid) {
-      piece_owner_record& into = owners_[kept - 1];
-      into.stretches.insert(into.stretches.end(), owners_[i].stretches.begin(),
-                            owners_[i].stretches.end());
-      into.lines += owners_[i].lines;
-      into.pieces += owners_[i].pieces;
-      into.in_order = false;
-      continue;
-    }
-    if (kept != i) owners_[kept] = std::move(owners_[i]);
-    ++kept;
-  }
-  owners_.resize(kept);
+  merge_by_gfid(&owners_);
   return success;
 }
 

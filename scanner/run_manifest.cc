@@ -114,37 +114,34 @@ std::string manifest_json(const scan_report& report, const std::string& volume) 
   return report_json(report, volume);
 }
 
-std::string report_json(const scan_report& report, const std::string& volume) {
-  json m = json::object();
-  m["schema"] = 1;
-  put_text(m, "volume", volume);
-  put_text(m, "session", report.session);
-  m["scan_type"] = report.full ? "full" : "incremental";
-  m["became_full"] = report.became_full;
-  m["started"] = utc_text(report.started);
-  m["finished"] = utc_text(report.finished);
-  m["result"] = {{"code", report.result.value()},
+namespace {
+
+json result_json(const scan_report& report) {
+  json result = {{"code", report.result.value()},
                  {"message", report.result ? report.result.message() : std::string("Success")},
                  {"failed_step", report.failure},
                  {"lock_error", report.lock_error.value()}};
-  put_text(m["result"], "failed_path", report.failed_path);
-  put_text(m["result"], "failed_command", report.failed_command);
-  m["result"]["cause"] = text_of(report.failure_cause);
-  json mount = {{"checked", report.mount_checked}, {"aux_gfid", report.aux_gfid_mount}};
-  m["mount"] = std::move(mount);
-  json journals = json::array();
-  for (const std::string& j : report.recovered_journals) journals.push_back(text_of(j));
-  m["recovered"] = {{"journals", std::move(journals)}, {"changes", report.recovered_changes}};
+  put_text(result, "failed_path", report.failed_path);
+  put_text(result, "failed_command", report.failed_command);
+  result["cause"] = text_of(report.failure_cause);
+  return result;
+}
+
+json texts_json(const std::vector<std::string>& texts) {
+  json all = json::array();
+  for (const std::string& t : texts) all.push_back(text_of(t));
+  return all;
+}
+
+json replica_sets_json(const scan_report& report) {
   json sets = json::array();
   for (const scan_report_replica_set& set : report.replica_sets) {
-    json bricks = json::array();
-    for (const std::string& b : set.bricks) bricks.push_back(text_of(b));
-    sets.push_back({{"bricks", std::move(bricks)}, {"on_this_node", set.on_this_node}});
+    sets.push_back({{"bricks", texts_json(set.bricks)}, {"on_this_node", set.on_this_node}});
   }
-  m["replica_sets"] = std::move(sets);
-  json failed = json::array();
-  for (const std::string& b : report.failed_bricks) failed.push_back(text_of(b));
-  m["failed_bricks"] = std::move(failed);
+  return sets;
+}
+
+json lists_json(const scan_report& report) {
   json lists = json::array();
   for (const scan_report_list& l : report.lists) {
     json entry = json::object();
@@ -156,7 +153,27 @@ std::string report_json(const scan_report& report, const std::string& volume) {
     entry["end"] = l.end;
     lists.push_back(std::move(entry));
   }
-  m["lists"] = std::move(lists);
+  return lists;
+}
+
+}  // namespace
+
+std::string report_json(const scan_report& report, const std::string& volume) {
+  json m = json::object();
+  m["schema"] = 1;
+  put_text(m, "volume", volume);
+  put_text(m, "session", report.session);
+  m["scan_type"] = report.full ? "full" : "incremental";
+  m["became_full"] = report.became_full;
+  m["started"] = utc_text(report.started);
+  m["finished"] = utc_text(report.finished);
+  m["result"] = result_json(report);
+  m["mount"] = {{"checked", report.mount_checked}, {"aux_gfid", report.aux_gfid_mount}};
+  m["recovered"] = {{"journals", texts_json(report.recovered_journals)},
+                    {"changes", report.recovered_changes}};
+  m["replica_sets"] = replica_sets_json(report);
+  m["failed_bricks"] = texts_json(report.failed_bricks);
+  m["lists"] = lists_json(report);
   m["total_entries"] = report.total_entries;
   m["piece_lines"] = report.piece_lines;
   m["path_lines"] = report.path_lines;
@@ -176,9 +193,7 @@ std::string report_json(const scan_report& report, const std::string& volume) {
                   {"owner_unreadable", report.dropped_owner_unreadable}};
   put_text(m, "manifest", report.manifest);
   m["lock_left_behind"] = report.lock_left_behind;
-  json warnings = json::array();
-  for (const std::string& w : report.warnings) warnings.push_back(text_of(w));
-  m["warnings"] = std::move(warnings);
+  m["warnings"] = texts_json(report.warnings);
   m["needs_attention"] = report.needs_attention();
   return m.dump(2) + "\n";
 }

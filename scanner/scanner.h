@@ -152,9 +152,10 @@ class TARN_EXPORT session {
                                     std::vector<std::string>& shard_files,
                                     std::vector<std::string>& linked_files);
   // Cuts every list of more than 16000 entries into chunk files on at most
-  // hardware_concurrency() threads, each over a contiguous range of the one
-  // shared vector. Returns, after joining every thread, the first failure
-  // in list order (a thread that cannot be started is one).
+  // hardware_concurrency() threads, the caller's among them, which take the
+  // lists in order one at a time. Returns, after joining every thread, the
+  // first failure in list order, or the failure to start a thread, before
+  // any list is cut.
   std::error_code multithreaded_chunking(std::vector<std::string> linked_files);
   // The body of one chunking thread: chunk_collectfile() for files[i], i in
   // [begin_index, end_index), going on after a failure. Returns the first

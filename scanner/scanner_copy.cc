@@ -1,21 +1,18 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Copying the run's result files into the volume: one directory per name
 // prefix below the working directory, one write per line.
-#include <fcntl.h>
-
-#include <atomic>
 #include <boost/tokenizer.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <thread>
 #include <vector>
 
 #include "core/platform.h"
 #include "scanner/failure_note.h"
 #include "scanner/list_file.h"
 #include "scanner/output_dir.h"
+#include "scanner/parallel_for.h"
 #include "scanner/scanner.h"
 #include "scanner/volume_layout.h"
 
@@ -62,7 +59,7 @@ boost::shared_ptr<tarn_file> open_destination(tarn_api& api,
   }
   // Truncated, if it is there: ours, from a copy that did not finish.
   *target = partial_copy_name(destination);
-  boost::shared_ptr<tarn_file> out = api.open(iopx, *target, os::kOpenCreateForWrite | O_TRUNC);
+  boost::shared_ptr<tarn_file> out = api.open(iopx, *target, os::kOpenCreateOrTruncate);
   *why = out ? success : api.last_error();
   return out;
 }
@@ -73,105 +70,136 @@ struct copy_failure {
   std::error_code error;
 };
 
+const char* const kCopyFn = "scanner::file_copy";
+
+// One local list copied into the volume: a new list is written whole under
+// a temporary name and renamed, so that a reader of the volume sees it
+// complete or not at all; an existing list is appended to.
+class list_copy {
+ public:
+  list_copy(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx, const std::string& source,
+            const std::string& destination, scan_report_list* added, copy_failure* failed)
+      : api_(api), iopx_(iopx), source_(source), destination_(destination), added_(added),
+        failed_(failed) {}
+
+  std::error_code run(bool new_directory) {
+    if (std::error_code ec = in_.open(source_)) {
+      scanner::logger.error(kCopyFn, "Failed to open file %s", source_.c_str());
+      return fail(source_, ec);
+    }
+    bool more = in_.next(&line_);
+    if (!more && !in_.error()) {
+      // A new list of no lines is whole from the start: it is made under
+      // its name in one call, with no temporary file, no handle and no
+      // rename, a few round trips each through a mount. One that is there
+      // already is appended to, with nothing, below.
+      added_->path = destination_;
+      std::error_code made = api_.create_empty(iopx_, destination_);
+      if (!made) return success;
+      if (made.value() != EEXIST) return open_failed(destination_, made);
+      new_directory = false;
+    }
+    std::error_code why;
+    out_ = open_destination(api_, iopx_, destination_, new_directory, &target_, &exists_, &why);
+    if (!out_) return open_failed(target_, why);
+    return finish(write_lines(more));
+  }
+
+ private:
+  std::error_code fail(const std::string& path, std::error_code ec) {
+    *failed_ = {path, ec};
+    return ec;
+  }
+
+  std::error_code open_failed(const std::string& path, std::error_code why) {
+    scanner::logger.error(kCopyFn, "Failed to open destination file %s on gluster volume: %s",
+                          destination_.c_str(), why.message().c_str());
+    fail(path, why);
+    return os::error_from(EFAULT);
+  }
+
+  // Every line of the source after the one read, `more` telling whether
+  // there is one.
+  std::error_code write_lines(bool more) {
+    // A new list starts empty; only an existing one is asked for its size.
+    offset_ = exists_ ? out_->get_file_size() : 0;
+    added_->path = destination_;
+    added_->appended = exists_;
+    added_->offset = offset_;
+    if (offset_ < 0) {
+      scanner::logger.error(kCopyFn,
+                            "Failed to read the size of destination file %s on gluster volume",
+                            destination_.c_str());
+      return fail(destination_, os::error_from(EIO));
+    }
+    for (; more; more = in_.next(&line_)) {
+      if (std::error_code ec = write_line(api_, out_, line_ + "\n", &offset_)) {
+        scanner::logger.error(
+            kCopyFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
+            destination_.c_str(), static_cast<long long>(offset_), ec.message().c_str());
+        return fail(target_, ec);
+      }
+      ++added_->entries;
+    }
+    if (in_.error()) {
+      scanner::logger.error(kCopyFn, "Failed to read file %s", source_.c_str());
+      return fail(source_, in_.error());
+    }
+    return success;
+  }
+
+  // Closes the destination and gives a new list its name; after a failure
+  // removes a new list's temporary file.
+  std::error_code finish(std::error_code result) {
+    // A volume may hold writes back and report their failure only here.
+    std::error_code closed = api_.close(out_);
+    if (closed && !result) {
+      scanner::logger.error(kCopyFn, "Failed to close destination file %s on gluster volume: %s",
+                            destination_.c_str(), closed.message().c_str());
+      result = fail(target_, closed);
+    }
+    if (!result && target_ != destination_) {
+      if ((result = api_.rename(iopx_, target_, destination_))) {
+        scanner::logger.error(kCopyFn, "Failed to rename %s to %s on gluster volume: %s",
+                              target_.c_str(), destination_.c_str(), result.message().c_str());
+        fail(target_, result);
+      }
+    }
+    added_->end = offset_;
+    if (!result) return success;
+    // A list that held lines before cannot be cut back and stays; the local
+    // file stays too, and the next run sets it aside.
+    if (exists_) return result;
+    if (api_.unlink(iopx_, target_)) {
+      scanner::logger.error(kCopyFn,
+                            "Failed to remove the incomplete destination file %s on gluster volume",
+                            target_.c_str());
+    } else {
+      scanner::logger.error(kCopyFn,
+                            "Removed the incomplete destination file %s on gluster volume",
+                            target_.c_str());
+    }
+    return result;
+  }
+
+  tarn_api& api_;
+  const boost::shared_ptr<tarn_iopx>& iopx_;
+  const std::string& source_;
+  const std::string& destination_;
+  scan_report_list* added_;
+  copy_failure* failed_;
+  os::line_reader in_;
+  std::string line_;
+  boost::shared_ptr<tarn_file> out_;
+  std::string target_;
+  bool exists_ = false;
+  int64_t offset_ = 0;
+};
+
 std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
                           const std::string& source, const std::string& destination,
                           scan_report_list* added, bool new_directory, copy_failure* failed) {
-  static const char* const kFn = "scanner::file_copy";
-  os::line_reader in;
-  if (std::error_code ec = in.open(source)) {
-    scanner::logger.error(kFn, "Failed to open file %s", source.c_str());
-    *failed = {source, ec};
-    return ec;
-  }
-  // A new list is written whole under a temporary name and renamed: a
-  // reader of the volume sees it complete or not at all. An existing list
-  // is appended to.
-  std::string line;
-  bool more = in.next(&line);
-  if (!more && !in.error()) {
-    // A new list of no lines is whole from the start: it is made under its
-    // name in one call, with no temporary file, no handle and no rename, a
-    // few round trips each through a mount. One that is there already is
-    // appended to, with nothing, below.
-    added->path = destination;
-    std::error_code made = api.create_empty(iopx, destination);
-    if (!made) return success;
-    if (made.value() != EEXIST) {
-      scanner::logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
-                            destination.c_str(), made.message().c_str());
-      *failed = {destination, made};
-      return os::error_from(EFAULT);
-    }
-    new_directory = false;
-  }
-  std::string target;
-  bool exists = false;
-  std::error_code why;
-  boost::shared_ptr<tarn_file> out =
-      open_destination(api, iopx, destination, new_directory, &target, &exists, &why);
-  if (!out) {
-    scanner::logger.error(kFn, "Failed to open destination file %s on gluster volume: %s",
-                          destination.c_str(), why.message().c_str());
-    *failed = {target, why};
-    return os::error_from(EFAULT);
-  }
-  // A new list starts empty; only an existing one is asked for its size.
-  int64_t offset = exists ? out->get_file_size() : 0;
-  added->path = destination;
-  added->appended = exists;
-  added->offset = offset;
-  std::error_code result = success;
-  if (offset < 0) {
-    result = os::error_from(EIO);
-    scanner::logger.error(kFn, "Failed to read the size of destination file %s on gluster volume",
-                          destination.c_str());
-    *failed = {destination, result};
-  }
-  for (; !result && more; more = in.next(&line)) {
-    if ((result = write_line(api, out, line + "\n", &offset))) {
-      scanner::logger.error(
-          kFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
-          destination.c_str(), static_cast<long long>(offset), result.message().c_str());
-      *failed = {target, result};
-    } else {
-      ++added->entries;
-    }
-  }
-  if (!result && in.error()) {
-    result = in.error();
-    scanner::logger.error(kFn, "Failed to read file %s", source.c_str());
-    *failed = {source, result};
-  }
-  // A volume may hold writes back and report their failure only here.
-  std::error_code closed = api.close(out);
-  if (closed && !result) {
-    scanner::logger.error(kFn, "Failed to close destination file %s on gluster volume: %s",
-                          destination.c_str(), closed.message().c_str());
-    result = closed;
-    *failed = {target, closed};
-  }
-  if (!result && target != destination) {
-    if ((result = api.rename(iopx, target, destination))) {
-      scanner::logger.error(kFn, "Failed to rename %s to %s on gluster volume: %s", target.c_str(),
-                            destination.c_str(), result.message().c_str());
-      *failed = {target, result};
-    }
-  }
-  added->end = offset;
-  if (!result) return success;
-  // A list that held lines before cannot be cut back and stays; the local
-  // file stays too, and the next run sets it aside.
-  if (!exists) {
-    if (api.unlink(iopx, target)) {
-      scanner::logger.error(kFn,
-                            "Failed to remove the incomplete destination file %s on gluster volume",
-                            target.c_str());
-    } else {
-      scanner::logger.error(kFn, "Removed the incomplete destination file %s on gluster volume",
-                            target.c_str());
-    }
-  }
-  return result;
+  return list_copy(api, iopx, source, destination, added, failed).run(new_directory);
 }
 
 // The lists of one directory of the volume, in the order of the output
@@ -223,20 +251,26 @@ void copy_group_lists(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
   }
 }
 
-// Takes groups in order until none is left or one has failed; the groups
-// not begun then are left alone. Each thread has a tarn_api of its own over
-// the one volume: only its last error is its own state.
-void copy_groups(const boost::shared_ptr<tarn_iopx>& iopx, const std::string& output_dir,
-                 const std::string& volume_name, std::vector<copy_group>& groups,
-                 std::atomic<std::size_t>* next, std::atomic<bool>* failed) {
-  tarn_api api;
-  for (;;) {
-    if (failed->load()) return;
-    const std::size_t i = next->fetch_add(1);
-    if (i >= groups.size()) return;
-    copy_group_lists(api, iopx, output_dir, volume_name, groups[i]);
-    if (groups[i].error) failed->store(true);
+// The output directory's lists by the volume directory they go to, in the
+// order of the directory; `*count` receives their number.
+std::vector<copy_group> group_by_directory(const std::list<std::string>& names,
+                                           std::size_t* count) {
+  std::vector<copy_group> groups;
+  std::map<std::string, std::size_t> group_of;
+  std::size_t position = 0;
+  for (const std::string& name : names) {
+    if (is_dot_entry(name)) continue;
+    std::string directory = std::string(kWorkingDirectory) + "/" + name.substr(0, name.find('-'));
+    auto known = group_of.emplace(directory, groups.size());
+    if (known.second) {
+      groups.emplace_back();
+      groups.back().directory = std::move(directory);
+    }
+    groups[known.first->second].names.push_back(name);
+    groups[known.first->second].positions.push_back(position++);
   }
+  *count = position;
+  return groups;
 }
 
 }  // namespace
@@ -253,33 +287,16 @@ std::error_code scanner::copy_files_to_gluster() {
     note_failure(&report_, output_dir, ec);
     return ec;
   }
-  std::vector<copy_group> groups;
-  std::map<std::string, std::size_t> group_of;
   std::size_t position = 0;
-  for (const std::string& name : names) {
-    if (is_dot_entry(name)) continue;
-    std::string directory = std::string(kWorkingDirectory) + "/" + name.substr(0, name.find('-'));
-    auto known = group_of.emplace(directory, groups.size());
-    if (known.second) {
-      groups.emplace_back();
-      groups.back().directory = std::move(directory);
-    }
-    groups[known.first->second].names.push_back(name);
-    groups[known.first->second].positions.push_back(position++);
-  }
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> failed{false};
-  std::vector<std::thread> threads;
-  for (std::size_t t = 1; t < kCopyThreads && t < groups.size(); ++t) {
-    try {
-      threads.emplace_back(copy_groups, std::cref(iopx), std::cref(output_dir),
-                           std::cref(volume_name), std::ref(groups), &next, &failed);
-    } catch (const std::exception&) {
-      break;  // fewer threads, the same copy
-    }
-  }
-  copy_groups(iopx, output_dir, volume_name, groups, &next, &failed);
-  for (std::thread& thread : threads) thread.join();
+  std::vector<copy_group> groups = group_by_directory(names, &position);
+  // Groups are taken in order until none is left or one has failed; those
+  // not begun then are left alone. Each has a tarn_api of its own over the
+  // one volume: only its last error is its own state.
+  parallel_for(groups.size(), kCopyThreads, thread_shortage::fewer_threads, [&](std::size_t i) {
+    tarn_api api;
+    copy_group_lists(api, iopx, output_dir, volume_name, groups[i]);
+    return !groups[i].error;
+  });
   // The report names what is in the volume, in the order of the output
   // directory; the first failure in that order is the run's.
   std::vector<scan_report_list*> copied(position, nullptr);  // by position
@@ -348,7 +365,7 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
 std::error_code scanner::write_volume_file(const std::string& path, const std::string& text) {
   const std::string partial = partial_copy_name(path);
   // Truncated, if it is there: ours, from a write that did not finish.
-  boost::shared_ptr<tarn_file> out = api->open(iopx, partial, os::kOpenCreateForWrite | O_TRUNC);
+  boost::shared_ptr<tarn_file> out = api->open(iopx, partial, os::kOpenCreateOrTruncate);
   if (!out) return api->last_error() ? api->last_error() : os::error_from(EIO);
   int64_t offset = 0;
   std::error_code ec = write_line(*api, out, text, &offset);

@@ -3,7 +3,6 @@
 // directory whose existence is the lock. Its one line says who holds it
 // (scanner/lock_record.h); an empty one, as older versions leave, is a lock
 // all the same.
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>

@@ -9,6 +9,7 @@
 
 #include "scanner/list_file.h"
 #include "scanner/local_files.h"
+#include "scanner/parallel_for.h"
 #include "core/platform.h"
 #include "scanner/scanner.h"
 
@@ -73,37 +74,21 @@ std::error_code chunk_range(local_files& local, const std::vector<std::string>& 
   return first;
 }
 
-// Starts one thread per range and joins every thread it started. Returns the
-// first failure in list order, or the failure to start a thread.
+// The lists shared out over `workers` threads, every list cut even after a
+// failure. Returns the first failure in list order, or the failure to start
+// a thread, before any list is cut.
 std::error_code run_workers(local_files& local, const std::vector<std::string>& files,
-                            int workers) {
-  const int total = static_cast<int>(files.size());
-  std::vector<std::error_code> results;
-  std::vector<boost::thread> threads;
-  std::error_code start_error;
-  try {
-    results.resize(workers);
-    threads.reserve(workers);
-    int begin = 0;
-    for (int j = 0; j < workers; ++j) {
-      // Contiguous ranges; the first total % workers are one list longer.
-      int end = begin + total / workers + (j < total % workers ? 1 : 0);
-      // Each thread writes only its own slot of `results`, read after join.
-      threads.emplace_back([&local, &files, &results, j, begin, end] {
+                            unsigned workers) {
+  std::vector<std::error_code> results(files.size());
+  std::error_code start_error =
+      parallel_for(files.size(), workers, thread_shortage::fail, [&](std::size_t i) {
         try {
-          results[j] = chunk_range(local, files, begin, end);
+          results[i] = chunk_list(local, files[i], kChunkSize);
         } catch (const std::bad_alloc&) {
-          results[j] = os::error_from(ENOMEM);  // escaping, it would end the process
+          results[i] = os::error_from(ENOMEM);  // escaping, it would end the process
         }
+        return true;
       });
-      begin = end;
-    }
-  } catch (const boost::thread_resource_error& e) {
-    start_error = os::error_from(e.code().value() != 0 ? e.code().value() : EAGAIN);
-  } catch (const std::bad_alloc&) {
-    start_error = os::error_from(ENOMEM);
-  }
-  for (boost::thread& thread : threads) thread.join();
   if (start_error) {
     session::logger.error("session::multithreaded_chunking", "Failed to start a chunking thread");
     return start_error;
@@ -120,9 +105,8 @@ std::error_code session::multithreaded_chunking(std::vector<std::string> linked_
   if (linked_files.empty()) return success;
   // A thread per list could mean thousands of threads; the lists are shared
   // out over as many threads as the machine runs at once.
-  unsigned hardware = std::max(boost::thread::hardware_concurrency(), 1u);
-  int workers = static_cast<int>(std::min<std::size_t>(hardware, linked_files.size()));
-  return run_workers(local_side(), linked_files, workers);
+  return run_workers(local_side(), linked_files,
+                     std::max(boost::thread::hardware_concurrency(), 1u));
 }
 
 std::error_code session::chunk_collectfile_wrapper(const std::vector<std::string>& files,

@@ -4,6 +4,7 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -120,6 +121,76 @@ std::error_code link_list_by_paths(local_files& files, const std::string& app_fi
   return out.commit(&linked);
 }
 
+// Where the mount names each owner (an aux-gfid mount), the owners are
+// looked up, one round trip each, instead of the gfid of every listed file:
+// most listed files own no piece. Only when every owner's paths are all its
+// names (true) do the listed paths alone tell the owners.
+bool owners_by_lookup(const owner_lookup& lookup, const piece_index& pieces,
+                      std::vector<owner_paths>* found) {
+  // A failed look at ".gfid" reads the gfids; the owner step reports it.
+  bool aux_gfid_mount = false;
+  if (has_gfid_directory(lookup.mount_path, &aux_gfid_mount) || !aux_gfid_mount) return false;
+  bool by_paths = false;
+  resolve_owners(lookup, pieces, found, &by_paths);
+  if (!by_paths) {
+    session::logger.error(kFn, "Reading the gfid of every listed file: not every owner of a "
+                          "changed piece could be named with all its paths through %s/.gfid",
+                          lookup.mount_path.c_str());
+  }
+  return by_paths;
+}
+
+// Every application list linked by the owners' paths, which `found` names
+// whole for every owner.
+std::error_code link_lists_by_paths(local_files& files, const std::vector<std::string>& app_files,
+                                    const std::vector<owner_paths>& found, bool list_entries,
+                                    piece_index& pieces, link_counts& counts,
+                                    std::vector<std::string>& linked_files) {
+  std::unordered_map<std::string, std::size_t> owner_of;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    for (const std::string& path : found[i].paths) owner_of.emplace(path, i);
+  }
+  for (const std::string& app_file : app_files) {
+    std::string linked;
+    if (std::error_code ec = link_list_by_paths(files, app_file, owner_of, list_entries, pieces,
+                                                counts, linked)) {
+      return ec;
+    }
+    linked_files.push_back(linked);
+  }
+  return success;
+}
+
+// Every application list linked by the gfid of each of its entries.
+std::error_code link_lists_by_gfids(local_files& files, const std::vector<std::string>& app_files,
+                                    const std::string& mount_path, bool list_entries,
+                                    piece_index& pieces, link_counts& counts,
+                                    std::vector<std::string>& linked_files) {
+  listed_gfids listed(app_files, mount_path, files);
+  for (std::size_t i = 0; i < app_files.size(); ++i) {
+    std::string linked;
+    if (std::error_code ec = link_list_by_gfids(files, i, app_files[i], listed, list_entries,
+                                                pieces, counts, linked)) {
+      return ec;
+    }
+    linked_files.push_back(linked);
+  }
+  return success;
+}
+
+// A linked list gets the very name of its application list when both
+// counts agree; it is a result then and stays. Other outcomes of the
+// removals are not looked at: the results are complete.
+void remove_inputs(local_files& files, const std::vector<std::string>& linked_files,
+                   std::initializer_list<const std::vector<std::string>*> inputs) {
+  const std::unordered_set<std::string> outputs(linked_files.begin(), linked_files.end());
+  for (const std::vector<std::string>* list : inputs) {
+    for (const std::string& path : *list) {
+      if (outputs.count(path) == 0) files.remove(path);
+    }
+  }
+}
+
 }  // namespace
 
 std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
@@ -138,51 +209,19 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   lookup.is_excluded = [this](const std::string& path) { return is_excluded(path); };
   lookup.counts = &counts;
 
-  // Where the mount names each owner (an aux-gfid mount), the owners are
-  // looked up, one round trip each, instead of the gfid of every listed
-  // file: most listed files own no piece. Only when every owner's paths are
-  // all its names do the listed paths alone tell the owners.
   std::vector<owner_paths> found;
-  bool by_paths = false;
-  if (resolve_owners_first && !pieces.owners().empty()) {
-    // A failed look at ".gfid" reads the gfids; the owner step reports it.
-    bool aux_gfid_mount = false;
-    if (has_gfid_directory(mount_path, &aux_gfid_mount)) aux_gfid_mount = false;
-    if (aux_gfid_mount) resolve_owners(lookup, pieces, &found, &by_paths);
-    if (aux_gfid_mount && !by_paths) {
-      logger.error(kFn, "Reading the gfid of every listed file: not every owner of a changed "
-                   "piece could be named with all its paths through %s/.gfid",
-                   mount_path.c_str());
-    }
-  }
+  const bool by_paths =
+      resolve_owners_first && !pieces.owners().empty() && owners_by_lookup(lookup, pieces, &found);
   counts.owners_looked_up = found.size();
   counts.linked_by_paths = by_paths;
 
   const std::size_t first = linked_files.size();
-  if (by_paths) {
-    std::unordered_map<std::string, std::size_t> owner_of;
-    for (std::size_t i = 0; i < found.size(); ++i) {
-      for (const std::string& path : found[i].paths) owner_of.emplace(path, i);
-    }
-    for (const std::string& app_file : app_files) {
-      std::string linked;
-      if (std::error_code ec = link_list_by_paths(local_side(), app_file, owner_of, list_files,
-                                                  pieces, counts, linked)) {
-        return ec;
-      }
-      linked_files.push_back(linked);
-    }
-  } else {
-    listed_gfids listed(app_files, mount_path, local_side());
-    for (std::size_t i = 0; i < app_files.size(); ++i) {
-      std::string linked;
-      if (std::error_code ec = link_list_by_gfids(local_side(), i, app_files[i], listed,
-                                                  list_files, pieces, counts, linked)) {
-        return ec;
-      }
-      linked_files.push_back(linked);
-    }
-  }
+  std::error_code linked =
+      by_paths ? link_lists_by_paths(local_side(), app_files, found, list_files, pieces, counts,
+                                     linked_files)
+               : link_lists_by_gfids(local_side(), app_files, mount_path, list_files, pieces,
+                                     counts, linked_files);
+  if (linked) return linked;
   if (counts.unreadable_entries != 0) {
     logger.error(kFn, "Could not read the gfid of %lu listed entries (the first: %s); the "
                  "changed pieces they might own are looked up by their owners instead",
@@ -201,15 +240,7 @@ std::error_code session::link_shard_to_app(std::vector<std::string>& app_files,
   }
   counts.piece_lines = lines - counts.path_lines;
 
-  // A linked list gets the very name of its application list when both
-  // counts agree; it is a result then and stays. Other outcomes of the
-  // removals are not looked at: the results are complete.
-  const std::unordered_set<std::string> outputs(linked_files.begin(), linked_files.end());
-  for (const std::vector<std::string>* inputs : {&shard_files, &app_files}) {
-    for (const std::string& path : *inputs) {
-      if (outputs.count(path) == 0) local_side().remove(path);
-    }
-  }
+  remove_inputs(local_side(), linked_files, {&shard_files, &app_files});
   return success;
 }
 

@@ -6,15 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <atomic>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "core/platform.h"
 #include "scanner/gfid_read_ahead.h"
 #include "scanner/list_file.h"
 #include "scanner/local_files.h"
+#include "scanner/parallel_for.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -150,6 +149,21 @@ std::error_code add_to_list(const owner_lookup& lookup, const piece_index& piece
   return success;
 }
 
+// Each application with a path of the owner gets the pieces once, as it
+// would with that path listed. The filter drops an owner's own changes below
+// ".tarn" or ".snaps"; its pieces go the same way, or the scanner's results
+// would report themselves. ".shard" holds no owner and names the shard lists.
+std::set<std::string> owning_applications(const owner_lookup& lookup,
+                                          const std::vector<std::string>& paths) {
+  std::set<std::string> owning;
+  for (const std::string& path : paths) {
+    std::string application = path.substr(0, path.find('/'));
+    if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
+    owning.insert(application);
+  }
+  return owning;
+}
+
 // The unclaimed owners under every application that has a path of them,
 // looked up through the mount where `found` does not know them yet. Owners
 // that are gone are dropped with one message.
@@ -182,17 +196,7 @@ std::error_code owners_by_application(const owner_lookup& lookup, const piece_in
       ++gone_owners;
       continue;
     }
-    // Each application with a path of the owner gets the pieces once, as
-    // it would with that path listed. The filter drops an owner's own
-    // changes below ".tarn" or ".snaps"; its pieces go the same way, or the
-    // scanner's results would report themselves. ".shard" holds no owner
-    // and names the shard lists.
-    std::set<std::string> owning;
-    for (const std::string& path : known.paths) {
-      std::string application = path.substr(0, path.find('/'));
-      if (application == ".shard" || (lookup.is_excluded && lookup.is_excluded(path))) continue;
-      owning.insert(application);
-    }
+    const std::set<std::string> owning = owning_applications(lookup, known.paths);
     if (owning.empty() && lookup.counts != nullptr) {
       lookup.counts->dropped_owner_excluded += owner.pieces;
     }
@@ -217,26 +221,21 @@ std::error_code owners_by_application(const owner_lookup& lookup, const piece_in
   return success;
 }
 
-// Looks up found[i] for the owners i = *next, ... (taken one at a time).
-void resolve_some(const owner_lookup& lookup, const piece_index& index,
-                  std::vector<owner_paths>& found, std::atomic<std::size_t>* next) {
-  for (std::size_t i = (*next)++; i < found.size(); i = (*next)++) {
-    const piece_owner_record& owner = index.owners()[i];
-    owner_paths& known = found[i];
-    bool gone = false;
-    std::vector<std::string> paths;
-    if (find_owner(lookup, owner.gfid, &paths, &gone, /*quiet=*/true)) continue;
-    if (gone) {
-      known.found = owner_paths::state::gone;
-      known.complete = true;
-      continue;
-    }
-    unsigned long links = 0;
-    const std::string gfid_path = lookup.mount_path + "/.gfid/" + owner.gfid;
-    known.complete = !lookup.files->link_count(gfid_path, &links) && links == paths.size();
-    known.paths = std::move(paths);
-    known.found = owner_paths::state::found;
+// Looks up the owner `gfid` into `*known`.
+void resolve_one(const owner_lookup& lookup, const std::string& gfid, owner_paths* known) {
+  bool gone = false;
+  std::vector<std::string> paths;
+  if (find_owner(lookup, gfid, &paths, &gone, /*quiet=*/true)) return;
+  if (gone) {
+    known->found = owner_paths::state::gone;
+    known->complete = true;
+    return;
   }
+  unsigned long links = 0;
+  const std::string gfid_path = lookup.mount_path + "/.gfid/" + gfid;
+  known->complete = !lookup.files->link_count(gfid_path, &links) && links == paths.size();
+  known->paths = std::move(paths);
+  known->found = owner_paths::state::found;
 }
 
 }  // namespace
@@ -258,18 +257,12 @@ void resolve_owners(const owner_lookup& lookup, const piece_index& index,
   // Each look-up is a round trip through the mount: a few go at once.
   constexpr std::size_t kOwnersPerThread = 8;
   constexpr std::size_t kThreads = 4;
-  std::atomic<std::size_t> next{0};
-  std::vector<std::thread> threads;
-  for (std::size_t t = 1; t < kThreads && t * kOwnersPerThread < found->size(); ++t) {
-    try {
-      threads.emplace_back(resolve_some, std::cref(lookup), std::cref(index), std::ref(*found),
-                           &next);
-    } catch (const std::exception&) {
-      break;  // fewer threads, the same result
-    }
-  }
-  resolve_some(lookup, index, *found, &next);
-  for (std::thread& thread : threads) thread.join();
+  std::size_t threads = 1;
+  while (threads < kThreads && threads * kOwnersPerThread < found->size()) ++threads;
+  parallel_for(found->size(), threads, thread_shortage::fewer_threads, [&](std::size_t i) {
+    resolve_one(lookup, index.owners()[i].gfid, &(*found)[i]);
+    return true;
+  });
   *complete = std::all_of(found->begin(), found->end(),
                           [](const owner_paths& owner) { return owner.complete; });
 }

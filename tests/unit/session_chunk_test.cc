@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -107,27 +108,32 @@ TEST_F(ChunkTest, FirstFailureInListOrderIsReportedAfterEveryListIsDone) {
   EXPECT_TRUE(log_.contains("Failed to open the file " + dir_.path("gone-s1.16001") + " \n"));
 }
 
-// Chunks `path` as an unprivileged user allowed no further thread and exits
+// Chunks `paths` as an unprivileged user allowed no further thread and exits
 // with the result's value.
-void chunk_without_threads(const std::string& dir, const std::string& path) {
+void chunk_without_threads(const std::string& dir, const std::vector<std::string>& paths) {
   struct rlimit none = {1, 1};
   if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) {
     _exit(100);
   }
   session s("s1", "vol1", dir, "/nonexistent");
-  _exit(s.multithreaded_chunking({path}).value());
+  _exit(s.multithreaded_chunking(paths).value());
 }
 
+// Two lists take a second thread; one that cannot be had fails the whole
+// before a list is cut.
 TEST(ChunkThreadTest, ThreadThatCannotStartIsAnError) {
   if (getuid() != 0) GTEST_SKIP() << "needs root to drop to a limited user";
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: no second thread";
   temp_dir dir;
   chmod(dir.path().c_str(), 0777);
-  std::string path = dir.path("vm-s1.16001");
-  write_file(path, numbered_lines("vm/", 16001));
-  chmod(path.c_str(), 0666);
-  EXPECT_EXIT(chunk_without_threads(dir.path(), path), ::testing::ExitedWithCode(EAGAIN),
+  std::vector<std::string> paths = {dir.path("vm-s1.16001"), dir.path("db-s1.16001")};
+  for (const std::string& path : paths) {
+    write_file(path, numbered_lines("vm/", 16001));
+    chmod(path.c_str(), 0666);
+  }
+  EXPECT_EXIT(chunk_without_threads(dir.path(), paths), ::testing::ExitedWithCode(EAGAIN),
               "Failed to start a chunking thread");
-  EXPECT_EQ(list_dir(dir.path()), Lines{"vm-s1.16001"});
+  EXPECT_EQ(list_dir(dir.path()), (Lines{"db-s1.16001", "vm-s1.16001"}));
 }
 
 }  // namespace
