@@ -11,6 +11,7 @@
 
 #include "core/child_process.h"
 #include "core/platform.h"
+#include "core/settings.h"
 
 #ifndef TARN_CREATE_HELPER_DIR
 #define TARN_CREATE_HELPER_DIR "../libexec/tarn"
@@ -103,10 +104,10 @@ std::size_t reap_create_helpers() {
 }
 
 std::error_code find_create_helper(std::string* path) {
-  const char* env = getenv("TARN_CREATE_HELPER");
-  if (env != nullptr && *env != '\0') {
-    if (!is_executable(env)) return os::error_from(ENOENT);
-    *path = env;
+  const std::string named = settings::create_helper();
+  if (!named.empty()) {
+    if (!is_executable(named)) return os::error_from(ENOENT);
+    *path = named;
     return std::error_code();
   }
   std::string dir = directory_of_code(reinterpret_cast<const void*>(&find_create_helper));

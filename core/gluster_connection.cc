@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "core/gfapi_calls.h"
+#include "core/settings.h"
 
 namespace tarn {
 namespace core {
@@ -53,8 +54,8 @@ std::error_code parse_gluster_server(const std::string& text, gluster_server* ou
 
 std::error_code gluster_server_for(const iopx_tree_cfg& cfg, gluster_server* out) {
   if (!cfg.server.empty()) return parse_gluster_server(cfg.server, out);
-  const char* env = getenv("TARN_GLUSTER_SERVER");
-  return parse_gluster_server(env != nullptr && *env != '\0' ? env : kDefaultServer, out);
+  const std::string named = settings::gluster_server();
+  return parse_gluster_server(named.empty() ? kDefaultServer : named, out);
 }
 
 std::error_code acquire_gluster_connection(const std::string& volume,

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/platform.h"
+#include "core/settings.h"
 
 namespace tarn {
 namespace tarn_debug {
@@ -58,9 +59,9 @@ void tarn_debug::error(const char* function, const char* format, ...) {
   if (line.empty() || line.back() != '\n') line += '\n';
 
   std::lock_guard<std::mutex> lock(log_mutex());
-  const char* path = getenv("TARN_LOG_FILE");
+  const std::string path = settings::log_file();
   os::file log;
-  if (path != nullptr && *path != '\0' && !os::file::open_log(path, &log)) {
+  if (!path.empty() && !os::file::open_log(path, &log)) {
     log.write_all(line.data(), line.size());  // a logger has nowhere to report its own failure
     log.close();
   } else {

@@ -8,6 +8,7 @@
 
 #include "core/gluster_backend.h"
 #include "core/local_backend.h"
+#include "core/settings.h"
 
 namespace tarn {
 namespace core {
@@ -51,10 +52,8 @@ std::error_code open_default_backend(const iopx_tree_cfg& cfg,
   if (volume.empty() || volume.find('/') != std::string::npos) {
     return std::error_code(EINVAL, std::generic_category());
   }
-  const char* root = getenv("TARN_LOCAL_VOLUME_ROOT");
-  if (root != nullptr && *root != '\0') {
-    return open_local_backend(std::string(root) + "/" + volume, out);
-  }
+  const std::string root = settings::local_volume_root();
+  if (!root.empty()) return open_local_backend(root + "/" + volume, out);
   return open_gluster_backend(cfg, out);
 }
 

@@ -15,6 +15,7 @@
 #include "scanner/filter_read_ahead.h"
 #include "scanner/scanner.h"
 #include "core/platform.h"
+#include "core/settings.h"
 #include "scanner/shell_quote.h"
 
 namespace tarn {
@@ -571,8 +572,7 @@ lost_tail find_lost_tail(const tail_probe& probe) {
 }
 
 std::string glusterfind_state_dir() {
-  const char* dir = std::getenv("TARN_GLUSTERFIND_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : tail_probe().state_dir;
+  return settings::glusterfind_dir();
 }
 
 std::error_code note_recovered(const tail_probe& probe, const std::vector<std::string>& journals) {

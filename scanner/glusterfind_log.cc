@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "core/platform.h"
+#include "core/settings.h"
 
 namespace tarn {
 namespace scanner {
@@ -48,10 +49,7 @@ std::string node_reason(const std::vector<std::string>& lines, std::size_t at) {
 }  // namespace
 
 std::string glusterfind_log_path(const std::string& session, const std::string& volume) {
-  const char* dir = std::getenv("TARN_GLUSTERFIND_LOG_DIR");
-  const std::string root =
-      dir != nullptr && *dir != '\0' ? dir : "/var/log/glusterfs/glusterfind";
-  return root + "/" + session + "/" + volume + "/cli.log";
+  return settings::glusterfind_log_dir() + "/" + session + "/" + volume + "/cli.log";
 }
 
 std::vector<failed_brick> parse_failed_bricks(const std::string& log_text,

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/platform.h"
+#include "core/settings.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -128,8 +129,7 @@ std::error_code check_mount(const std::string& mount_path, const std::string& vo
                             std::string* found) {
   // An empty value is no local-directory volume: the volume still opens
   // through GlusterFS, so its mount must be checked.
-  const char* local = std::getenv("TARN_LOCAL_VOLUME_ROOT");
-  if (local != nullptr && *local != '\0') {
+  if (!settings::local_volume_root().empty()) {
     bool directory = false;
     std::error_code ec = os::stat_path(mount_path, &directory);
     if (!ec && directory) return success;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/child_process.h"
+#include "core/settings.h"
 #include "scanner/mount_check.h"
 #include "scanner/scan_run.h"
 
@@ -29,9 +30,7 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
   // The volume's description comes from the server the mount took it from
   // (a glusterd bound to one address refuses 127.0.0.1), unless the
   // environment names one.
-  const char* server = std::getenv("TARN_GLUSTER_SERVER");
-  const char* local = std::getenv("TARN_LOCAL_VOLUME_ROOT");
-  if ((server == nullptr || *server == '\0') && (local == nullptr || *local == '\0')) {
+  if (settings::gluster_server().empty() && settings::local_volume_root().empty()) {
     cfg.server = mount_server(this->mount_path, this->volume_name);
   }
   api = std::make_unique<tarn_api>();

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "core/platform.h"
+#include "core/settings.h"
 #include "scanner/lock_record.h"
 #include "scanner/mount_check.h"
 #include "scanner/output_dir.h"
@@ -25,10 +26,7 @@ namespace {
 
 using tarn::scanner::shell_quote;
 
-bool local_volume() {
-  const char* root = std::getenv("TARN_LOCAL_VOLUME_ROOT");
-  return root != nullptr && *root != '\0';
-}
+bool local_volume() { return !tarn::settings::local_volume_root().empty(); }
 
 // Runs `command` (its standard error dropped); its exit status, -1 when it
 // did not exit.
@@ -314,12 +312,11 @@ const char* label(verdict v) {
 }  // namespace
 
 std::string glusterfind_state_dir() {
-  const char* dir = std::getenv("TARN_GLUSTERFIND_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/var/lib/glusterd/glusterfind";
+  return tarn::settings::glusterfind_dir();
 }
 
 std::string volume_top(const options& o) {
-  if (local_volume()) return std::string(std::getenv("TARN_LOCAL_VOLUME_ROOT")) + "/" + o.volume;
+  if (local_volume()) return tarn::settings::local_volume_root() + "/" + o.volume;
   return o.mount;
 }
 
