@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bench/bench_env.h"
-#include "scanner/list_file.h"
-#include "scanner/scan_run.h"
+#include "scanner/run/scan_run.h"
+#include "scanner/stages/list_file.h"
 
 namespace tarn {
 namespace bench {

@@ -8,8 +8,8 @@
 
 #include "core/child_process.h"
 #include "core/settings.h"
-#include "scanner/mount_check.h"
-#include "scanner/scan_run.h"
+#include "scanner/guards/mount_check.h"
+#include "scanner/run/scan_run.h"
 
 namespace tarn {
 

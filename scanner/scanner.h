@@ -42,8 +42,8 @@ using tarn_iopx = ::tarn::tarn_iopx::tarn_iopx;
 
 class test_peer;  // unit tests' window on the members
 class scan_run;   // the steps of initiate_scan
-class local_files;  // the run's local side (scanner/local_files.h)
-class entry_source;  // sorted entries one at a time (scanner/sorted_runs.h)
+class local_files;  // the run's local side (scanner/run/local_files.h)
+class entry_source;  // sorted entries one at a time (scanner/stages/sorted_runs.h)
 
 // The memory the sort of a run's entries may take (scanner::set_memory_budget):
 // 256 MiB unless the host sets it, never less than 1 MiB.
@@ -107,7 +107,7 @@ class TARN_EXPORT session {
                                           unsigned long& count);
   // True when `path` is to be dropped: it is one of GlusterFS's own entries
   // (".glusterfs-anonymous-inode-*", ".shard/.remove_me", ...: see
-  // scanner/platform_entries.h), an exclude-list entry is a string prefix of
+  // scanner/stages/platform_entries.h), an exclude-list entry is a string prefix of
   // it (so "a/b" also drops "a/bc", and an empty entry drops everything), or
   // one of its components is ".snaps" or ".tarn"; the latter adds
   // "/<component>" to the exclude list.

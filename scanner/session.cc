@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "core/platform.h"
-#include "scanner/local_files.h"
+#include "scanner/run/local_files.h"
 
 namespace tarn {
 namespace scanner {

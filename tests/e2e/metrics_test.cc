@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/scan_fixture.h"
-#include "scanner/lock_record.h"
+#include "scanner/guards/lock_record.h"
 
 namespace tarn {
 namespace e2e {

@@ -12,7 +12,7 @@
 
 #include "e2e/scan_fixture.h"
 #include "e2e/unit_commands.h"
-#include "scanner/lock_record.h"
+#include "scanner/guards/lock_record.h"
 
 namespace tarn {
 namespace e2e {

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The journals a brick restart leaves out of the change-log index: found on
 // the bricks of this node, read into change-list lines, or a full pass.
-#include "scanner/changelog_tail.h"
+#include "scanner/glusterfind/changelog_tail.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>

@@ -1,5 +1,5 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-#include "scanner/entry_order.h"
+#include "scanner/stages/entry_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Application lists and their files' gfids, read ahead on several threads
 // and handed out in order; failures end the reading at their line.
-#include "scanner/gfid_read_ahead.h"
+#include "scanner/stages/gfid_read_ahead.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Which bricks a failed glusterfind pass names in its own log, and the run
 // that reports them.
-#include "scanner/glusterfind_log.h"
+#include "scanner/glusterfind/log.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // List names read and written, and what the list writer leaves when a
 // create, write, close or rename fails.
-#include "scanner/list_file.h"
+#include "scanner/stages/list_file.h"
 
 #include <algorithm>
 #include <cerrno>

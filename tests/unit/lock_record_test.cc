@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The lock file says who holds it; a lock whose holder on this host is gone
 // can be removed, one whose holder runs, or cannot be checked, cannot.
-#include "scanner/lock_record.h"
+#include "scanner/guards/lock_record.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

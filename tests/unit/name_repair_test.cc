@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Names that glusterfind split at commas or decoded byte by byte, put right
 // against a volume that says which entries exist; what cannot be, counted.
-#include "scanner/name_repair.h"
+#include "scanner/glusterfind/name_repair.h"
 
 #include <gtest/gtest.h>
 

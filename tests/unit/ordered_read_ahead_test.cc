@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Items read ahead on threads come out in the order they were taken, a last
 // item ends them, and memory running out ends them with a lost item.
-#include "scanner/ordered_read_ahead.h"
+#include "scanner/stages/ordered_read_ahead.h"
 
 #include <new>
 #include <thread>

@@ -2,7 +2,7 @@
 // The output directory belongs to the library: a run refuses one that holds
 // other files or lies in or around the mount, and sets aside what failed
 // runs left inside it, keeping the newest few sets.
-#include "scanner/output_dir.h"
+#include "scanner/guards/output_dir.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The pool every step that runs work side by side goes through.
-#include "scanner/parallel_for.h"
+#include "scanner/run/parallel_for.h"
 
 #include <atomic>
 #include <vector>

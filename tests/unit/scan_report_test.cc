@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "scanner/mount_check.h"
-#include "scanner/run_manifest.h"
+#include "scanner/guards/mount_check.h"
+#include "scanner/run/run_manifest.h"
 #include "unit/scan_scenario.h"
 #include "unit/test_util.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "scanner/session_glusterfind.h"
+#include "scanner/glusterfind/commands.h"
 #include "unit/test_util.h"
 
 namespace tarn {

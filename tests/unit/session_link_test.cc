@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scanner/list_file.h"
+#include "scanner/stages/list_file.h"
 #include "unit/test_util.h"
 
 namespace tarn {

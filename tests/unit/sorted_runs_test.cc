@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "scanner/scan_run.h"
-#include "scanner/sorted_runs.h"
+#include "scanner/run/scan_run.h"
+#include "scanner/stages/sorted_runs.h"
 #include "unit/fault_files.h"
 #include "unit/test_util.h"
 

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "core/platform.h"
-#include "scanner/lock_record.h"
+#include "scanner/guards/lock_record.h"
 #include "unit/test_util.h"
 
 namespace tarn {

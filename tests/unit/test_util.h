@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scanner/local_files.h"
+#include "scanner/run/local_files.h"
 #include "scanner/scanner.h"
 
 #define ASSERT_NO_ERROR(expr)                                                   \

@@ -14,10 +14,10 @@
 
 #include "core/platform.h"
 #include "core/settings.h"
-#include "scanner/lock_record.h"
-#include "scanner/mount_check.h"
-#include "scanner/output_dir.h"
-#include "scanner/shell_quote.h"
+#include "scanner/glusterfind/shell_quote.h"
+#include "scanner/guards/lock_record.h"
+#include "scanner/guards/mount_check.h"
+#include "scanner/guards/output_dir.h"
 
 namespace fs = std::filesystem;
 

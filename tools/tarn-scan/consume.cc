@@ -15,8 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/platform.h"
+#include "scanner/glusterfind/shell_quote.h"
 #include "scanner/scanner.h"
-#include "scanner/shell_quote.h"
 #include "tools/tarn-scan/options.h"
 
 namespace tarn_scan {

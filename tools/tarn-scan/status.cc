@@ -13,8 +13,8 @@
 #include <set>
 
 #include "core/platform.h"
-#include "scanner/lock_record.h"
-#include "scanner/output_dir.h"
+#include "scanner/guards/lock_record.h"
+#include "scanner/guards/output_dir.h"
 #include "tools/tarn-scan/check.h"
 #include "tools/tarn-scan/utc_time.h"
 

@@ -1,0 +1,133 @@
+// Copyright 2026 The tarn-scanner Authors. All rights reserved.
+// One scan run as a list of named steps: scanner::initiate_scan runs them in
+// order, and the benchmark runs the very same list with an observer that
+// times each step.
+#ifndef TARN_SCANNER_RUN_SCAN_RUN_H_
+#define TARN_SCANNER_RUN_SCAN_RUN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "scanner/glusterfind/changelog_tail.h"
+#include "scanner/run/failure_note.h"
+#include "scanner/scanner.h"
+
+namespace tarn {
+namespace scanner {
+
+// What the steps of one run hand on to each other. Each field is valid once
+// the step that fills it has succeeded.
+struct scan_state {
+  session* sess = nullptr;
+  bool full = false;          // the glusterfind pass is a full one
+  std::vector<std::string> unread_changes;  // change-list lines the pass misses
+  std::vector<std::string> local_bricks;    // the volume's bricks on this node
+  std::string scan_output;    // glusterfind's change list
+  std::string filtered;       // the filter's output
+  std::string collect_file;   // empty after a failed filter
+  unsigned long kept = 0;     // entries of the collect file
+  // The collect file, sorted, when it fits in the session's memory budget;
+  // otherwise empty, and the distribution merges run files instead. Emptied
+  // once distributed.
+  std::vector<std::string> entries;
+  std::size_t sort_runs = 0;  // run files the sort wrote, merge passes' included; 0: none
+  std::vector<std::string> app_files;     // application lists
+  std::vector<std::string> shard_files;   // shard lists
+  std::vector<std::string> linked_files;  // linked shard lists
+};
+
+// Sees the steps of a run go by, on the run's thread. Step names: "output
+// directory", "session", "working directory", "unread journals", "glusterfind", "names", "filter", "collect file",
+// "post-processing" (which holds "sort", "distribute", "link" and "chunk"),
+// "copy", "manifest" and "tidy".
+class step_observer {
+ public:
+  virtual ~step_observer() = default;
+  virtual void step_begins(const char* step) = 0;
+  // Also after a failed step; `state` is as that step left it.
+  virtual void step_ends(const char* step, const scan_state& state) = 0;
+};
+
+// Runs `run` (a step) between the two calls of `observer`, which may be null.
+template <typename Step>
+std::error_code observe(step_observer* observer, const char* name, const scan_state& state,
+                        Step&& run) {
+  if (observer != nullptr) observer->step_begins(name);
+  std::error_code ec = run();
+  if (observer != nullptr) observer->step_ends(name, state);
+  return ec;
+}
+
+// One run of one session on one scanner. Not thread-safe: lives on the
+// caller's thread for the length of the run.
+class scan_run {
+ public:
+  scan_run(scanner& owner, std::string session_name) noexcept
+      : owner_(owner), session_name_(std::move(session_name)) {}
+
+  // The whole run: checks, lock, the steps, release. The result is the one
+  // scanner::initiate_scan documents.
+  std::error_code run(step_observer* observer);
+
+  // The steps, in their order (scanner.cc). Each logs its own failure and
+  // returns the run's result for it.
+  std::error_code claim_output_dir();
+  std::error_code find_session();
+  std::error_code make_working_directory();
+  std::error_code find_unread_changes();
+  std::error_code run_glusterfind();
+  bool full_for_lost_history(const tail_probe& probe);
+  std::error_code check_names();
+  void read_names_from_bricks();
+  std::error_code filter_changes();
+  std::error_code name_collect_file();
+  std::error_code post_process();
+  std::error_code copy_results();
+  std::error_code write_manifest();
+  std::error_code remove_output_dir();
+
+  // The scanner's session object of the name, made (and the glusterfind
+  // session created when `glusterfind list` does not name it) on first use.
+  // Null when it can be neither found nor created; `*status` is then the
+  // status of the create command.
+  static session* find_or_make_session(scanner& owner, const std::string& name, int* status);
+
+  // The post-processing of `collect_file` (session::process_filtered_files),
+  // its steps seen by `observer` (may be null), its lists kept in `*state`.
+  static std::error_code post_process_collect_file(session& sess, const std::string& collect_file,
+                                                   scan_state* state, step_observer* observer);
+
+ private:
+  std::error_code check_inputs();
+  std::error_code check_mount();
+  std::error_code take_lock();
+  void release_lock();
+  void report_replica_sets(const lost_tail& tail);
+  void report_failed_bricks(const std::string& log, std::uint64_t from);
+  // Everything from the checks to the release of the lock.
+  std::error_code run_locked_steps();
+  // The report's figures from the lists copied and what the session's
+  // steps kept; report_counts() adds the warnings they call for.
+  void tally();
+  void report_counts();
+
+  scanner& owner_;
+  const std::string session_name_;
+  step_observer* observer_ = nullptr;
+  scan_state state_;
+  const char* step_ = "checks";  // the step running, for the report
+  // What failed the step running, as its parts told it.
+  failure_note note_;
+  // The session's local side for the run, and the one it had before.
+  std::unique_ptr<noting_local_files> local_;
+  local_files* session_local_ = nullptr;
+};
+
+}  // namespace scanner
+}  // namespace tarn
+
+#endif  // TARN_SCANNER_RUN_SCAN_RUN_H_
