@@ -44,8 +44,6 @@ pid_t process_id() { return ::getpid(); }
 
 std::error_code last_error() { return error_from(errno != 0 ? errno : EIO); }
 
-void set_last_error(std::error_code ec) { errno = ec.value(); }
-
 std::error_code rename_file(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
   return no_error();

@@ -39,9 +39,6 @@ inline std::error_code as_result(const std::error_code& ec) { return ec ? ec : n
 // The errno a call just left, as a generic error code. A call that failed
 // but left errno at 0 still reads as a failure: EIO.
 TARN_EXPORT std::error_code last_error();
-// Leaves `ec` in errno, for a caller that reads last_error() after calls
-// that may have changed it (a log line).
-TARN_EXPORT void set_last_error(std::error_code ec);
 
 // open(2) flags for the volume calls of tarn_api, which take Linux's bits.
 TARN_EXPORT extern const int kOpenCreateExclusive;  // O_CREAT | O_EXCL

@@ -23,10 +23,9 @@ int run(const std::string& command) {
   }
   const int status = os::run_shell(command);
   if (status == -1) {
-    const std::error_code why = os::last_error();
+    // The logger keeps errno as it found it, for the caller who reports it.
     session::logger.error("session::run", "Could not run %s: %s", command.c_str(),
-                          why.message().c_str());
-    os::set_last_error(why);  // for the caller, who reports it
+                          os::last_error().message().c_str());
   }
   return status;
 }

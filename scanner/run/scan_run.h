@@ -82,6 +82,7 @@ class scan_run {
   std::error_code run_glusterfind();
   bool full_for_lost_history(const tail_probe& probe);
   std::error_code check_names();
+  std::error_code add_unread_changes();
   void read_names_from_bricks();
   std::error_code filter_changes();
   std::error_code name_collect_file();

@@ -358,6 +358,32 @@ TEST_F(LostTailTest, TheRunAddsTheHiddenChangesOrRunsAFullPass) {
   EXPECT_NE(calls[3].find(" --full "), std::string::npos);
 }
 
+// A change that spans a hidden journal and the next one is in both: under
+// its true name from the first, split at its comma in glusterfind's list of
+// the second. It is listed once, under its true name.
+TEST_F(LostTailTest, AChangeInAHiddenJournalAndInThePassIsListedOnce) {
+  const std::string name = "vm,1.img";
+  if (!file(kFile, {kDir + "/" + name})) GTEST_SKIP() << "needs trusted attributes (root)";
+  write_file(dated("CHANGELOG.1796755117"), kHeader + fields({"D" + kFile}));
+  index({});
+  temp_dir root;
+  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
+  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
+  mkdir(root.path("gv0").c_str(), 0755);
+  mkdir(root.path("gv0/fmt").c_str(), 0755);
+  write_file(root.path("gv0/fmt/" + name), "x");
+  tool_.add_session("s1", "gv0");
+  tool_.set_changelist("MODIFY fmt/vm\nMODIFY 1.img\n");
+  log_capture log;
+  scanner s("gv0", root.path("out"), root.path("gv0"));
+  s.set_scan_type(scanner::scan_incremental);
+  s.set_list_files(true);
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
+  EXPECT_EQ(s.last_report().recovered_changes, 1u);
+  EXPECT_EQ(s.last_report().names_joined, 1u);
+  EXPECT_EQ(read_file(root.path("gv0/.tarn/working/scanner/fmt/fmt-s1.1")), "fmt/" + name + "\n");
+}
+
 // A journal whose changes a pass added is read again by the passes after
 // it until glusterfind post confirms one of them; after that, never: its
 // changes would be listed twice. The sets without a brick here are said.
