@@ -9,9 +9,6 @@
 
 namespace tarn {
 
-namespace {
-}  // namespace
-
 namespace tarn_iopx {
 tarn_iopx::tarn_iopx(std::shared_ptr<core::volume_backend> backend)
     : backend_(std::move(backend)) {}
@@ -38,6 +35,13 @@ std::unique_ptr<core::backend_file> tarn_file::release() { return std::move(file
 
 tarn_api::tarn_api() = default;
 tarn_api::~tarn_api() = default;
+
+// A failure stays in last_error() until the next one; a success leaves it.
+std::error_code tarn_api::noted(std::error_code ec) {
+  ec = os::as_result(ec);
+  if (ec) last_error_ = ec;
+  return ec;
+}
 
 boost::shared_ptr<tarn_iopx::tarn_iopx> tarn_api::init(
     iopx_tree_cfg cfg, boost::shared_ptr<tarn_aio_result> /*aio*/) {
@@ -70,52 +74,57 @@ boost::shared_ptr<tarn_file::tarn_file> tarn_api::open(
 
 std::error_code tarn_api::close(boost::shared_ptr<tarn_file::tarn_file> file,
                                 boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!file || !file->is_open()) return os::error_from(EBADF);
+  if (!file || !file->is_open()) return noted(os::error_from(EBADF));
   std::unique_ptr<core::backend_file> f = file->release();
-  return os::as_result(f->close());
+  return noted(f->close());
 }
 
 std::error_code tarn_api::mkdir(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                 unsigned int mode, boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!iopx) return os::error_from(ENXIO);
-  return os::as_result(iopx->backend().mkdir(path, mode));
+  if (!iopx) return noted(os::error_from(ENXIO));
+  return noted(iopx->backend().mkdir(path, mode));
 }
 
 int64_t tarn_api::write(boost::shared_ptr<tarn_file::tarn_file> file,
                         boost::shared_ptr<tarn_mem::buff> buf, unsigned long size, long offset,
                         int /*flags*/, boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!file || !file->is_open()) return -EBADF;
-  if (!buf || size > buf->get_size() || offset < 0) return -EINVAL;
-  // The interface's one conversion: an error becomes its negative errno.
-  if (std::error_code ec = file->backend()->pwrite(buf->get_base(), size, offset)) {
-    return ec.value() > 0 ? -ec.value() : -EIO;
+  std::error_code ec;
+  if (!file || !file->is_open()) {
+    ec = os::error_from(EBADF);
+  } else if (!buf || size > buf->get_size() || offset < 0) {
+    ec = os::error_from(EINVAL);
+  } else {
+    ec = file->backend()->pwrite(buf->get_base(), size, offset);
   }
-  return static_cast<int64_t>(size);
+  if (!ec) return static_cast<int64_t>(size);
+  // The interface's one conversion: an error becomes its negative errno.
+  noted(ec);
+  return ec.value() > 0 ? -ec.value() : -EIO;
 }
 
 std::error_code tarn_api::create_empty(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx,
                                        std::string path) {
-  if (!iopx) return os::error_from(ENXIO);
-  return os::as_result(iopx->backend().make_file(path));
+  if (!iopx) return noted(os::error_from(ENXIO));
+  return noted(iopx->backend().make_file(path));
 }
 
 std::error_code tarn_api::unlink(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string path,
                                  boost::shared_ptr<tarn_aio_result> /*aio*/) {
-  if (!iopx) return os::error_from(ENXIO);
-  return os::as_result(iopx->backend().unlink(path));
+  if (!iopx) return noted(os::error_from(ENXIO));
+  return noted(iopx->backend().unlink(path));
 }
 
 std::error_code tarn_api::rename(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx, std::string from,
                                  std::string to) {
-  if (!iopx) return os::error_from(ENXIO);
-  return os::as_result(iopx->backend().rename(from, to));
+  if (!iopx) return noted(os::error_from(ENXIO));
+  return noted(iopx->backend().rename(from, to));
 }
 
 std::error_code tarn_api::read_file(boost::shared_ptr<tarn_iopx::tarn_iopx> iopx,
                                     std::string path, std::size_t max, std::string* out) {
-  if (!iopx) return os::error_from(ENXIO);
+  if (!iopx) return noted(os::error_from(ENXIO));
   out->clear();
-  return os::as_result(iopx->backend().read_file(path, max, out));
+  return noted(iopx->backend().read_file(path, max, out));
 }
 
 }  // namespace tarn

@@ -170,10 +170,15 @@ class TARN_EXPORT tarn_api {
     return intfx->posix_memalign(tarn_mem::get_page_size(), size);
   }
 
-  // Why the last init or open of this object gave an empty handle.
+  // The cause of the last call of this object that failed, whichever way
+  // the call itself reports it (an empty handle, an error code, a negative
+  // count); a call that succeeds leaves it. So a caller reads every cause in
+  // one place, for a message or a report.
   std::error_code last_error() const { return last_error_; }
 
  private:
+  std::error_code noted(std::error_code ec);
+
   tarn_debug::tarn_debug logger_;
   std::error_code last_error_;
 };

@@ -33,7 +33,7 @@ std::error_code write_line(tarn_api& api, const boost::shared_ptr<tarn_file>& fi
   if (!buf) return os::error_from(EIO);
   memcpy(buf->get_base(), data.data(), data.size());
   int64_t written = api.write(file, buf, data.size(), *offset, 0);
-  if (written < 0) return os::error_from(written >= -4095 ? static_cast<int>(-written) : EIO);
+  if (written < 0) return api.last_error();
   if (static_cast<uint64_t>(written) != data.size()) return os::error_from(EIO);
   *offset += written;
   return success;

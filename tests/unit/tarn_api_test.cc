@@ -90,6 +90,26 @@ TEST_F(TarnApiTest, BadBuffersAreRefused) {
   EXPECT_FALSE(api_.close(f));
 }
 
+// However a call reports its failure, last_error() holds the cause, until
+// the next failure: a success in between leaves it.
+TEST_F(TarnApiTest, EveryFailedCallLeavesItsCauseInOnePlace) {
+  boost::shared_ptr<tarn_file::tarn_file> f = api_.open(iopx_, "h", O_CREAT | O_WRONLY);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(api_.write(f, buffer("ab"), 3, 0, 0), -EINVAL);
+  EXPECT_EQ(api_.last_error().value(), EINVAL);
+  EXPECT_EQ(api_.write(f, buffer("ab"), 2, 0, 0), 2);
+  EXPECT_EQ(api_.last_error().value(), EINVAL);
+  EXPECT_FALSE(api_.close(f));
+  EXPECT_EQ(api_.write(f, buffer("ab"), 2, 0, 0), -EBADF);
+  EXPECT_EQ(api_.last_error().value(), EBADF);
+  EXPECT_EQ(api_.unlink(iopx_, "missing").value(), ENOENT);
+  EXPECT_EQ(api_.last_error().value(), ENOENT);
+  EXPECT_EQ(api_.mkdir(iopx_, "h", 0777).value(), EEXIST);
+  EXPECT_EQ(api_.last_error().value(), EEXIST);
+  EXPECT_EQ(api_.create_empty(boost::shared_ptr<tarn_iopx::tarn_iopx>(), "x").value(), ENXIO);
+  EXPECT_EQ(api_.last_error().value(), ENXIO);
+}
+
 TEST_F(TarnApiTest, MkdirReportsExistingDirectoriesAs17) {
   EXPECT_FALSE(api_.mkdir(iopx_, "/.tarn", 0777));
   EXPECT_EQ(api_.mkdir(iopx_, ".tarn", 0777).value(), 17);
