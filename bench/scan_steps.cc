@@ -28,49 +28,51 @@ class step_timer : public scanner::step_observer {
   // Elapsed and CPU seconds the observer itself spent between steps.
   const step_time& own() const { return own_; }
 
-  void step_begins(const char*) override {
+  void step_begins(scanner::step_id) override {
     cpu_ = cpu_seconds();
     start_ = clock_type::now();
     open_.emplace_back(start_, cpu_);
   }
 
-  void step_ends(const char* step, const scanner::scan_state& state) override {
-    const std::string name = step;
-    if (step_time* time = field(name)) {
+  void step_ends(scanner::step_id step, const scanner::scan_state& state) override {
+    using scanner::step_id;
+    if (step_time* time = field(step)) {
       time->wall = since(start_);
       time->cpu = cpu_seconds() - cpu_;
     }
     if (!open_.empty()) {
-      step_time& time = times_->steps[name];
+      step_time& time = times_->steps[scanner::step_name(step)];
       time.wall += since(open_.back().first);
       time.cpu += cpu_seconds() - open_.back().second;
       open_.pop_back();
     }
-    if (name == "glusterfind" && count_lines_) {
+    if (step == step_id::glusterfind && count_lines_) {
       double cpu = cpu_seconds();
       clock_type::time_point start = clock_type::now();
       times_->lines = count_lines(state.scan_output);
       own_.wall += since(start);
       own_.cpu += cpu_seconds() - cpu;
     }
-    if (name == "filter") times_->kept = state.kept;
-    if (name == "distribute") {
+    if (step == step_id::filter) times_->kept = state.kept;
+    if (step == step_id::distribute) {
       times_->app_lines = count_total(state.app_files);
       times_->shard_lines = count_total(state.shard_files);
     }
-    if (name == "link") times_->linked = count_total(state.linked_files);
+    if (step == step_id::link) times_->linked = count_total(state.linked_files);
   }
 
  private:
-  step_time* field(const std::string& name) {
-    if (name == "glusterfind") return &times_->glusterfind;
-    if (name == "filter") return &times_->filter;
-    if (name == "sort") return &times_->sort;
-    if (name == "distribute") return &times_->distribute;
-    if (name == "link") return &times_->link;
-    if (name == "chunk") return &times_->chunk;
-    if (name == "copy") return &times_->copy;
-    return nullptr;
+  step_time* field(scanner::step_id step) {
+    switch (step) {
+      case scanner::step_id::glusterfind: return &times_->glusterfind;
+      case scanner::step_id::filter: return &times_->filter;
+      case scanner::step_id::sort: return &times_->sort;
+      case scanner::step_id::distribute: return &times_->distribute;
+      case scanner::step_id::link: return &times_->link;
+      case scanner::step_id::chunk: return &times_->chunk;
+      case scanner::step_id::copy: return &times_->copy;
+      default: return nullptr;
+    }
   }
 
   static uint64_t count_lines(const std::string& path) {

@@ -62,57 +62,60 @@ void scanner::set_memory_budget(std::size_t bytes) {
 
 progress_observer::~progress_observer() = default;
 
+const char* step_name(step_id step) {
+  static const char* const kNames[] = {
+      "output directory", "session", "working directory", "unread journals", "glusterfind",
+      "names",            "filter",  "collect file",      "post-processing", "sort",
+      "distribute",       "link",    "chunk",             "copy",            "manifest",
+      "tidy",
+  };
+  return kNames[static_cast<int>(step)];
+}
+
 namespace {
 
 // The run's steps, told to a host's progress observer.
 class progress_relay : public step_observer {
  public:
-  progress_relay(progress_observer& to, const scan_report& report) : to_(to), report_(report) {}
-  void step_begins(const char* step) override { to_.step_entered(step); }
-  void step_ends(const char* step, const scan_state& state) override {
-    const std::string name = step;
-    uint64_t entries = 0;
-    if (name == "filter" || name == "post-processing") entries = state.kept;
-    if (name == "copy") {
-      for (const scan_report_list& list : report_.lists) entries += list.entries;
-    }
-    to_.entries_done(step, entries);
+  explicit progress_relay(progress_observer& to) : to_(to) {}
+  void step_begins(step_id step) override { to_.step_entered(step_name(step)); }
+  void step_ends(step_id step, const scan_state& state) override {
+    to_.entries_done(step_name(step), state.entries_done);
   }
 
  private:
   progress_observer& to_;
-  const scan_report& report_;
 };
 
 }  // namespace
 
 std::error_code scanner::initiate_scan(std::string session_name) {
   if (progress_ == nullptr) return scan_run(*this, std::move(session_name)).run(nullptr);
-  progress_relay relay(*progress_, report_);
+  progress_relay relay(*progress_);
   return scan_run(*this, std::move(session_name)).run(&relay);
 }
 
 namespace {
 
 struct scan_step {
-  const char* name;
+  step_id id;
   std::error_code (scan_run::*run)();
 };
 
 // The steps of a run after the lock is taken, in their order.
 const scan_step kScanSteps[] = {
-    {"output directory", &scan_run::claim_output_dir},
-    {"session", &scan_run::find_session},
-    {"working directory", &scan_run::make_working_directory},
-    {"unread journals", &scan_run::find_unread_changes},
-    {"glusterfind", &scan_run::run_glusterfind},
-    {"names", &scan_run::check_names},
-    {"filter", &scan_run::filter_changes},
-    {"collect file", &scan_run::name_collect_file},
-    {"post-processing", &scan_run::post_process},
-    {"copy", &scan_run::copy_results},
-    {"manifest", &scan_run::write_manifest},
-    {"tidy", &scan_run::remove_output_dir},
+    {step_id::output_directory, &scan_run::claim_output_dir},
+    {step_id::session, &scan_run::find_session},
+    {step_id::working_directory, &scan_run::make_working_directory},
+    {step_id::unread_journals, &scan_run::find_unread_changes},
+    {step_id::glusterfind, &scan_run::run_glusterfind},
+    {step_id::names, &scan_run::check_names},
+    {step_id::filter, &scan_run::filter_changes},
+    {step_id::collect_file, &scan_run::name_collect_file},
+    {step_id::post_processing, &scan_run::post_process},
+    {step_id::copy, &scan_run::copy_results},
+    {step_id::manifest, &scan_run::write_manifest},
+    {step_id::tidy, &scan_run::remove_output_dir},
 };
 
 // Calls `release` when it goes, on every way out of the run.
@@ -154,9 +157,10 @@ std::error_code scan_run::run_locked_steps() {
   if (std::error_code ec = take_lock()) return ec;
   scope_exit release([this] { release_lock(); });
   for (const scan_step& step : kScanSteps) {
-    step_ = step.name;
+    step_ = step_name(step.id);
     note_.clear();
-    std::error_code ec = observe(observer_, step.name, state_, [&] { return (this->*step.run)(); });
+    state_.entries_done = 0;
+    std::error_code ec = observe(observer_, step.id, state_, [&] { return (this->*step.run)(); });
     if (ec) {
       note_.fill(&owner_.report_);
       return ec;

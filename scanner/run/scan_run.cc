@@ -454,6 +454,7 @@ std::error_code scan_run::filter_changes() {
     return efault();
   }
   state_.kept = count;
+  state_.entries_done = count;
   prefix = "processed";
   state_.sess->get_collectfilename(prefix, count, state_.collect_file);
   return success;
@@ -478,7 +479,10 @@ std::error_code scan_run::name_collect_file() {
 }
 
 std::error_code scan_run::post_process() {
-  if (scan_run::post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_) != success) {
+  std::error_code ec =
+      scan_run::post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_);
+  state_.entries_done = state_.kept;
+  if (ec != success) {
     scanner::logger.error(kFn, "Failed to split processed collect files");
     return efault();
   }
@@ -486,7 +490,9 @@ std::error_code scan_run::post_process() {
 }
 
 std::error_code scan_run::copy_results() {
-  if (owner_.copy_files_to_gluster() != success) {
+  std::error_code ec = owner_.copy_files_to_gluster();
+  for (const scan_report_list& list : owner_.report_.lists) state_.entries_done += list.entries;
+  if (ec != success) {
     scanner::logger.error(kFn, "Failed to copy collect files into gluster volume");
     return efault();
   }

@@ -19,6 +19,16 @@
 namespace tarn {
 namespace scanner {
 
+// The steps of a run, in their order; post-processing holds sort,
+// distribute, link and chunk.
+enum class step_id {
+  output_directory, session, working_directory, unread_journals, glusterfind, names, filter,
+  collect_file, post_processing, sort, distribute, link, chunk, copy, manifest, tidy,
+};
+// The step's name, as the report and a host's progress observer give it:
+// "output directory", "post-processing", ...
+const char* step_name(step_id step);
+
 // What the steps of one run hand on to each other. Each field is valid once
 // the step that fills it has succeeded.
 struct scan_state {
@@ -38,27 +48,28 @@ struct scan_state {
   std::vector<std::string> app_files;     // application lists
   std::vector<std::string> shard_files;   // shard lists
   std::vector<std::string> linked_files;  // linked shard lists
+  // What the step that ended last has done, for a progress display: the
+  // entries the filter kept (filter, post-processing), the lines written
+  // into the volume (copy); 0 for the other steps.
+  uint64_t entries_done = 0;
 };
 
-// Sees the steps of a run go by, on the run's thread. Step names: "output
-// directory", "session", "working directory", "unread journals", "glusterfind", "names", "filter", "collect file",
-// "post-processing" (which holds "sort", "distribute", "link" and "chunk"),
-// "copy", "manifest" and "tidy".
+// Sees the steps of a run go by, on the run's thread.
 class step_observer {
  public:
   virtual ~step_observer() = default;
-  virtual void step_begins(const char* step) = 0;
+  virtual void step_begins(step_id step) = 0;
   // Also after a failed step; `state` is as that step left it.
-  virtual void step_ends(const char* step, const scan_state& state) = 0;
+  virtual void step_ends(step_id step, const scan_state& state) = 0;
 };
 
 // Runs `run` (a step) between the two calls of `observer`, which may be null.
 template <typename Step>
-std::error_code observe(step_observer* observer, const char* name, const scan_state& state,
+std::error_code observe(step_observer* observer, step_id step, const scan_state& state,
                         Step&& run) {
-  if (observer != nullptr) observer->step_begins(name);
+  if (observer != nullptr) observer->step_begins(step);
   std::error_code ec = run();
-  if (observer != nullptr) observer->step_ends(name, state);
+  if (observer != nullptr) observer->step_ends(step, state);
   return ec;
 }
 

@@ -27,7 +27,7 @@ std::error_code scan_run::post_process_collect_file(session& sess,
   // Entries beyond the memory budget are sorted in run files, merged as the
   // distribution reads them; the runs go when this does, also on failure.
   sort_runs runs(files, sess.output_dir, sess.session_name);
-  if (std::error_code ec = observe(observer, "sort", seen, [&] {
+  if (std::error_code ec = observe(observer, step_id::sort, seen, [&] {
         std::error_code sorted = sort_collect_file(files, collect_file, sess.memory_budget(), kFn,
                                                    &state->entries, &runs);
         state->sort_runs = runs.written();
@@ -35,7 +35,7 @@ std::error_code scan_run::post_process_collect_file(session& sess,
       })) {
     return ec;
   }
-  if (std::error_code ec = failed(observe(observer, "distribute", seen, [&] {
+  if (std::error_code ec = failed(observe(observer, step_id::distribute, seen, [&] {
         if (runs.empty()) {
           return sess.distribute_basedon_application(state->entries, state->app_files,
                                                      state->shard_files);
@@ -57,12 +57,12 @@ std::error_code scan_run::post_process_collect_file(session& sess,
   // The outcome of the removal is not looked at, as the file is only in the
   // way from here on.
   files.remove(collect_file);
-  if (std::error_code ec = failed(observe(observer, "link", seen, [&] {
+  if (std::error_code ec = failed(observe(observer, step_id::link, seen, [&] {
         return sess.link_shard_to_app(state->app_files, state->shard_files, state->linked_files);
       }))) {
     return ec;
   }
-  return failed(observe(observer, "chunk", seen,
+  return failed(observe(observer, step_id::chunk, seen,
                         [&] { return sess.multithreaded_chunking(state->linked_files); }));
 }
 

@@ -204,6 +204,8 @@ TEST_F(ReportTest, AProgressObserverSeesTheStepsAndTheEntriesDone) {
       "manifest", "tidy"};
   EXPECT_EQ(seen.steps, expected);
   EXPECT_GT(seen.done["filter"], 0u);
+  EXPECT_EQ(seen.done["post-processing"], seen.done["filter"]);
+  EXPECT_EQ(seen.done["sort"], 0u);
   EXPECT_EQ(seen.done["copy"], s.last_report().total_entries);
   s.set_progress_observer(nullptr);
   seen.steps.clear();
