@@ -148,7 +148,7 @@ void bm_rig(benchmark::State& state, const rig_target& t) {
     s.set_list_files(t.list_files);
     double children_cpu = children_cpu_seconds();
     step_times st;
-    if ((ec = run_steps(s, t.session, &st, true))) {
+    if ((ec = run_steps(s, t.work_dir + "/out", t.session, &st, true))) {
       fail(state, "steps: " + ec.message() + " (see " + t.work_dir + "/scan-" + scan + ".log)");
       break;
     }

@@ -147,7 +147,7 @@ void bm_steps(benchmark::State& state, const bench_case& c) {
     bool failed = false;
     for (int run = 0; run < c.runs && !failed; ++run) {
       step_times t;
-      if (std::error_code ec = run_steps(s, kSession, &t)) {
+      if (std::error_code ec = run_steps(s, c.output_dir, kSession, &t)) {
         fail(state, "steps: " + ec.message());
         failed = true;
       } else if (!verify(state, c, &seen)) {

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <fstream>
+#include <list>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_env.h"
-#include "scanner/run/scan_run.h"
+#include "core/platform.h"
 #include "scanner/stages/list_file.h"
 
 namespace tarn {
@@ -20,59 +22,63 @@ double since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// Times the steps of the run as they go by, into the fields that name them.
-class step_timer : public scanner::step_observer {
+// Times the steps of the run as a host's progress observer sees them go by,
+// into the fields that name them; the entries each step took in are read
+// from what it left in the output directory.
+class step_timer : public scanner::progress_observer {
  public:
-  step_timer(step_times* times, bool count_lines) : times_(times), count_lines_(count_lines) {}
+  step_timer(step_times* times, std::string output_dir, std::string session, bool count_lines)
+      : times_(times),
+        output_dir_(std::move(output_dir)),
+        session_(std::move(session)),
+        count_lines_(count_lines) {}
 
   // Elapsed and CPU seconds the observer itself spent between steps.
   const step_time& own() const { return own_; }
 
-  void step_begins(scanner::step_id) override {
+  void step_entered(const char*) override {
     cpu_ = cpu_seconds();
     start_ = clock_type::now();
     open_.emplace_back(start_, cpu_);
   }
 
-  void step_ends(scanner::step_id step, const scanner::scan_state& state) override {
-    using scanner::step_id;
-    if (step_time* time = field(step)) {
+  void entries_done(const char* step, uint64_t entries) override {
+    const std::string name = step;
+    if (step_time* time = field(name)) {
       time->wall = since(start_);
       time->cpu = cpu_seconds() - cpu_;
     }
     if (!open_.empty()) {
-      step_time& time = times_->steps[scanner::step_name(step)];
+      step_time& time = times_->steps[name];
       time.wall += since(open_.back().first);
       time.cpu += cpu_seconds() - open_.back().second;
       open_.pop_back();
     }
-    if (step == step_id::glusterfind && count_lines_) {
-      double cpu = cpu_seconds();
-      clock_type::time_point start = clock_type::now();
-      times_->lines = count_lines(state.scan_output);
-      own_.wall += since(start);
-      own_.cpu += cpu_seconds() - cpu;
+    const double cpu = cpu_seconds();
+    const clock_type::time_point start = clock_type::now();
+    if (name == "glusterfind" && count_lines_) {
+      times_->lines = count_lines(output_dir_ + "/full-" + session_);
     }
-    if (step == step_id::filter) times_->kept = state.kept;
-    if (step == step_id::distribute) {
-      times_->app_lines = count_total(state.app_files);
-      times_->shard_lines = count_total(state.shard_files);
+    if (name == "filter") times_->kept = entries;
+    if (name == "distribute") {
+      times_->app_lines = count_lists(/*shard=*/false);
+      times_->shard_lines = count_lists(/*shard=*/true);
     }
-    if (step == step_id::link) times_->linked = count_total(state.linked_files);
+    if (name == "link") times_->linked = count_lists(false) + count_lists(true);
+    own_.wall += since(start);
+    own_.cpu += cpu_seconds() - cpu;
   }
 
  private:
-  step_time* field(scanner::step_id step) {
-    switch (step) {
-      case scanner::step_id::glusterfind: return &times_->glusterfind;
-      case scanner::step_id::filter: return &times_->filter;
-      case scanner::step_id::sort: return &times_->sort;
-      case scanner::step_id::distribute: return &times_->distribute;
-      case scanner::step_id::link: return &times_->link;
-      case scanner::step_id::chunk: return &times_->chunk;
-      case scanner::step_id::copy: return &times_->copy;
-      default: return nullptr;
-    }
+  step_time* field(const std::string& name) {
+    if (name == "glusterfind") return &times_->glusterfind;
+    if (name == "filter") return &times_->filter;
+    if (name == "sort") return &times_->sort;
+    if (name == "distribute") return &times_->distribute;
+    if (name == "link") return &times_->link;
+    if (name == "chunk") return &times_->chunk;
+    if (name == "copy") return &times_->copy;
+    return nullptr;
   }
 
   static uint64_t count_lines(const std::string& path) {
@@ -85,15 +91,24 @@ class step_timer : public scanner::step_observer {
     return lines;
   }
 
-  static uint64_t count_total(const std::vector<std::string>& paths) {
+  // The entries of the session's lists in the output directory, by the
+  // counts their names end in: the shard list's, or the others'.
+  uint64_t count_lists(bool shard) const {
+    std::list<std::string> names;
+    if (os::list_directory(output_dir_, &names)) return 0;
     uint64_t total = 0;
-    for (const std::string& p : paths) {
-      total += static_cast<uint64_t>(scanner::list_name::parse(p).count);
+    for (const std::string& file : names) {
+      const scanner::list_name name = scanner::list_name::parse(file, session_);
+      const std::string whole = name.application + "-" + session_ + "." + std::to_string(name.count);
+      if (file != whole || (name.application == ".shard") != shard) continue;
+      total += static_cast<uint64_t>(name.count);
     }
     return total;
   }
 
   step_times* times_;
+  const std::string output_dir_;
+  const std::string session_;
   const bool count_lines_;
   step_time own_;
   double cpu_ = 0;
@@ -104,15 +119,17 @@ class step_timer : public scanner::step_observer {
 
 }  // namespace
 
-std::error_code run_steps(scanner::scanner& s, const std::string& session_name,
-                          step_times* out, bool count_lines) {
+std::error_code run_steps(scanner::scanner& s, const std::string& output_dir,
+                          const std::string& session_name, step_times* out, bool count_lines) {
   step_times t;
-  step_timer timer(&t, count_lines);
+  step_timer timer(&t, output_dir, session_name, count_lines);
+  s.set_progress_observer(&timer);
   double cpu = cpu_seconds();
   clock_type::time_point start = clock_type::now();
-  std::error_code result = scanner::scan_run(s, session_name).run(&timer);
+  std::error_code result = s.initiate_scan(session_name);
   t.total.wall = since(start);
   t.total.cpu = cpu_seconds() - cpu;
+  s.set_progress_observer(nullptr);
   t.total.wall -= timer.own().wall;
   t.total.cpu -= timer.own().cpu;
   if (!result) *out = t;

@@ -42,13 +42,15 @@ struct step_times {
   std::map<std::string, step_time> steps;
 };
 
-// Runs one scan of `session_name` through the steps of
-// scanner::initiate_scan, timing each as it goes by. With `count_lines` the
-// lines of glusterfind's change list are counted between two steps, and the
-// time that takes is taken out of `total`. Returns the run's result; `*out`
-// is set only on success.
-std::error_code run_steps(scanner::scanner& s, const std::string& session_name,
-                          step_times* out, bool count_lines = false);
+// Runs one scan of `session_name` with scanner::initiate_scan, timing each
+// step as a progress observer sees it go by; `output_dir` is the scanner's.
+// The entries of the lists, and with `count_lines` the lines of
+// glusterfind's change list, are counted between two steps, and the time
+// that takes is taken out of `total`. Returns the run's result; `*out` is
+// set only on success.
+std::error_code run_steps(scanner::scanner& s, const std::string& output_dir,
+                          const std::string& session_name, step_times* out,
+                          bool count_lines = false);
 
 }  // namespace bench
 }  // namespace tarn

@@ -90,9 +90,12 @@ class progress_relay : public step_observer {
 }  // namespace
 
 std::error_code scanner::initiate_scan(std::string session_name) {
-  if (progress_ == nullptr) return scan_run(*this, std::move(session_name)).run(nullptr);
+  const run_parts parts{*this,     scan_type, list_files, memory_budget, volume_name, output_dir,
+                        mount_path, *api,      iopx,       lock_file,     lock_path,   report_,
+                        sessions};
+  if (progress_ == nullptr) return scan_run(parts, std::move(session_name)).run(nullptr);
   progress_relay relay(*progress_);
-  return scan_run(*this, std::move(session_name)).run(&relay);
+  return scan_run(parts, std::move(session_name)).run(&relay);
 }
 
 namespace {
@@ -135,13 +138,19 @@ class scope_exit {
 
 std::error_code scan_run::run(step_observer* observer) {
   observer_ = observer;
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   report = scan_report();
   report.started = std::chrono::system_clock::now();
   report.session = session_name_;
-  report.full = owner_.scan_type != scanner::scan_incremental;
-  std::error_code ec = run_locked_steps();
-  if (state_.sess != nullptr && local_) state_.sess->local = session_local_;
+  report.full = parts_.scan_type != scanner::scan_incremental;
+  std::error_code ec;
+  {
+    // The steps go through the run's local side, which notes what failed
+    // them, over the one in force.
+    noting_local_files files(local_side(), note_);
+    scoped_local_side in_force(files);
+    ec = run_locked_steps();
+  }
   report_counts();
   report.result = ec;
   if (ec) report.failure = step_;
@@ -162,7 +171,7 @@ std::error_code scan_run::run_locked_steps() {
     state_.entries_done = 0;
     std::error_code ec = observe(observer_, step.id, state_, [&] { return (this->*step.run)(); });
     if (ec) {
-      note_.fill(&owner_.report_);
+      note_.fill(&parts_.report);
       return ec;
     }
   }
@@ -171,23 +180,26 @@ std::error_code scan_run::run_locked_steps() {
 
 void stop_runs() { core::stop_runs(); }
 
-session* scan_run::find_or_make_session(scanner& owner, const std::string& name, int* status) {
-  auto found = owner.sessions.find(name);
-  if (found != owner.sessions.end()) return found->second.get();
+session* find_or_make_session(const run_parts& parts, const std::string& name, int* status) {
+  auto found = parts.sessions.find(name);
+  if (found != parts.sessions.end()) return found->second.get();
 
-  auto sess = std::make_unique<session>(name, owner.volume_name, owner.output_dir, owner.mount_path);
+  auto sess = std::make_unique<session>(name, parts.volume_name, parts.output_dir, parts.mount_path);
   if (sess->session_exists() != 0) {
     *status = sess->create_session();
     if (*status != 0) return nullptr;
   }
-  sess->set_list_files(owner.list_files);
-  sess->set_memory_budget(owner.memory_budget);
-  return owner.sessions.emplace(name, std::move(sess)).first->second.get();
+  sess->set_list_files(parts.list_files);
+  sess->set_memory_budget(parts.memory_budget);
+  return parts.sessions.emplace(name, std::move(sess)).first->second.get();
 }
 
 session* scanner::get_sessionobj(std::string session_name) {
+  const run_parts parts{*this,     scan_type, list_files, memory_budget, volume_name, output_dir,
+                        mount_path, *api,      iopx,       lock_file,     lock_path,   report_,
+                        sessions};
   int status = 0;
-  return scan_run::find_or_make_session(*this, session_name, &status);
+  return find_or_make_session(parts, session_name, &status);
 }
 
 }  // namespace scanner

@@ -40,10 +40,6 @@ using tarn_debug = ::tarn::tarn_debug::tarn_debug;
 using tarn_file = ::tarn::tarn_file::tarn_file;
 using tarn_iopx = ::tarn::tarn_iopx::tarn_iopx;
 
-class test_peer;  // unit tests' window on the members
-class scan_run;   // the steps of initiate_scan
-class local_files;  // the run's local side (scanner/run/local_files.h)
-class entry_source;  // sorted entries one at a time (scanner/stages/sorted_runs.h)
 
 // The memory the sort of a run's entries may take (scanner::set_memory_budget):
 // 256 MiB unless the host sets it, never less than 1 MiB.
@@ -83,6 +79,8 @@ class TARN_EXPORT session {
   std::error_code savefilename(std::string& name);
   // Adds a path (or path prefix) that filtering drops from now on.
   void insert_to_excludelist(std::string excluded_path);
+  // The paths and path prefixes that filtering drops now.
+  const std::set<std::string>& get_excludelist() const { return excludelist; }
 
   // ---- glusterfind commands: the raw status of system(3), 0 = success ----
 
@@ -189,14 +187,6 @@ class TARN_EXPORT session {
   std::size_t memory_budget() const { return budget; }
 
  private:
-  friend class test_peer;
-  friend class scan_run;
-
-  // distribute_basedon_application for entries read one at a time, in
-  // application_order; a failure of `entries` ends it with its error.
-  std::error_code distribute_sorted(entry_source& entries, std::vector<std::string>& app_files,
-                                    std::vector<std::string>& shard_files);
-
   link_counts counts;
   bool list_files = false;
   bool resolve_owners_first = true;
@@ -207,12 +197,6 @@ class TARN_EXPORT session {
   std::string mount_path;
   std::set<std::string> excludelist;
   std::set<std::string> exclude_dirnames;
-
-  // The local files and attributes the steps use: *local, or the local
-  // file system when null. Unit tests put a fault wrapper here to play a
-  // GlusterFS mount, a full disk or a failing one. Not owned.
-  local_files& local_side();
-  local_files* local = nullptr;
 };
 
 // Sees a run go by, on the run's thread: for a progress display. Calls are
@@ -359,9 +343,6 @@ class TARN_EXPORT scanner {
   static tarn_debug logger;
 
  private:
-  friend class test_peer;
-  friend class scan_run;
-
   scantype scan_type;
   bool list_files = false;
   std::size_t memory_budget = default_memory_budget;
@@ -370,9 +351,6 @@ class TARN_EXPORT scanner {
   std::string mount_path;
   boost::shared_ptr<tarn_iopx> iopx;
   std::unique_ptr<::tarn::tarn_api> api;
-  // Writes `text` as the volume file `path`, under a temporary name renamed
-  // over it when complete.
-  std::error_code write_volume_file(const std::string& path, const std::string& text);
 
   boost::shared_ptr<tarn_file> lock_file;
   std::string lock_path;

@@ -43,8 +43,6 @@ void session::set_memory_budget(std::size_t bytes) {
   budget = bytes == 0 ? default_memory_budget : std::max(bytes, min_memory_budget);
 }
 
-local_files& session::local_side() { return local != nullptr ? *local : posix_local_files(); }
-
 void session::get_outputfilepath(std::string& prefix, std::string suffix, std::string& out) {
   out = output_dir + "/";
   out += prefix;

@@ -4,6 +4,9 @@
 - No file under scanner/ includes a platform header: system calls go through
   core/platform.h, which reads errno right after each failing call.
 - No function under scanner/ is longer than 60 lines, its braces included.
+- The library's installed headers show hosts its interface and nothing of its
+  inside: no friend, no include of a header that is not installed, no
+  declaration of a class that no installed header defines.
 """
 import os
 import re
@@ -73,8 +76,40 @@ def long_functions(path):
     return found
 
 
+def installed_headers():
+    """The installed headers, as their include paths ("scanner/scanner.h")."""
+    headers = set()
+    for module in ('scanner', 'core'):
+        text = open(os.path.join(ROOT, module, 'CMakeLists.txt')).read()
+        for files in re.findall(r'install\(FILES([^)]*)DESTINATION', text):
+            headers.update(module + '/' + f for f in files.split() if f.endswith('.h'))
+    return headers
+
+
+def inside_shown(headers):
+    """Each breach of the installed headers of scanner/ as 'path:line: what'."""
+    texts = {h: code_only(open(os.path.join(ROOT, h), encoding='utf-8').read()) for h in headers}
+    defined = set()
+    for code in texts.values():
+        defined.update(re.findall(r'\b(?:class|struct)\s+(?:TARN_EXPORT\s+)?(\w+)\s*(?:final\s*)?[:{]', code))
+    found = []
+    for header in sorted(h for h in headers if h.startswith('scanner/')):
+        raw = open(os.path.join(ROOT, header), encoding='utf-8').read().split('\n')
+        for number, line in enumerate(texts[header].split('\n'), 1):
+            if re.search(r'\bfriend\b', line):
+                found.append('%s:%d: a friend in an installed header' % (header, number))
+            m = re.match(r'\s*class\s+(\w+)\s*;', line) or re.match(r'\s*struct\s+(\w+)\s*;', line)
+            if m and m.group(1) not in defined:
+                found.append('%s:%d: declares %s, which no installed header defines' %
+                             (header, number, m.group(1)))
+            inc = re.match(r'\s*#\s*include\s*"([^"]+)"', raw[number - 1])
+            if inc and inc.group(1) not in headers:
+                found.append('%s:%d: includes %s, which is not installed' % (header, number, inc.group(1)))
+    return found
+
+
 def main():
-    breaches = []
+    breaches = inside_shown(installed_headers())
     for folder, _, names in os.walk(os.path.join(ROOT, 'scanner')):
         for name in sorted(names):
             if not name.endswith(('.cc', '.h')):

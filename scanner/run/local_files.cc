@@ -95,5 +95,17 @@ local_files& posix_local_files() {
   return *files;
 }
 
+namespace {
+thread_local local_files* in_force = nullptr;
+}  // namespace
+
+local_files& local_side() { return in_force != nullptr ? *in_force : posix_local_files(); }
+
+scoped_local_side::scoped_local_side(local_files& files) : previous_(in_force) {
+  in_force = &files;
+}
+
+scoped_local_side::~scoped_local_side() { in_force = previous_; }
+
 }  // namespace scanner
 }  // namespace tarn

@@ -2,7 +2,8 @@
 // The run's local side: the working files in the output directory and the
 // attributes read through the volume's mount. The steps of a session reach
 // them only through this interface, so that tests can fail any call in
-// process; posix_local_files() is the real thing.
+// process; posix_local_files() is the real thing, and local_side() the one
+// in force on a thread.
 #ifndef TARN_SCANNER_RUN_LOCAL_FILES_H_
 #define TARN_SCANNER_RUN_LOCAL_FILES_H_
 
@@ -73,6 +74,25 @@ class local_files {
 
 // The local file system. Lives as long as the process.
 local_files& posix_local_files();
+
+// The local side in force on this thread: the one the innermost
+// scoped_local_side of the thread put in place, else the local file system.
+// A run puts its own in place on its thread for its length, and its steps
+// hand what they took from here on to the threads they start.
+local_files& local_side();
+
+// Puts `files`, which must outlive it, in place as this thread's local side
+// until it goes; then the one before is back.
+class scoped_local_side {
+ public:
+  explicit scoped_local_side(local_files& files);
+  ~scoped_local_side();
+  scoped_local_side(const scoped_local_side&) = delete;
+  scoped_local_side& operator=(const scoped_local_side&) = delete;
+
+ private:
+  local_files* previous_;
+};
 
 // Forwards every call to `target`, which must outlive it; tests derive from
 // it and override the calls they fail.

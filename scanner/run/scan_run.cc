@@ -35,7 +35,7 @@ std::error_code scan_run::check_inputs() {
     scanner::logger.error(kFn, "Session name is empty, Please provide a valid session name");
     return efault();
   }
-  if (owner_.output_dir.empty()) {
+  if (parts_.output_dir.empty()) {
     scanner::logger.error(kFn, "Failed to find volume path");
     return efault();
   }
@@ -45,22 +45,22 @@ std::error_code scan_run::check_inputs() {
 // Every gfid read of the run goes through the mount: a path that is not
 // this volume's mount would make each read fail and each piece vanish.
 std::error_code scan_run::check_mount() {
-  const std::string& mount = owner_.mount_path;
+  const std::string& mount = parts_.mount_path;
   std::string found;
-  if (std::error_code ec = ::tarn::scanner::check_mount(mount, owner_.volume_name, &found)) {
+  if (std::error_code ec = ::tarn::scanner::check_mount(mount, parts_.volume_name, &found)) {
     if (ec.value() == EINVAL) {
       scanner::logger.error(kFn, "%s is not a mount of volume %s: %s", mount.c_str(),
-                            owner_.volume_name.c_str(), found.c_str());
+                            parts_.volume_name.c_str(), found.c_str());
     } else {
       scanner::logger.error(kFn, "Failed to check the mount %s of volume %s: %s", mount.c_str(),
-                            owner_.volume_name.c_str(), found.c_str());
+                            parts_.volume_name.c_str(), found.c_str());
     }
-    note_failure(&owner_.report_, mount, ec);
-    owner_.report_.failure_cause =
-        (ec.value() == EINVAL ? "not a mount of volume " + owner_.volume_name + ": " : "") + found;
+    note_failure(&parts_.report, mount, ec);
+    parts_.report.failure_cause =
+        (ec.value() == EINVAL ? "not a mount of volume " + parts_.volume_name + ": " : "") + found;
     return ec;
   }
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   report.mount_checked = true;
   bool directory = false;
   report.aux_gfid_mount = !os::stat_path(mount + "/.gfid", &directory) && directory;
@@ -68,11 +68,12 @@ std::error_code scan_run::check_mount() {
 }
 
 void scan_run::tally() {
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   report.full = report.full || state_.full;
   report.total_entries = 0;
   for (const scan_report_list& list : report.lists) report.total_entries += list.entries;
-  if (state_.sess == nullptr) return;
+  // What an earlier run linked is not this run's.
+  if (state_.sess == nullptr || !state_.linked) return;
   const link_counts& counts = state_.sess->last_link_counts();
   report.path_lines = counts.path_lines;
   report.piece_lines = report.total_entries - std::min(counts.path_lines, report.total_entries);
@@ -87,10 +88,10 @@ void scan_run::tally() {
 
 void scan_run::report_counts() {
   tally();
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   if (report.dropped_no_aux_gfid != 0) {
     report.warnings.push_back(std::to_string(report.dropped_no_aux_gfid) +
-                              " changed pieces could not be attributed: " + owner_.mount_path +
+                              " changed pieces could not be attributed: " + parts_.mount_path +
                               " is not mounted with -o aux-gfid-mount");
   }
   if (report.dropped_owner_unreadable != 0) {
@@ -102,16 +103,16 @@ void scan_run::report_counts() {
 }
 
 std::error_code scan_run::take_lock() {
-  if (owner_.lock_file) {
+  if (parts_.lock_file) {
     scanner::logger.error(kFn, "Lock is already being held for session %s", session_name_.c_str());
     return success;
   }
   scanner::logger.error(kFn, "Trying to acquire lock for session %s", session_name_.c_str());
-  owner_.lock_file = owner_.acquire_lock(session_name_);
-  if (!owner_.lock_file) {
+  parts_.lock_file = parts_.owner.acquire_lock(session_name_);
+  if (!parts_.lock_file) {
     scanner::logger.error(kFn, "Failed to acquire lock for session %s", session_name_.c_str());
-    const std::error_code why = owner_.report_.lock_error;
-    note_failure(&owner_.report_, owner_.lock_path, why ? why : os::error_from(EIO));
+    const std::error_code why = parts_.report.lock_error;
+    note_failure(&parts_.report, parts_.lock_path, why ? why : os::error_from(EIO));
     return std::error_code(EBUSY, std::generic_category());
   }
   return success;
@@ -120,27 +121,21 @@ std::error_code scan_run::take_lock() {
 // The handle goes with the lock, so the next run takes a lock of its own and
 // never closes this one twice.
 void scan_run::release_lock() {
-  owner_.release_lock(owner_.lock_file);
-  owner_.lock_file.reset();
+  parts_.owner.release_lock(parts_.lock_file);
+  parts_.lock_file.reset();
 }
 
 std::error_code scan_run::find_session() {
   int status = 0;
-  state_.sess = find_or_make_session(owner_, session_name_, &status);
+  state_.sess = find_or_make_session(parts_, session_name_, &status);
   if (state_.sess == nullptr) {
-    note_command_failure(&owner_.report_,
-                         without_redirection(create_session_line(session_name_, owner_.volume_name)),
+    note_command_failure(&parts_.report,
+                         without_redirection(create_session_line(session_name_, parts_.volume_name)),
                          command_status_text(status, os::last_error()));
     scanner::logger.error(kFn, "Failed to initiate session object for session %s ",
                           session_name_.c_str());
     return efault();
   }
-  // The session's steps go through the run's local side, which notes what
-  // failed them.
-  session_local_ = state_.sess->local;
-  local_ = std::make_unique<noting_local_files>(state_.sess->local_side(), note_);
-  state_.sess->local = local_.get();
-  state_.sess->counts = link_counts();  // what an earlier run linked is not this run's
   return success;
 }
 
@@ -152,13 +147,13 @@ std::error_code scan_run::find_session() {
 // pieces, files already (partly) copied. The copy step files everything in
 // output_dir into the volume, so they are set aside, never taken for results.
 std::error_code scan_run::claim_output_dir() {
-  const std::string& output_dir = owner_.output_dir;
+  const std::string& output_dir = parts_.output_dir;
   std::string why;
-  if (std::error_code ec = ::tarn::scanner::claim_output_dir(output_dir, owner_.mount_path, &why)) {
+  if (std::error_code ec = ::tarn::scanner::claim_output_dir(output_dir, parts_.mount_path, &why)) {
     scanner::logger.error(kFn, "Refusing to run session %s: %s", session_name_.c_str(),
                           why.c_str());
-    note_failure(&owner_.report_, output_dir, ec);
-    owner_.report_.failure_cause = why;
+    note_failure(&parts_.report, output_dir, ec);
+    parts_.report.failure_cause = why;
     return ec;
   }
   leftovers_moved moved;
@@ -167,13 +162,13 @@ std::error_code scan_run::claim_output_dir() {
   // the temporary name; it is the library's own, and goes.
   for (const std::string& name : moved.names) {
     if (is_sort_run_name(name, session_name_)) continue;  // never copied
-    owner_.api->unlink(owner_.iopx, partial_copy_name(std::string(kWorkingDirectory) + "/" +
+    parts_.api.unlink(parts_.iopx, partial_copy_name(std::string(kWorkingDirectory) + "/" +
                                                       filing_prefix(name) + "/" + name));
   }
   if (ec) {
     scanner::logger.error(kFn, "Failed to move the files left in %s by an earlier run: %s",
                           output_dir.c_str(), ec.message().c_str());
-    note_failure(&owner_.report_, output_dir, ec);
+    note_failure(&parts_.report, output_dir, ec);
     return efault();
   }
   if (moved.sort_runs_removed > 0) {
@@ -192,17 +187,17 @@ std::error_code scan_run::claim_output_dir() {
 }
 
 std::error_code scan_run::make_working_directory() {
-  if (std::error_code ec = owner_.create_recursive_directory(kWorkingDirectory)) {
+  if (std::error_code ec = parts_.owner.create_recursive_directory(kWorkingDirectory)) {
     scanner::logger.error(kFn, "Failed to make %s in volume %s: %s", kWorkingDirectory,
-                          owner_.volume_name.c_str(), ec.message().c_str());
-    note_failure(&owner_.report_, kWorkingDirectory, ec);
+                          parts_.volume_name.c_str(), ec.message().c_str());
+    note_failure(&parts_.report, kWorkingDirectory, ec);
     return efault();
   }
   state_.sess->insert_to_excludelist(kWorkingDirectory);
-  state_.sess->insert_to_excludelist(owner_.lock_path);
+  state_.sess->insert_to_excludelist(parts_.lock_path);
   // The lock files of the volume's other sessions are the library's too: a
   // pass may see one that a run of another session held meanwhile.
-  state_.sess->insert_to_excludelist(owner_.volume_name + ".lock.");
+  state_.sess->insert_to_excludelist(parts_.volume_name + ".lock.");
   return success;
 }
 
@@ -211,15 +206,15 @@ std::error_code scan_run::make_working_directory() {
 // read after a full pass. Their changes join the pass's list; when they
 // cannot be read, the pass is a full one.
 std::error_code scan_run::find_unread_changes() {
-  state_.full = owner_.scan_type != scanner::scan_incremental;
+  state_.full = parts_.scan_type != scanner::scan_incremental;
   if (state_.full) return success;
   tail_probe probe;
-  probe.volume = owner_.volume_name;
+  probe.volume = parts_.volume_name;
   probe.session = session_name_;
   probe.state_dir = glusterfind_state_dir();
   lost_tail tail = find_lost_tail(probe);
   state_.local_bricks = tail.local_bricks;
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   report_replica_sets(tail);
   // Read by this pass, whether it adds their changes or runs full: once its
   // post has succeeded, no later pass reads them again.
@@ -268,8 +263,8 @@ bool scan_run::full_for_lost_history(const tail_probe& probe) {
                         "incremental pass would see none of its changes; running a full pass",
                         bricks.c_str());
   state_.full = true;
-  owner_.report_.became_full = true;
-  owner_.report_.warnings.push_back("The change log of brick " + bricks +
+  parts_.report.became_full = true;
+  parts_.report.warnings.push_back("The change log of brick " + bricks +
                                     " holds no history back to the session's last pass: the "
                                     "pass ran full");
   return true;
@@ -279,7 +274,7 @@ bool scan_run::full_for_lost_history(const tail_probe& probe) {
 // on this node hides what a restart of its bricks cut off from every pass
 // made here: said, and the run needs attention.
 void scan_run::report_replica_sets(const lost_tail& tail) {
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   for (const auto& set : tail.sets) {
     report.replica_sets.push_back({set.first, set.second});
     if (set.second) continue;
@@ -303,7 +298,7 @@ void scan_run::report_replica_sets(const lost_tail& tail) {
 // meanwhile.
 void scan_run::report_failed_bricks(const std::string& log, std::uint64_t from) {
   for (const failed_brick& failed : failed_bricks_since(log, from, "pre")) {
-    owner_.report_.failed_bricks.push_back(failed.brick);
+    parts_.report.failed_bricks.push_back(failed.brick);
     const std::string node = failed.brick.substr(0, failed.brick.find(':'));
     scanner::logger.error(kFn,
                           "glusterfind could not do its part of the pass on node %s, brick %s%s%s; "
@@ -318,13 +313,13 @@ std::error_code scan_run::run_glusterfind() {
   std::string prefix = "full";
   state_.sess->get_outputfilepath(prefix, "", state_.scan_output);
   const bool full = state_.full;
-  const std::string log = glusterfind_log_path(session_name_, owner_.volume_name);
+  const std::string log = glusterfind_log_path(session_name_, parts_.volume_name);
   const std::uint64_t log_before = log_end(log);
   int status = full ? state_.sess->full_scan(state_.scan_output)
                     : state_.sess->incremental_scan(state_.scan_output);
   if (status != 0) {
-    note_command_failure(&owner_.report_,
-                         without_redirection(pre_line(session_name_, owner_.volume_name,
+    note_command_failure(&parts_.report,
+                         without_redirection(pre_line(session_name_, parts_.volume_name,
                                                       state_.scan_output, full)),
                          command_status_text(status, os::last_error()));
     report_failed_bricks(log, log_before);
@@ -333,7 +328,7 @@ std::error_code scan_run::run_glusterfind() {
   scanner::logger.error(kFn,
                         full ? "Failed to perform full scan for session %s on volume %s"
                              : "Failed to perform incr scan for session %s on volume %s",
-                        session_name_.c_str(), owner_.volume_name.c_str());
+                        session_name_.c_str(), parts_.volume_name.c_str());
   return efault();
 }
 
@@ -344,16 +339,16 @@ std::error_code scan_run::run_glusterfind() {
 std::error_code scan_run::check_names() {
   name_repairs repairs;
   std::error_code ec =
-      repair_change_list(state_.scan_output, volume_entries(state_.local_bricks, owner_.mount_path),
+      repair_change_list(state_.scan_output, volume_entries(state_.local_bricks, parts_.mount_path),
                          state_.full, &repairs);
   if (ec) {
     scanner::logger.error(kFn, "Failed to check the names of %s: %s", state_.scan_output.c_str(),
                           ec.message().c_str());
-    note_failure(&owner_.report_, state_.scan_output, ec);
+    note_failure(&parts_.report, state_.scan_output, ec);
     return efault();
   }
   if (std::error_code added = add_unread_changes()) return added;
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   report.names_checked = repairs.checked;
   report.names_joined = repairs.joined;
   report.names_decoded = repairs.decoded;
@@ -401,7 +396,7 @@ std::error_code scan_run::add_unread_changes() {
   if (std::error_code ec = add_to_change_list(state_.scan_output, state_.unread_changes)) {
     scanner::logger.error(kFn, "Failed to add the changes of unread journals to %s: %s",
                           state_.scan_output.c_str(), ec.message().c_str());
-    note_failure(&owner_.report_, state_.scan_output, ec);
+    note_failure(&parts_.report, state_.scan_output, ec);
     return efault();
   }
   return success;
@@ -411,14 +406,14 @@ std::error_code scan_run::add_unread_changes() {
 // have listed, under the names of now, where they hold a brick of every
 // replica set. What they name and the list does not hold joins it.
 void scan_run::read_names_from_bricks() {
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   if (state_.full || state_.local_bricks.empty() || !report.sets_on_this_node()) {
     scanner::logger.error(kFn, "The changes of this pass cannot be read from this node's bricks "
                           "(it lacks a brick of some replica set); a full scan lists them");
     return;
   }
   tail_probe probe;
-  probe.volume = owner_.volume_name;
+  probe.volume = parts_.volume_name;
   probe.session = session_name_;
   probe.state_dir = glusterfind_state_dir();
   std::vector<std::string> lines;
@@ -466,21 +461,23 @@ std::error_code scan_run::name_collect_file() {
   if (std::error_code ec = os::rename_file(state_.filtered, state_.collect_file)) {
     scanner::logger.error(kFn, "Failed to rename the generated file %s to %s",
                           state_.filtered.c_str(), state_.collect_file.c_str());
-    note_failure(&owner_.report_, state_.filtered, ec);
+    note_failure(&parts_.report, state_.filtered, ec);
     return ec;
   }
   // A record for the host's bookkeeping; the run does not need it, so a
   // record that cannot be written is a warning, not a failure.
   if (std::error_code ec = state_.sess->savefilename(state_.collect_file)) {
-    owner_.report_.warnings.push_back("The name of the collect file could not be recorded beside " +
-                                      owner_.output_dir + ": " + ec.message());
+    parts_.report.warnings.push_back("The name of the collect file could not be recorded beside " +
+                                      parts_.output_dir + ": " + ec.message());
   }
   return success;
 }
 
 std::error_code scan_run::post_process() {
   std::error_code ec =
-      scan_run::post_process_collect_file(*state_.sess, state_.collect_file, &state_, observer_);
+      post_process_collect_file(*state_.sess, local_side(), {parts_.output_dir, session_name_},
+                                state_.sess->memory_budget(), state_.collect_file, &state_,
+                                observer_);
   state_.entries_done = state_.kept;
   if (ec != success) {
     scanner::logger.error(kFn, "Failed to split processed collect files");
@@ -490,8 +487,8 @@ std::error_code scan_run::post_process() {
 }
 
 std::error_code scan_run::copy_results() {
-  std::error_code ec = owner_.copy_files_to_gluster();
-  for (const scan_report_list& list : owner_.report_.lists) state_.entries_done += list.entries;
+  std::error_code ec = parts_.owner.copy_files_to_gluster();
+  for (const scan_report_list& list : parts_.report.lists) state_.entries_done += list.entries;
   if (ec != success) {
     scanner::logger.error(kFn, "Failed to copy collect files into gluster volume");
     return efault();
@@ -502,12 +499,12 @@ std::error_code scan_run::copy_results() {
 // Written only when every list is complete in the volume, under a temporary
 // name and renamed: a consumer that sees a manifest may take its lists.
 std::error_code scan_run::write_manifest() {
-  scan_report& report = owner_.report_;
+  scan_report& report = parts_.report;
   tally();
   report.finished = std::chrono::system_clock::now();
   const std::string path = manifest_path(report);
-  std::error_code ec = owner_.create_recursive_directory(manifest_directory(session_name_));
-  if (!ec) ec = owner_.write_volume_file(path, manifest_json(report, owner_.volume_name));
+  std::error_code ec = parts_.owner.create_recursive_directory(manifest_directory(session_name_));
+  if (!ec) ec = write_volume_file(parts_.api, parts_.iopx, path, manifest_json(report, parts_.volume_name));
   if (ec) {
     scanner::logger.error(kFn, "Failed to write the manifest %s of the run: %s", path.c_str(),
                           ec.message().c_str());
@@ -521,7 +518,7 @@ std::error_code scan_run::write_manifest() {
 // A directory that still holds leftovers or a file that could not be
 // removed stays, marked, for the next run.
 std::error_code scan_run::remove_output_dir() {
-  release_output_dir(owner_.output_dir);
+  release_output_dir(parts_.output_dir);
   return success;
 }
 

@@ -1,7 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// One scan run as a list of named steps: scanner::initiate_scan runs them in
-// order, and the benchmark runs the very same list with an observer that
-// times each step.
+// One scan run as a list of named steps over the scanner's members it is
+// handed: scanner::initiate_scan runs them in order, and a host's progress
+// observer (the benchmarks' timer among them) sees each go by.
 #ifndef TARN_SCANNER_RUN_SCAN_RUN_H_
 #define TARN_SCANNER_RUN_SCAN_RUN_H_
 
@@ -10,10 +10,12 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "scanner/glusterfind/changelog_tail.h"
 #include "scanner/run/failure_note.h"
+#include "scanner/stages/distribute.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -48,6 +50,7 @@ struct scan_state {
   std::vector<std::string> app_files;     // application lists
   std::vector<std::string> shard_files;   // shard lists
   std::vector<std::string> linked_files;  // linked shard lists
+  bool linked = false;                     // the link step has begun
   // What the step that ended last has done, for a progress display: the
   // entries the filter kept (filter, post-processing), the lines written
   // into the volume (copy); 0 for the other steps.
@@ -73,12 +76,49 @@ std::error_code observe(step_observer* observer, step_id step, const scan_state&
   return ec;
 }
 
+// The post-processing of `collect_file` (session::process_filtered_files)
+// through `files`, its lists made at `place`, its entries sorted in `budget`
+// bytes, its steps seen by `observer` (may be null), its lists kept in
+// `*state`.
+std::error_code post_process_collect_file(session& sess, local_files& files,
+                                          const list_place& place, std::size_t budget,
+                                          const std::string& collect_file, scan_state* state,
+                                          step_observer* observer);
+
+// The scanner's members that a run works on, handed to it by the scanner.
+struct run_parts {
+  scanner& owner;  // for its own calls: the lock, the copy, directories in the volume
+  scanner::scantype scan_type;
+  bool list_files;
+  std::size_t memory_budget;
+  const std::string& volume_name;
+  const std::string& output_dir;
+  const std::string& mount_path;
+  tarn_api& api;
+  const boost::shared_ptr<tarn_iopx>& iopx;
+  boost::shared_ptr<tarn_file>& lock_file;
+  const std::string& lock_path;
+  scan_report& report;
+  std::unordered_map<std::string, std::unique_ptr<session>>& sessions;
+};
+
+// The session object of the name in `parts.sessions`, made (and the
+// glusterfind session created when `glusterfind list` does not name it) on
+// first use. Null when it can be neither found nor created; `*status` is
+// then the status of the create command.
+session* find_or_make_session(const run_parts& parts, const std::string& name, int* status);
+
+// Writes `text` as the volume file `path`, under a temporary name renamed
+// over it when complete.
+std::error_code write_volume_file(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+                                  const std::string& path, const std::string& text);
+
 // One run of one session on one scanner. Not thread-safe: lives on the
 // caller's thread for the length of the run.
 class scan_run {
  public:
-  scan_run(scanner& owner, std::string session_name) noexcept
-      : owner_(owner), session_name_(std::move(session_name)) {}
+  scan_run(const run_parts& parts, std::string session_name) noexcept
+      : parts_(parts), session_name_(std::move(session_name)) {}
 
   // The whole run: checks, lock, the steps, release. The result is the one
   // scanner::initiate_scan documents.
@@ -102,16 +142,6 @@ class scan_run {
   std::error_code write_manifest();
   std::error_code remove_output_dir();
 
-  // The scanner's session object of the name, made (and the glusterfind
-  // session created when `glusterfind list` does not name it) on first use.
-  // Null when it can be neither found nor created; `*status` is then the
-  // status of the create command.
-  static session* find_or_make_session(scanner& owner, const std::string& name, int* status);
-
-  // The post-processing of `collect_file` (session::process_filtered_files),
-  // its steps seen by `observer` (may be null), its lists kept in `*state`.
-  static std::error_code post_process_collect_file(session& sess, const std::string& collect_file,
-                                                   scan_state* state, step_observer* observer);
 
  private:
   std::error_code check_inputs();
@@ -127,16 +157,13 @@ class scan_run {
   void tally();
   void report_counts();
 
-  scanner& owner_;
+  const run_parts& parts_;
   const std::string session_name_;
   step_observer* observer_ = nullptr;
   scan_state state_;
   const char* step_ = "checks";  // the step running, for the report
   // What failed the step running, as its parts told it.
   failure_note note_;
-  // The session's local side for the run, and the one it had before.
-  std::unique_ptr<noting_local_files> local_;
-  local_files* session_local_ = nullptr;
 };
 
 }  // namespace scanner

@@ -12,6 +12,7 @@
 #include "scanner/guards/output_dir.h"
 #include "scanner/run/failure_note.h"
 #include "scanner/run/parallel_for.h"
+#include "scanner/run/scan_run.h"
 #include "scanner/run/volume_layout.h"
 #include "scanner/scanner.h"
 #include "scanner/stages/list_file.h"
@@ -362,17 +363,18 @@ std::error_code scanner::file_copy(std::string source, std::string destination) 
   return copy_list(*api, iopx, source, destination, &added, /*new_directory=*/false, &failed);
 }
 
-std::error_code scanner::write_volume_file(const std::string& path, const std::string& text) {
+std::error_code write_volume_file(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+                                  const std::string& path, const std::string& text) {
   const std::string partial = partial_copy_name(path);
   // Truncated, if it is there: ours, from a write that did not finish.
-  boost::shared_ptr<tarn_file> out = api->open(iopx, partial, os::kOpenCreateOrTruncate);
-  if (!out) return api->last_error() ? api->last_error() : os::error_from(EIO);
+  boost::shared_ptr<tarn_file> out = api.open(iopx, partial, os::kOpenCreateOrTruncate);
+  if (!out) return api.last_error() ? api.last_error() : os::error_from(EIO);
   int64_t offset = 0;
-  std::error_code ec = write_line(*api, out, text, &offset);
-  std::error_code closed = api->close(out);
+  std::error_code ec = write_line(api, out, text, &offset);
+  std::error_code closed = api.close(out);
   if (!ec) ec = closed;
-  if (!ec) ec = api->rename(iopx, partial, path);
-  if (ec) api->unlink(iopx, partial);
+  if (!ec) ec = api.rename(iopx, partial, path);
+  if (ec) api.unlink(iopx, partial);
   return ec ? ec : success;
 }
 

@@ -1,5 +1,7 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Sorted entries to one list file per application, named with its count.
+#include "scanner/stages/distribute.h"
+
 #include "scanner/scanner.h"
 #include "scanner/stages/list_file.h"
 #include "scanner/stages/sorted_runs.h"
@@ -17,13 +19,14 @@ std::error_code session::distribute_basedon_application(std::vector<std::string>
                                                         std::vector<std::string>& app_files,
                                                         std::vector<std::string>& shard_files) {
   vector_entries all(entries);
-  return distribute_sorted(all, app_files, shard_files);
+  return distribute_entries(*this, local_side(), {output_dir, session_name}, all, app_files,
+                            shard_files);
 }
 
-std::error_code session::distribute_sorted(entry_source& entries,
-                                           std::vector<std::string>& app_files,
-                                           std::vector<std::string>& shard_files) {
-  list_writer group(local_side(), kFn);
+std::error_code distribute_entries(session& sess, local_files& files, const list_place& place,
+                                   entry_source& entries, std::vector<std::string>& app_files,
+                                   std::vector<std::string>& shard_files) {
+  list_writer group(files, kFn);
   std::string application;
 
   // Gives the open group file its final name and files it as the shard list
@@ -46,10 +49,10 @@ std::error_code session::distribute_sorted(entry_source& entries,
       }
       begun = true;
       application.assign(entry, 0, end);
-      list_name name{output_dir, application, session_name};
+      list_name name{place.output_dir, application, place.session_name};
       const std::string working = name.path();  // the count 0 until it is known
-      insert_to_excludelist(working);
-      logger.error(kFn, "Populating entries in %s ", working.c_str());
+      sess.insert_to_excludelist(working);
+      session::logger.error(kFn, "Populating entries in %s ", working.c_str());
       if (std::error_code ec = group.create(name.base(), working)) return ec;
     }
     if (std::error_code ec = group.write_line(entry)) return ec;

@@ -3,6 +3,7 @@
 // of changed shard pieces, cut into chunks.
 #include "scanner/run/local_files.h"
 #include "scanner/run/scan_run.h"
+#include "scanner/stages/distribute.h"
 #include "scanner/stages/sorted_runs.h"
 
 namespace tarn {
@@ -19,16 +20,18 @@ std::error_code failed(std::error_code ec) {
 
 }  // namespace
 
-std::error_code scan_run::post_process_collect_file(session& sess,
-                                                   const std::string& collect_file,
-                                                   scan_state* state, step_observer* observer) {
-  local_files& files = sess.local_side();
+std::error_code post_process_collect_file(session& sess, local_files& files,
+                                          const list_place& place, std::size_t budget,
+                                          const std::string& collect_file, scan_state* state,
+                                          step_observer* observer) {
   const scan_state& seen = *state;
+  // The session's own steps below go through `files` too.
+  scoped_local_side in_force(files);
   // Entries beyond the memory budget are sorted in run files, merged as the
   // distribution reads them; the runs go when this does, also on failure.
-  sort_runs runs(files, sess.output_dir, sess.session_name);
+  sort_runs runs(files, place.output_dir, place.session_name);
   if (std::error_code ec = observe(observer, step_id::sort, seen, [&] {
-        std::error_code sorted = sort_collect_file(files, collect_file, sess.memory_budget(), kFn,
+        std::error_code sorted = sort_collect_file(files, collect_file, budget, kFn,
                                                    &state->entries, &runs);
         state->sort_runs = runs.written();
         return sorted;
@@ -43,7 +46,8 @@ std::error_code scan_run::post_process_collect_file(session& sess,
         std::unique_ptr<entry_source> merged;
         std::error_code result = runs.open_merge(&merged);
         if (!result) {
-          result = sess.distribute_sorted(*merged, state->app_files, state->shard_files);
+          result = distribute_entries(sess, files, place, *merged, state->app_files,
+                                      state->shard_files);
         }
         merged.reset();  // its files closed before they are removed
         runs.remove_all();
@@ -58,6 +62,7 @@ std::error_code scan_run::post_process_collect_file(session& sess,
   // way from here on.
   files.remove(collect_file);
   if (std::error_code ec = failed(observe(observer, step_id::link, seen, [&] {
+        state->linked = true;
         return sess.link_shard_to_app(state->app_files, state->shard_files, state->linked_files);
       }))) {
     return ec;
@@ -68,7 +73,8 @@ std::error_code scan_run::post_process_collect_file(session& sess,
 
 std::error_code session::process_filtered_files(std::string& collect_file) {
   scan_state state;
-  return scan_run::post_process_collect_file(*this, collect_file, &state, nullptr);
+  return post_process_collect_file(*this, local_side(), {output_dir, session_name}, budget,
+                                   collect_file, &state, nullptr);
 }
 
 }  // namespace scanner

@@ -61,18 +61,19 @@ std::error_code gfid_then_wait(const std::string& path, const char* name, unsign
 struct crash_case {
   const char* moment;
   // Runs in the child before the scan: makes the run stop at the moment.
-  std::function<void(scanner&, testing_util::fault_injection&)> arm;
+  std::function<void(scanner&, testing_util::fault_injection&, testing_util::attribute_files&)>
+      arm;
 };
 
 void PrintTo(const crash_case& c, std::ostream* os) { *os << c.moment; }
 
 const crash_case kCases[] = {
     {"post-processing",
-     [](scanner& s, testing_util::fault_injection&) {
-       test_peer::read_gfid_attribute(*s.get_sessionobj("s1")) = gfid_then_wait;
+     [](scanner&, testing_util::fault_injection&, testing_util::attribute_files& files) {
+       files.gfid = gfid_then_wait;
      }},
     {"copy",
-     [](scanner&, testing_util::fault_injection& faults) {
+     [](scanner&, testing_util::fault_injection& faults, testing_util::attribute_files&) {
        // The eighth line written: the first list (six lines) is in the
        // volume, the second has one line there.
        auto writes = std::make_shared<int>(0);
@@ -110,8 +111,8 @@ class CrashTest : public ::testing::TestWithParam<crash_case> {
       ready_fd = ready[1];
       testing_util::fault_injection faults;
       scanner s("vol1", out_, volume_);
-      testing_util::use_scenario_gfids(s, "s1");
-      c.arm(s, faults);
+      const auto gfids = testing_util::use_scenario_gfids();
+      c.arm(s, faults, *gfids);
       _exit(100 + s.initiate_scan("s1").value());  // not reached
     }
     close(ready[1]);
@@ -169,7 +170,7 @@ TEST_P(CrashTest, LockKeepsOthersOutAndLeftoversNeverBecomeResults) {
   tool_.set_changelist(later.changelist);
   log_capture log;
   scanner s("vol1", out_, volume_);
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
   EXPECT_EQ(read_tree(working()), later.results);
   EXPECT_FALSE(exists(lock_file()));

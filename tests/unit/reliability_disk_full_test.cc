@@ -75,7 +75,7 @@ TEST_P(DiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
   const std::string volume = root_.path("vol1");
   tool_.set_changelist(testing_util::make_scenario("s1", 0, 0, 0).changelist + changelist());
   scanner s("vol1", out, volume);
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
 
   EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
   EXPECT_TRUE(log_.contains(c.step)) << log_.text();
@@ -143,12 +143,10 @@ TEST_P(ListDiskFullTest, StepSaysSoAndNoListPromisesMoreThanItHolds) {
   const std::string volume = root_.path("vol1");
   tool_.set_changelist(testing_util::make_scenario("s1", 0, 0, 0).changelist + changelist());
   scanner s("vol1", out, volume);
-  testing_util::use_scenario_gfids(s, "s1");
-  session& sess = *s.get_sessionobj("s1");
   testing_util::fault_files full;
-  full.gfid = test_peer::read_gfid_attribute(sess);
+  full.gfid = testing_util::scenario_gfid;
   full.fail(testing_util::local_call::write, 2, ENOSPC, c.list);
-  test_peer::local(sess) = &full;
+  scoped_local_side in_force(full);
 
   EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
   EXPECT_TRUE(log_.contains(std::string(c.message) + out + c.list)) << log_.text();
@@ -174,12 +172,10 @@ TEST_F(ListDiskFullTest, AGfidReadTheMountFailsNamesTheFile) {
   const std::string out = root_.path("out");
   tool_.set_changelist(testing_util::make_scenario("s1", 0, 0, 0).changelist + changelist());
   scanner s("vol1", out, root_.path("vol1"));
-  testing_util::use_scenario_gfids(s, "s1");
-  session& sess = *s.get_sessionobj("s1");
   testing_util::fault_files broken;
-  broken.gfid = test_peer::read_gfid_attribute(sess);
+  broken.gfid = testing_util::scenario_gfid;
   broken.fail(testing_util::local_call::read_xattr, 1, ENOTCONN, "vm/big.img");
-  test_peer::local(sess) = &broken;
+  scoped_local_side in_force(broken);
 
   EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EFAULT, std::generic_category()));
   EXPECT_EQ(s.last_report().failure, "post-processing");

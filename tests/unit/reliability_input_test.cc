@@ -86,7 +86,7 @@ TEST_F(HostileNameTest, OddChangeListsGiveWholeResults) {
                            "MODIFY last/line";
   tool_.set_changelist(text);
   scanner s("vol1", root_.path("out"), root_.path("vol1"));
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
   ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
   std::map<std::string, std::string> results =
       read_tree(root_.path("vol1/.tarn/working/scanner"));

@@ -52,7 +52,7 @@ TEST(LongRunningHostTest, TwoHundredRunsStayCorrectAndFlat) {
   log_capture log;
 
   scanner s("vol1", root.path("out"), volume);
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
   constexpr int kRuns = 200;
   constexpr int kWarmUp = 10;
   std::size_t fds = 0, tasks = 0, heap = 0;

@@ -126,7 +126,7 @@ TEST_F(ReportTest, ReportAndManifestNameEveryListWritten) {
   const testing_util::scan_scenario sc = testing_util::make_scenario("s1", 3, 2, 3);
   tool_.set_changelist(sc.changelist);
   scanner s("vol1", out_, volume_);
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
@@ -195,7 +195,7 @@ TEST_F(ReportTest, AProgressObserverSeesTheStepsAndTheEntriesDone) {
   const testing_util::scan_scenario sc = testing_util::make_scenario("s1", 2, 2, 3);
   tool_.set_changelist(sc.changelist);
   scanner s("vol1", out_, volume_);
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
   s.set_progress_observer(&seen);
   ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
   const std::vector<std::string> expected = {

@@ -103,10 +103,10 @@ std::error_code scenario_gfid(const std::string& path, const char* name, unsigne
   return std::error_code();
 }
 
-void use_scenario_gfids(scanner::scanner& s, const std::string& session) {
-  scanner::session* sess = s.get_sessionobj(session);
-  ASSERT_NE(sess, nullptr);
-  scanner::test_peer::read_gfid_attribute(*sess) = scenario_gfid;
+std::unique_ptr<attribute_side> use_scenario_gfids() {
+  auto files = std::make_unique<attribute_side>();
+  files->gfid = scenario_gfid;
+  return files;
 }
 
 std::map<std::string, std::string> read_tree(const std::string& root) {

@@ -6,11 +6,13 @@
 #define TARN_TESTS_UNIT_SCAN_SCENARIO_H_
 
 #include <map>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "scanner/scanner.h"
+#include "unit/test_util.h"
 
 namespace tarn {
 namespace testing_util {
@@ -39,8 +41,9 @@ std::error_code scenario_gfid(const std::string& path, const char* name, unsigne
 // The text form of the gfid scenario_gfid gives the file `entry`.
 std::string scenario_gfid_text(const std::string& entry);
 
-// Makes (or finds) the scanner's session object and gives it scenario_gfid.
-void use_scenario_gfids(scanner::scanner& s, const std::string& session);
+// The local side that reads the gfids of scenario_gfid, in force on this
+// thread while it lives.
+std::unique_ptr<attribute_side> use_scenario_gfids();
 
 // Every file below `root` with its content, by relative path.
 std::map<std::string, std::string> read_tree(const std::string& root);

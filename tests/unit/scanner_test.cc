@@ -67,23 +67,20 @@ TEST_F(ScanRunTest, ForeignLockFileEndsTheRunWithBusyAndStays) {
   EXPECT_TRUE(log_.contains("Failed to acquire lock for session s1"));
   EXPECT_TRUE(tool_.calls().empty());
   EXPECT_EQ(testing_util::read_file(lock_file("s1")), "someone else's");
-  EXPECT_FALSE(test_peer::lock_file(s));
 }
 
 TEST_F(ScanRunTest, UnreachableVolumeCannotBeLocked) {
   scanner s("no-such-volume", output_dir_, volume_dir_);
-  EXPECT_FALSE(test_peer::iopx(s));
   EXPECT_EQ(s.initiate_scan("s1"), std::error_code(EBUSY, std::generic_category()));
 }
 
 TEST_F(ScanRunTest, SuccessfulRunsTakeAndReleaseTheirOwnLock) {
   scanner s("vol1", output_dir_, volume_dir_);
-  EXPECT_EQ(test_peer::scan_type(s), scanner::scan_full);
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     EXPECT_EQ(s.initiate_scan("s1"), success);
+    EXPECT_TRUE(s.last_report().full);  // a new scanner runs full scans
     EXPECT_FALSE(exists(lock_file("s1")));
-    EXPECT_FALSE(test_peer::lock_file(s));
     EXPECT_FALSE(exists(output_dir_));
   }
   // Each run asked for a lock of its own; none ran lockless.
@@ -126,7 +123,6 @@ TEST_F(ScanRunTest, SessionThatCannotBeMadeReleasesTheLock) {
   EXPECT_TRUE(log_.contains("Failed to initiate session object for session s1 "));
   EXPECT_FALSE(exists(lock_file("s1")));
   EXPECT_EQ(s.get_sessionobj("s1"), nullptr);
-  EXPECT_TRUE(test_peer::sessions(s).empty());
 }
 
 TEST_F(ScanRunTest, FailedPassReleasesTheLockAndNamesTheKind) {
@@ -152,7 +148,7 @@ TEST_F(ScanRunTest, SessionObjectsAreCachedAndExcludeTheRunsFiles) {
   EXPECT_EQ(tool_.calls().size(), 1u);
 
   ASSERT_EQ(s.initiate_scan("s1"), success);
-  const std::set<std::string>& excluded = test_peer::excludelist(*first);
+  const std::set<std::string>& excluded = first->get_excludelist();
   EXPECT_EQ(excluded.count(".tarn/working/scanner"), 1u);
   EXPECT_EQ(excluded.count("vol1.lock.s1"), 1u);
   EXPECT_TRUE(first->is_excluded("vol1.lock.other-session"));  // any session's lock
@@ -186,7 +182,7 @@ TEST_F(ScanRunTest, ListedEntriesOnRequestAndTheSameResultsAsEverWithout) {
   tool_.set_changelist(scenario.changelist);
   const std::string working = volume_dir_ + "/.tarn/working/scanner";
   scanner s("vol1", output_dir_, volume_dir_);
-  testing_util::use_scenario_gfids(s, "s1");
+  const auto gfids = testing_util::use_scenario_gfids();
   s.set_list_files(true);  // reaches the session made before
   ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
 

@@ -50,7 +50,7 @@ TEST_F(DistributeTest, GroupsByApplicationAndNamesEachFileWithItsCount) {
     EXPECT_TRUE(log_.contains("[session::distribute_basedon_application] Populating entries in " +
                               out(name) + " \n"))
         << name;
-    EXPECT_EQ(test_peer::excludelist(session_).count(out(name)), 1u) << name;
+    EXPECT_EQ(session_.get_excludelist().count(out(name)), 1u) << name;
   }
 }
 

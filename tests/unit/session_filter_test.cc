@@ -113,7 +113,7 @@ TEST_F(FilterTest, LongListsCrossEveryBufferBoundary) {
 TEST_F(FilterTest, ExcludeListAddedByOneRunAppliesToTheNext) {
   unsigned long count = 0;
   EXPECT_EQ(filter("NEW /.snapshots/x\nNEW a/.snaps/b\n", &count), "/.snapshots/x\n");
-  EXPECT_EQ(test_peer::excludelist(session_), (std::set<std::string>{"/.snaps"}));
+  EXPECT_EQ(session_.get_excludelist(), (std::set<std::string>{"/.snaps"}));
   // Now a string prefix: it drops the absolute path, not relative ones.
   EXPECT_EQ(filter("NEW /.snapshots/x\nNEW .snapshots/x\n", &count), ".snapshots/x\n");
   EXPECT_EQ(count, 1u);
@@ -179,12 +179,12 @@ TEST_F(FilterTest, AFailedWriteLeavesTheRulesOfLaterLinesUnadded) {
   write_file(input_, "NEW a\nMODIFY b/.tarn/c\n" + many + "NEW x/.snaps/y\n");
   EXPECT_EQ(session_.filter_new_and_modified(input_, full, count),
             std::error_code(ENOSPC, std::generic_category()));
-  EXPECT_EQ(test_peer::excludelist(session_), (std::set<std::string>{}));
+  EXPECT_EQ(session_.get_excludelist(), (std::set<std::string>{}));
   // A line dropped before the failing one was read, and its rule stays.
   write_file(input_, "MODIFY b/.tarn/c\nNEW a\n" + many + "NEW x/.snaps/y\n");
   EXPECT_EQ(session_.filter_new_and_modified(input_, full, count),
             std::error_code(ENOSPC, std::generic_category()));
-  EXPECT_EQ(test_peer::excludelist(session_), (std::set<std::string>{"/.tarn"}));
+  EXPECT_EQ(session_.get_excludelist(), (std::set<std::string>{"/.tarn"}));
   EXPECT_EQ(count, 77u);
   EXPECT_TRUE(log_.contains("Failed to write /dev/full"));
 }
@@ -247,10 +247,10 @@ TEST(ExclusionTest, PrefixAndComponentRules) {
     s.insert_to_excludelist(".tarn/working/scanner");
     s.insert_to_excludelist("a/b");
     s.insert_to_excludelist("vol1.lock.s1");
-    std::set<std::string> expected = test_peer::excludelist(s);
+    std::set<std::string> expected = s.get_excludelist();
     if (r.added != nullptr) expected.insert(r.added);
     EXPECT_EQ(s.is_excluded(r.path), r.excluded);
-    EXPECT_EQ(test_peer::excludelist(s), expected);
+    EXPECT_EQ(s.get_excludelist(), expected);
   }
 
   session s("s1", "vol1", "/tmp/out", "/mnt/vol1");
@@ -297,7 +297,7 @@ TEST(ExclusionTest, AgreesWithAScanOfEveryEntry) {
       std::string path = some_path();
       SCOPED_TRACE(::testing::Message() << "trial " << trial << ", path \"" << path << "\"");
       ASSERT_EQ(s.is_excluded(path), excluded_by_scan(reference, path));
-      ASSERT_EQ(test_peer::excludelist(s), reference);
+      ASSERT_EQ(s.get_excludelist(), reference);
     }
   }
 }

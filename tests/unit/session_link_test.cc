@@ -67,6 +67,7 @@ class LinkTest : public ::testing::Test {
   std::string out_;
   std::string mnt_;
   session session_;
+  testing_util::attribute_side attrs_;
   Lines app_files_;
   Lines shard_files_;
   Lines linked_files_;
@@ -210,7 +211,7 @@ std::error_code glusterfs_mount(const std::string& path, const char* name, unsig
 }
 
 TEST_F(LinkTest, GlusterfsGfidIsReadWhenTrustedGfidIsAbsent) {
-  test_peer::read_gfid_attribute(session_) = glusterfs_mount;
+  attrs_.gfid = glusterfs_mount;
   app_files_ = {list("vm-s1.1", {"vm/a.img"}), list("zz-s1.1", {"zz/gone"})};
   shard_files_ = {list(".shard-s1.2", {piece(kGfidA, 1), piece(kGfidA, 2)})};
   ASSERT_NO_ERROR(link());
@@ -224,7 +225,7 @@ std::error_code lost_mount(const std::string& path, const char*, unsigned char*)
 }
 
 TEST_F(LinkTest, AnyOtherFailureToReadTheGfidIsAnErrorNamingThePath) {
-  test_peer::read_gfid_attribute(session_) = lost_mount;
+  attrs_.gfid = lost_mount;
   app_files_ = {list("a-s1.1", {"a/x"}), list("vm-s1.2", {"vm/a.img", "vm/b.img"})};
   shard_files_ = {list(".shard-s1.1", {piece(kGfidA, 1)})};
   EXPECT_EQ(link(), os_error(ENOTCONN));

@@ -46,6 +46,7 @@ class PostProcessTest : public ::testing::Test {
   std::string mnt_;
   std::string collect_;
   session session_;
+  testing_util::attribute_side attrs_;
   log_capture log_;
 };
 
@@ -99,8 +100,7 @@ TEST_F(PostProcessTest, CollectFileStaysAfterAFailedDistributionOnly) {
   EXPECT_TRUE(log_.contains(std::string(kFn) + "Failed to link shard files with app\n"));
 
   mkdir(out_.c_str(), 0755);
-  test_peer::read_gfid_attribute(session_) = [](const std::string&, const char*,
-                                                unsigned char*) {
+  attrs_.gfid = [](const std::string&, const char*, unsigned char*) {
     return std::error_code(EIO, std::generic_category());
   };
   EXPECT_EQ(process(), std::error_code(EIO, std::generic_category()));

@@ -51,12 +51,18 @@ TEST(SessionNamingTest, OutputAndCollectFileNames) {
 
 TEST(SessionTest, StartsWithTheTwoDirectoryNamesAndAnEmptyExcludeList) {
   session s("s1", "vol1", "/tmp/out", "/mnt/vol1");
-  EXPECT_TRUE(test_peer::excludelist(s).empty());
-  EXPECT_EQ(test_peer::exclude_dirnames(s), (std::set<std::string>{".snaps", ".tarn"}));
+  EXPECT_TRUE(s.get_excludelist().empty());
 
   s.insert_to_excludelist("a/b");
   s.insert_to_excludelist("a/b");
-  EXPECT_EQ(test_peer::excludelist(s), (std::set<std::string>{"a/b"}));
+  EXPECT_EQ(s.get_excludelist(), (std::set<std::string>{"a/b"}));
+
+  // The two directory names drop a path wherever they are a component of it,
+  // and no other name does.
+  session fresh("s1", "vol1", "/tmp/out", "/mnt/vol1");
+  EXPECT_TRUE(fresh.is_excluded("app/.snaps/x"));
+  EXPECT_TRUE(fresh.is_excluded(".tarn"));
+  EXPECT_FALSE(fresh.is_excluded("app/.snapshots/x"));
 }
 
 class SaveFilenameTest : public ::testing::Test {

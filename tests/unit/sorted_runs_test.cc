@@ -87,16 +87,13 @@ class SortedRunsTest : public ::testing::Test {
     mkdir(out.c_str(), 0755);
     session s("s1", "vol1", out, mnt_);
     s.set_list_files(true);
-    if (faults != nullptr) {
-      test_peer::local(s) = faults;
-      faults->gfid = big_image_only;
-    } else {
-      test_peer::read_gfid_attribute(s) = big_image_only;
-    }
-    if (budget != 0) test_peer::memory_budget(s) = budget;
+    testing_util::attribute_files files;
+    testing_util::attribute_files* used = faults != nullptr ? faults : &files;
+    used->gfid = big_image_only;
     const std::string collect = out + "/s1-processed.1";
     write_file(collect, text);
-    return scan_run::post_process_collect_file(s, collect, state, nullptr);
+    return post_process_collect_file(s, *used, {out, "s1"}, budget != 0 ? budget : s.memory_budget(),
+                                     collect, state, nullptr);
   }
 
   temp_dir dir_;

@@ -61,9 +61,10 @@ TEST_F(SuccessValueTest, ScannerOperations) {
 }
 
 TEST_F(SuccessValueTest, CoreLibraryOperations) {
-  scanner s("vol1", out_, volume_);
-  tarn_api* api = test_peer::api(s);
-  boost::shared_ptr<tarn_iopx>& iopx = test_peer::iopx(s);
+  auto api = std::make_unique<tarn_api>();
+  iopx_tree_cfg cfg;
+  cfg.volume = "vol1";
+  boost::shared_ptr<tarn_iopx> iopx = api->init(cfg);
   EXPECT_SUCCESS(api->mkdir(iopx, "d", 0777));
   boost::shared_ptr<tarn_file> f = api->open(iopx, "d/f", os::kOpenCreateForWrite);
   ASSERT_TRUE(f);

@@ -160,49 +160,16 @@ class attribute_files : public scanner::forwarding_local_files {
   links_function links = nullptr;  // the link count of a path
 };
 
-}  // namespace testing_util
-
-namespace scanner {
-
-// The unit tests' window on the private members.
-class test_peer {
+// An attribute_files that is this thread's local side while it lives.
+class attribute_side : public attribute_files {
  public:
-  static std::set<std::string>& excludelist(session& s) { return s.excludelist; }
-  static std::set<std::string>& exclude_dirnames(session& s) { return s.exclude_dirnames; }
-  static const std::string& output_dir(session& s) { return s.output_dir; }
-  static local_files*& local(session& s) { return s.local; }
-  // The memory budget itself, below the floor that set_memory_budget keeps,
-  // to make a small list spill.
-  static std::size_t& memory_budget(session& s) { return s.budget; }
-  // The attribute reads of `s`, played by an attribute_files of its own that
-  // lives as long as the test program.
-  static testing_util::attribute_files::gfid_function& read_gfid_attribute(session& s) {
-    return attributes(s).gfid;
-  }
-  static testing_util::attribute_files::owner_function& read_owner_attribute(session& s) {
-    return attributes(s).owner;
-  }
-  static testing_util::attribute_files& attributes(session& s) {
-    static std::map<session*, std::unique_ptr<testing_util::attribute_files>> installed;
-    std::unique_ptr<testing_util::attribute_files>& files = installed[&s];
-    // A session at the address of an earlier one starts afresh.
-    if (!files || s.local != files.get()) {
-      files.reset(new testing_util::attribute_files);
-      s.local = files.get();
-    }
-    return *files;
-  }
-  static scanner::scantype scan_type(scanner& s) { return s.scan_type; }
-  static boost::shared_ptr<tarn_file>& lock_file(scanner& s) { return s.lock_file; }
-  static const std::string& lock_path(scanner& s) { return s.lock_path; }
-  static boost::shared_ptr<tarn_iopx>& iopx(scanner& s) { return s.iopx; }
-  static tarn_api* api(scanner& s) { return s.api.get(); }
-  static std::unordered_map<std::string, std::unique_ptr<session>>& sessions(scanner& s) {
-    return s.sessions;
-  }
+  attribute_side() : in_force_(*this) {}
+
+ private:
+  scanner::scoped_local_side in_force_;
 };
 
-}  // namespace scanner
+}  // namespace testing_util
 }  // namespace tarn
 
 #endif  // TARN_TESTS_UNIT_TEST_UTIL_H_

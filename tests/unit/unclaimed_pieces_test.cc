@@ -104,9 +104,9 @@ class OwnerTest : public ::testing::Test {
     mkdir(gfid_dir().c_str(), 0755);
     volume_.mount = mnt_;
     volume = &volume_;
-    test_peer::read_gfid_attribute(session_) = read_gfid;
-    test_peer::read_owner_attribute(session_) = read_owner;
-    test_peer::attributes(session_).links = link_count;
+    attrs_.gfid = read_gfid;
+    attrs_.owner = read_owner;
+    attrs_.links = link_count;
   }
   ~OwnerTest() override { volume = nullptr; }
 
@@ -127,6 +127,7 @@ class OwnerTest : public ::testing::Test {
   std::string out_;
   std::string mnt_;
   session session_;
+  testing_util::attribute_side attrs_;
   fake_volume volume_;
   Lines app_files_;
   Lines shard_files_;
@@ -479,7 +480,7 @@ class OwnerScanTest : public ::testing::Test {
   std::error_code run(scanner& s) {
     session* sess = s.get_sessionobj("s1");
     if (sess == nullptr) return os_error(EFAULT);
-    test_peer::read_owner_attribute(*sess) = read_owner;
+    attrs_.owner = read_owner;
     s.set_scan_type(scanner::scan_incremental);
     return s.initiate_scan("s1");
   }
@@ -488,6 +489,7 @@ class OwnerScanTest : public ::testing::Test {
   }
 
   temp_dir root_;
+  testing_util::attribute_side attrs_;
   scoped_env volume_root_;
   std::string volume_dir_;
   std::string output_dir_;
