@@ -92,7 +92,7 @@ class progress_relay : public step_observer {
 std::error_code scanner::initiate_scan(std::string session_name) {
   const run_parts parts{*this,     scan_type, list_files, memory_budget, volume_name, output_dir,
                         mount_path, *api,      iopx,       lock_file,     lock_path,   report_,
-                        sessions};
+                        sessions,   env_in_force()};
   if (progress_ == nullptr) return scan_run(parts, std::move(session_name)).run(nullptr);
   progress_relay relay(*progress_);
   return scan_run(parts, std::move(session_name)).run(&relay);
@@ -140,21 +140,22 @@ std::error_code scan_run::run(step_observer* observer) {
   observer_ = observer;
   scan_report& report = parts_.report;
   report = scan_report();
-  report.started = std::chrono::system_clock::now();
+  report.started = parts_.env.now();
   report.session = session_name_;
   report.full = parts_.scan_type != scanner::scan_incremental;
   std::error_code ec;
   {
     // The steps go through the run's local side, which notes what failed
-    // them, over the one in force.
+    // them, over the one in force, and through the run's environment.
     noting_local_files files(local_side(), note_);
-    scoped_local_side in_force(files);
+    scoped_local_side files_in_force(files);
+    scoped_run_env env_used(parts_.env);
     ec = run_locked_steps();
   }
   report_counts();
   report.result = ec;
   if (ec) report.failure = step_;
-  report.finished = std::chrono::system_clock::now();
+  report.finished = parts_.env.now();
   return ec;
 }
 
@@ -197,7 +198,7 @@ session* find_or_make_session(const run_parts& parts, const std::string& name, i
 session* scanner::get_sessionobj(std::string session_name) {
   const run_parts parts{*this,     scan_type, list_files, memory_budget, volume_name, output_dir,
                         mount_path, *api,      iopx,       lock_file,     lock_path,   report_,
-                        sessions};
+                        sessions,   env_in_force()};
   int status = 0;
   return find_or_make_session(parts, session_name, &status);
 }

@@ -15,6 +15,7 @@
 #include "core/platform.h"
 #include "core/settings.h"
 #include "scanner/glusterfind/shell_quote.h"
+#include "scanner/run/run_env.h"
 #include "scanner/scanner.h"
 #include "scanner/stages/filter_read_ahead.h"
 
@@ -513,9 +514,9 @@ std::error_code brick_paths::paths_of(const std::string& gfid, std::vector<std::
 lost_tail find_lost_tail(const tail_probe& probe) {
   lost_tail tail;
   std::string info;
-  if (os::run_shell_output("gluster --mode=script volume info " + shell_quote(probe.volume) +
-                               " 2>/dev/null",
-                           &info) != 0) {
+  if (env_in_force().run("gluster --mode=script volume info " + shell_quote(probe.volume) +
+                             " 2>/dev/null",
+                         &info) != 0) {
     return tail;
   }
   const long span = rollover_time(info) + kJournalSlack;

@@ -4,6 +4,7 @@
 #include "scanner/glusterfind/changelog_tail.h"
 #include "scanner/glusterfind/commands.h"
 #include "scanner/glusterfind/shell_quote.h"
+#include "scanner/run/run_env.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -21,7 +22,7 @@ int run(const std::string& command) {
     session::logger.error("session::run", "Not run: a NUL byte in the command line");
     return -1;
   }
-  const int status = os::run_shell(command);
+  const int status = env_in_force().run(command, nullptr);
   if (status == -1) {
     // The logger keeps errno as it found it, for the caller who reports it.
     session::logger.error("session::run", "Could not run %s: %s", command.c_str(),

@@ -4,10 +4,12 @@
 
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <sstream>
 
 #include "core/platform.h"
+#include "scanner/run/run_env.h"
 
 #ifndef TARN_LIBRARY_VERSION
 #define TARN_LIBRARY_VERSION "unknown"
@@ -69,7 +71,7 @@ lock_holder this_process_as_holder(const std::string& session) {
   h.host = os::host_name();
   h.pid = os::process_id();
   os::process_start_time(h.pid, &h.start);
-  std::time_t now = std::time(nullptr);
+  std::time_t now = std::chrono::system_clock::to_time_t(env_in_force().now());
   struct tm utc;
   gmtime_r(&now, &utc);
   char text[32];

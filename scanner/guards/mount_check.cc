@@ -8,6 +8,7 @@
 
 #include "core/platform.h"
 #include "core/settings.h"
+#include "scanner/run/run_env.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
@@ -104,7 +105,7 @@ std::string mount_server(const std::string& table_text, const std::string& mount
 
 std::string mount_server(const std::string& mount_path, const std::string& volume) {
   std::string table, resolved;
-  if (os::read_whole_file(kMountTable, &table)) return std::string();
+  if (env_in_force().read_mount_table(&table)) return std::string();
   os::real_path(mount_path, &resolved);  // a mount that does not answer keeps its name
   return mount_server(table, mount_path, resolved, volume);
 }
@@ -137,7 +138,7 @@ std::error_code check_mount(const std::string& mount_path, const std::string& vo
     return os::error_from(EINVAL);
   }
   std::string table;
-  if (std::error_code ec = os::read_whole_file(kMountTable, &table)) {
+  if (std::error_code ec = env_in_force().read_mount_table(&table)) {
     *found = std::string("the mount table ") + kMountTable + " cannot be read: " + ec.message();
     return ec;
   }

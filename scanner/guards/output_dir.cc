@@ -11,6 +11,7 @@
 #include <list>
 
 #include "core/platform.h"
+#include "scanner/run/run_env.h"
 #include "scanner/stages/sorted_runs.h"
 
 namespace tarn {
@@ -84,7 +85,7 @@ std::string component_for(const std::string& session) {
 std::string utc_stamp() {
   using std::chrono::system_clock;
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                          system_clock::now().time_since_epoch()).count();
+                          env_in_force().now().time_since_epoch()).count();
   const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
   std::tm utc{};
   gmtime_r(&seconds, &utc);

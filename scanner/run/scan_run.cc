@@ -501,7 +501,7 @@ std::error_code scan_run::copy_results() {
 std::error_code scan_run::write_manifest() {
   scan_report& report = parts_.report;
   tally();
-  report.finished = std::chrono::system_clock::now();
+  report.finished = parts_.env.now();
   const std::string path = manifest_path(report);
   std::error_code ec = parts_.owner.create_recursive_directory(manifest_directory(session_name_));
   if (!ec) ec = write_volume_file(parts_.api, parts_.iopx, path, manifest_json(report, parts_.volume_name));

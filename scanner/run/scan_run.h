@@ -15,6 +15,7 @@
 
 #include "scanner/glusterfind/changelog_tail.h"
 #include "scanner/run/failure_note.h"
+#include "scanner/run/run_env.h"
 #include "scanner/stages/distribute.h"
 #include "scanner/scanner.h"
 
@@ -100,6 +101,9 @@ struct run_parts {
   const std::string& lock_path;
   scan_report& report;
   std::unordered_map<std::string, std::unique_ptr<session>>& sessions;
+  // The commands, the mount table and the clock of the run: in force on its
+  // thread while it runs.
+  run_env& env;
 };
 
 // The session object of the name in `parts.sessions`, made (and the

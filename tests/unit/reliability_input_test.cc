@@ -47,7 +47,7 @@ class HostileNameTest : public ::testing::Test {
 TEST_F(HostileNameTest, SessionAndVolumeNamesNeverRunACommand) {
   for (const char* name : kNames) {
     SCOPED_TRACE(name);
-    fake_glusterfind tool;
+    fake_glusterfind tool(fake_glusterfind::mode::through_shell);
     tool.set_changelist("NEW a/nogfid.img\n");
     const std::string volume = root_.path(name);
     ASSERT_EQ(mkdir(volume.c_str(), 0755), 0);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "unit/fake_tool.h"
 #include "unit/scan_scenario.h"
 #include "unit/test_util.h"
 
@@ -44,6 +45,29 @@ class ScanRunTest : public ::testing::Test {
   fake_glusterfind tool_;
   log_capture log_;
 };
+
+// A run takes its commands and its clock from the environment in force on
+// its thread when it begins, and keeps that one to its end.
+TEST_F(ScanRunTest, ARunWorksInTheEnvironmentInForce) {
+  struct stopped_clock : testing_util::fake_tool_env {
+    using fake_tool_env::fake_tool_env;
+    std::chrono::system_clock::time_point now() override {
+      return std::chrono::system_clock::time_point(std::chrono::seconds(1796755200));
+    }
+  } env(tool_.dir());
+  tool_.set_changelist("NEW app\n");
+  scanner s("vol1", output_dir_, volume_dir_);
+  {
+    scoped_run_env in_force(env);
+    ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
+  }
+  EXPECT_EQ(s.last_report().started, env.now());
+  EXPECT_EQ(s.last_report().finished, env.now());
+  EXPECT_EQ(tool_.calls().size(), 3u);  // list, create, pre: answered by `env`
+
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
+  EXPECT_GT(s.last_report().started, env.now());
+}
 
 TEST_F(ScanRunTest, EmptyInputsFailBeforeAnyLockOrCommand) {
   scanner s("vol1", output_dir_, volume_dir_);

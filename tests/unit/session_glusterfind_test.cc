@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "scanner/glusterfind/commands.h"
+#include "scanner/glusterfind/shell_quote.h"
+#include "unit/fake_tool.h"
 #include "unit/test_util.h"
 
 namespace tarn {
@@ -77,10 +79,11 @@ TEST(GlusterfindLinesTest, PlainValuesGiveTheToolsLinesExactly) {
   EXPECT_EQ(post_line("aZ9._-/:@+=,", v), "glusterfind post aZ9._-/:@+=, gv-0 > /dev/null 2>&1");
 }
 
+// What the shell makes of each line: the scripts, not the in-process fake.
 class GlusterfindCommandTest : public ::testing::Test {
  protected:
   temp_dir work_;
-  fake_glusterfind tool_;
+  fake_glusterfind tool_{fake_glusterfind::mode::through_shell};
 };
 
 TEST_F(GlusterfindCommandTest, TheToolReceivesTheArgumentsOfEachCommand) {
@@ -120,7 +123,7 @@ TEST_F(GlusterfindCommandTest, AnyValueReachesTheToolAsOneArgumentAndRunsNothing
   };
   for (const std::string& value : nasty) {
     SCOPED_TRACE(value);
-    fake_glusterfind tool;
+    fake_glusterfind tool(fake_glusterfind::mode::through_shell);
     tool.set_status(1);  // records the call and writes nothing
     session s(value, value, work_.path("out"), "/mnt/vol1");
     for (const command& c : kCommands) c.run(s, value);
@@ -133,6 +136,21 @@ TEST_F(GlusterfindCommandTest, AnyValueReachesTheToolAsOneArgumentAndRunsNothing
     EXPECT_EQ(calls[4], (std::vector<std::string>{"post", value, value}));
     EXPECT_FALSE(exists(marker));
   }
+}
+
+// The in-process fake splits a line as the shell does: every value, quoted,
+// comes back as one word, and a redirection ends the words.
+TEST(ShellWordsTest, SplitsAsTheShellDoes) {
+  using words = std::vector<std::string>;
+  for (const std::string value : {"plain", "with blank", "it's; x", "'; rm -rf x; '", "a\\b",
+                                  "$(x) `y` *", "", "-\t-", "x\ny"}) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(testing_util::shell_words("glusterfind create " + shell_quote(value) + " v" +
+                                        " > /dev/null 2>&1"),
+              (words{"glusterfind", "create", value, "v"}));
+  }
+  EXPECT_EQ(testing_util::shell_words("gluster volume info v 2>/dev/null"),
+            (words{"gluster", "volume", "info", "v"}));
 }
 
 TEST_F(GlusterfindCommandTest, OutputDirectoryWithABlankIsOneArgument) {

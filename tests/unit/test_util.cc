@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "unit/fake_tool.h"
+
 namespace tarn {
 namespace testing_util {
 namespace {
@@ -79,8 +81,14 @@ std::string fake_path() {
 }
 }  // namespace
 
-fake_glusterfind::fake_glusterfind()
-    : path_("PATH", fake_path()), dir_env_("FAKE_GLUSTERFIND_DIR", state_.path()) {}
+fake_glusterfind::fake_glusterfind(mode how)
+    : path_("PATH", fake_path()), dir_env_("FAKE_GLUSTERFIND_DIR", state_.path()) {
+  // Through the shell also where an outer fake answers in process.
+  if (how == mode::in_process) env_ = std::make_unique<fake_tool_env>(state_.path());
+  in_force_ = std::make_unique<scanner::scoped_run_env>(env_ ? *env_ : scanner::machine_env());
+}
+
+fake_glusterfind::~fake_glusterfind() = default;
 
 void fake_glusterfind::set_changelist(const std::string& text) {
   write_file(state_.path("changelist"), text);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "scanner/run/local_files.h"
+#include "scanner/run/run_env.h"
 #include "scanner/scanner.h"
 
 #define ASSERT_NO_ERROR(expr)                                                   \
@@ -62,10 +63,16 @@ class scoped_env {
   std::string old_;
 };
 
-// The fake glusterfind first on PATH, with its own state directory.
+// The fake glusterfind and gluster (tests/fakes), with their own state
+// directory. The runs of this thread have their command lines answered in
+// process (fake_tool_env) unless `through_shell`; other threads, and other
+// programs, find the scripts first on PATH. Tests of what the shell makes of
+// a line take the scripts.
 class fake_glusterfind {
  public:
-  fake_glusterfind();
+  enum class mode { in_process, through_shell };
+  explicit fake_glusterfind(mode how = mode::in_process);
+  ~fake_glusterfind();
   const std::string& dir() const { return state_.path(); }
   void set_changelist(const std::string& text);
   void set_status(int status);                           // every call
@@ -81,6 +88,8 @@ class fake_glusterfind {
   temp_dir state_;
   scoped_env path_;
   scoped_env dir_env_;
+  std::unique_ptr<scanner::run_env> env_;
+  std::unique_ptr<scanner::scoped_run_env> in_force_;
 };
 
 // Sends the library's log to a temporary file for the object's life.
