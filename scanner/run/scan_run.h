@@ -146,7 +146,6 @@ class scan_run {
   std::error_code write_manifest();
   std::error_code remove_output_dir();
 
-
  private:
   std::error_code check_inputs();
   std::error_code check_mount();
