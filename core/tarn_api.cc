@@ -33,7 +33,8 @@ int64_t tarn_file::get_file_size() const {
 std::unique_ptr<core::backend_file> tarn_file::release() { return std::move(file_); }
 }  // namespace tarn_file
 
-tarn_api::tarn_api() = default;
+tarn_api::tarn_api() : open_volume_(core::open_default_backend) {}
+tarn_api::tarn_api(volume_opener open) : open_volume_(std::move(open)) {}
 tarn_api::~tarn_api() = default;
 
 // A failure stays in last_error() until the next one; a success leaves it.
@@ -46,7 +47,7 @@ std::error_code tarn_api::noted(std::error_code ec) {
 boost::shared_ptr<tarn_iopx::tarn_iopx> tarn_api::init(
     iopx_tree_cfg cfg, boost::shared_ptr<tarn_aio_result> /*aio*/) {
   std::shared_ptr<core::volume_backend> backend;
-  last_error_ = core::open_backend(cfg, &backend);
+  last_error_ = open_volume_(cfg, &backend);
   if (last_error_ || !backend) {
     if (!last_error_) last_error_ = os::error_from(EIO);
     logger_.error("tarn_api::init", "Cannot open volume %s: %s", cfg.volume.c_str(),

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -91,13 +92,21 @@ class TARN_EXPORT tarn_file {
 // thread-safe as a whole; the logger it carries is.
 class TARN_EXPORT tarn_api {
  public:
+  // How init opens the volume a configuration names. The scanner opens it
+  // through its run environment, tests through a wrapper that fails calls.
+  using volume_opener = std::function<std::error_code(
+      const iopx_tree_cfg& cfg, std::shared_ptr<core::volume_backend>* out)>;
+
+  // Opens volumes as init describes.
   tarn_api();
+  // Opens volumes with `open`, which init calls, and nothing else.
+  explicit tarn_api(volume_opener open);
   ~tarn_api();
   tarn_api(const tarn_api&) = delete;
   tarn_api& operator=(const tarn_api&) = delete;
 
   // Opens the volume named by `cfg`. Empty handle when it cannot be opened.
-  // With TARN_LOCAL_VOLUME_ROOT set, volume V is the local directory
+  // Unless this object was given an opener: with TARN_LOCAL_VOLUME_ROOT set, volume V is the local directory
   // $TARN_LOCAL_VOLUME_ROOT/V; otherwise it is the GlusterFS volume V, over
   // a connection that every tarn_api of the process shares and that lasts as
   // long as the process (the first init connects, later ones cost nothing).
@@ -179,6 +188,7 @@ class TARN_EXPORT tarn_api {
  private:
   std::error_code noted(std::error_code ec);
 
+  volume_opener open_volume_;
   tarn_debug::tarn_debug logger_;
   std::error_code last_error_;
 };

@@ -1,10 +1,9 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// Choosing a backend for a volume, and the path rules every backend shares.
+// The default backend for a volume, and the path rules every backend shares.
 #include "core/volume_backend.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 
 #include "core/gluster_backend.h"
 #include "core/local_backend.h"
@@ -12,37 +11,6 @@
 
 namespace tarn {
 namespace core {
-namespace {
-
-std::mutex& factory_mutex() {
-  static std::mutex* m = new std::mutex;
-  return *m;
-}
-
-backend_factory& current_factory() {
-  static backend_factory* f = new backend_factory;
-  return *f;
-}
-
-}  // namespace
-
-backend_factory set_backend_factory(backend_factory factory) {
-  std::lock_guard<std::mutex> lock(factory_mutex());
-  backend_factory previous = current_factory();
-  current_factory() = std::move(factory);
-  return previous;
-}
-
-std::error_code open_backend(const iopx_tree_cfg& cfg,
-                             std::shared_ptr<volume_backend>* out) {
-  backend_factory factory;
-  {
-    std::lock_guard<std::mutex> lock(factory_mutex());
-    factory = current_factory();
-  }
-  if (factory) return factory(cfg, out);
-  return open_default_backend(cfg, out);
-}
 
 std::error_code open_default_backend(const iopx_tree_cfg& cfg,
                                      std::shared_ptr<volume_backend>* out) {

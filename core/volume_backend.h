@@ -1,13 +1,12 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // The seam below tarn_api: one small interface per kind of volume, a
-// forwarding wrapper for fault injection in tests, and the factory that picks
+// forwarding wrapper for fault injection in tests, and the default choice of
 // a backend for a configuration. Internal to the core library.
 #ifndef TARN_CORE_VOLUME_BACKEND_H_
 #define TARN_CORE_VOLUME_BACKEND_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -78,21 +77,11 @@ class forwarding_backend : public volume_backend {
   std::shared_ptr<volume_backend> target_;
 };
 
-// Opens the backend for `cfg`: the local directory backend when
-// TARN_LOCAL_VOLUME_ROOT is set, else GlusterFS.
-using backend_factory = std::function<std::error_code(
-    const iopx_tree_cfg& cfg, std::shared_ptr<volume_backend>* out)>;
-
-// The factory tarn_api::init uses; an empty function restores the default.
-// Returns the previous one. For tests; not to be called while an init runs.
-backend_factory set_backend_factory(backend_factory factory);
-
-// The backend tarn_api::init uses: the installed factory's, else the default.
-std::error_code open_backend(const iopx_tree_cfg& cfg,
-                             std::shared_ptr<volume_backend>* out);
-
-std::error_code open_default_backend(const iopx_tree_cfg& cfg,
-                                     std::shared_ptr<volume_backend>* out);
+// The backend for `cfg` that tarn_api::init opens unless given another way:
+// the local directory backend when TARN_LOCAL_VOLUME_ROOT is set, else
+// GlusterFS.
+TARN_EXPORT std::error_code open_default_backend(const iopx_tree_cfg& cfg,
+                                                 std::shared_ptr<volume_backend>* out);
 
 // Replaces the memory interface that tarn_mem::get_malloc_intfx() hands out
 // and returns the previous one; an empty handle makes every alloc_io_buffer

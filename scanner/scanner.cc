@@ -33,7 +33,13 @@ scanner::scanner(std::string volume_name, std::string output_dir, std::string mo
   if (settings::gluster_server().empty() && settings::local_volume_root().empty()) {
     cfg.server = mount_server(this->mount_path, this->volume_name);
   }
-  api = std::make_unique<tarn_api>();
+  // The volume is opened through the environment in force now; init is
+  // called here only, while it is.
+  run_env& env = env_in_force();
+  api = std::make_unique<tarn_api>(
+      [&env](const iopx_tree_cfg& c, std::shared_ptr<core::volume_backend>* out) {
+        return env.open_volume(c, out);
+      });
   // Not tested here: an unreachable volume shows when the lock file cannot
   // be created.
   iopx = api->init(cfg);

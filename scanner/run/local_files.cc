@@ -101,11 +101,7 @@ thread_local local_files* in_force = nullptr;
 
 local_files& local_side() { return in_force != nullptr ? *in_force : posix_local_files(); }
 
-scoped_local_side::scoped_local_side(local_files& files) : previous_(in_force) {
-  in_force = &files;
-}
-
-scoped_local_side::~scoped_local_side() { in_force = previous_; }
+scoped_local_side::scoped_local_side(local_files& files) : scoped_in_force(in_force, files) {}
 
 }  // namespace scanner
 }  // namespace tarn

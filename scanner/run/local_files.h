@@ -14,6 +14,8 @@
 #include <string>
 #include <system_error>
 
+#include "scanner/run/in_force.h"
+
 namespace tarn {
 namespace scanner {
 
@@ -83,15 +85,9 @@ local_files& local_side();
 
 // Puts `files`, which must outlive it, in place as this thread's local side
 // until it goes; then the one before is back.
-class scoped_local_side {
+class scoped_local_side : public scoped_in_force<local_files> {
  public:
   explicit scoped_local_side(local_files& files);
-  ~scoped_local_side();
-  scoped_local_side(const scoped_local_side&) = delete;
-  scoped_local_side& operator=(const scoped_local_side&) = delete;
-
- private:
-  local_files* previous_;
 };
 
 // Forwards every call to `target`, which must outlive it; tests derive from

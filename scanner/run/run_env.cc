@@ -2,6 +2,7 @@
 #include "scanner/run/run_env.h"
 
 #include "core/platform.h"
+#include "core/volume_backend.h"
 
 namespace tarn {
 namespace scanner {
@@ -18,6 +19,10 @@ class machine final : public run_env {
   std::chrono::system_clock::time_point now() override {
     return std::chrono::system_clock::now();
   }
+  std::error_code open_volume(const iopx_tree_cfg& cfg,
+                              std::shared_ptr<core::volume_backend>* out) override {
+    return core::open_default_backend(cfg, out);
+  }
 };
 
 thread_local run_env* in_force = nullptr;
@@ -31,9 +36,7 @@ run_env& machine_env() {
 
 run_env& env_in_force() { return in_force != nullptr ? *in_force : machine_env(); }
 
-scoped_run_env::scoped_run_env(run_env& env) : previous_(in_force) { in_force = &env; }
-
-scoped_run_env::~scoped_run_env() { in_force = previous_; }
+scoped_run_env::scoped_run_env(run_env& env) : scoped_in_force(in_force, env) {}
 
 }  // namespace scanner
 }  // namespace tarn

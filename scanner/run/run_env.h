@@ -1,14 +1,19 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// What a run works on besides its local files and the volume: the commands
-// it runs, the machine's mount table and its clock. The steps reach them
-// only through run_env, so that tests can answer and record them in process;
-// machine_env() is the real thing.
+// What a run works on besides its local files: the volume, the commands it
+// runs, the machine's mount table and its clock. The scanner and its steps
+// reach them only through run_env, so that tests can answer, record and fail
+// them in process; machine_env() is the real thing.
 #ifndef TARN_SCANNER_RUN_RUN_ENV_H_
 #define TARN_SCANNER_RUN_RUN_ENV_H_
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <system_error>
+
+#include "core/tarn_api.h"
+
+#include "scanner/run/in_force.h"
 
 namespace tarn {
 namespace scanner {
@@ -24,6 +29,34 @@ class run_env {
   // The text of the mount table, /proc/self/mounts.
   virtual std::error_code read_mount_table(std::string* text) = 0;
   virtual std::chrono::system_clock::time_point now() = 0;
+  // Opens the volume `cfg` names, for tarn_api::init. A scanner opens its
+  // volume once, when it is made, through the environment in force then.
+  virtual std::error_code open_volume(const iopx_tree_cfg& cfg,
+                                      std::shared_ptr<core::volume_backend>* out) = 0;
+};
+
+// Forwards every call to `target`, which must outlive it; tests derive from
+// it and answer, record or fail the calls they care about.
+class run_env_wrapper : public run_env {
+ public:
+  explicit run_env_wrapper(run_env& target) : target_(target) {}
+  int run(const std::string& line, std::string* output) override {
+    return target_.run(line, output);
+  }
+  std::error_code read_mount_table(std::string* text) override {
+    return target_.read_mount_table(text);
+  }
+  std::chrono::system_clock::time_point now() override { return target_.now(); }
+  std::error_code open_volume(const iopx_tree_cfg& cfg,
+                              std::shared_ptr<core::volume_backend>* out) override {
+    return target_.open_volume(cfg, out);
+  }
+
+ protected:
+  run_env& target() const { return target_; }
+
+ private:
+  run_env& target_;
 };
 
 // The machine: the shell, its mount table, its clock. Lives as long as the
@@ -35,15 +68,9 @@ run_env& machine_env();
 run_env& env_in_force();
 
 // Puts `env`, which must outlive it, in place on this thread until it goes.
-class scoped_run_env {
+class scoped_run_env : public scoped_in_force<run_env> {
  public:
   explicit scoped_run_env(run_env& env);
-  ~scoped_run_env();
-  scoped_run_env(const scoped_run_env&) = delete;
-  scoped_run_env& operator=(const scoped_run_env&) = delete;
-
- private:
-  run_env* previous_;
 };
 
 }  // namespace scanner

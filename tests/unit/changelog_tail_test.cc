@@ -265,10 +265,30 @@ class LostTailTest : public BrickTest {
     return true;
   }
 
+  // An incremental scanner of gv0, a local directory with session s1 that
+  // holds the file fmt/<name> when a name is given.
+  std::unique_ptr<scanner> scanner_over_brick(const std::string& name = "") {
+    mkdir(root_.path("gv0").c_str(), 0755);
+    if (!name.empty()) {
+      mkdir(root_.path("gv0/fmt").c_str(), 0755);
+      write_file(root_.path("gv0/fmt/" + name), "x");
+    }
+    tool_.add_session("s1", "gv0");
+    auto s = std::make_unique<scanner>("gv0", root_.path("out"), root_.path("gv0"));
+    s->set_scan_type(scanner::scan_incremental);
+    return s;
+  }
+  std::string working(const std::string& path) const {
+    return root_.path("gv0/.tarn/working/scanner/" + path);
+  }
+
   const std::string kRoot = "00000000-0000-0000-0000-000000000001";
   fake_glusterfind tool_;
   temp_dir state_;
   tail_probe probe_;
+  temp_dir root_;
+  scoped_env volume_root_{"TARN_LOCAL_VOLUME_ROOT", root_.path()};
+  scoped_env state_dir_{"TARN_GLUSTERFIND_DIR", state_.path()};
 };
 
 TEST_F(LostTailTest, RecordsBecomeTheLinesGlusterfindWouldHaveListed) {
@@ -322,24 +342,19 @@ TEST(ChangeListTest, AddsOnlyPathsTheListDoesNotHold) {
 // The run: the changes of a hidden journal join the incremental pass's list;
 // one the run cannot read makes the pass a full one. Both are logged.
 TEST_F(LostTailTest, TheRunAddsTheHiddenChangesOrRunsAFullPass) {
-  temp_dir root;
-  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
-  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
-  mkdir(root.path("gv0").c_str(), 0755);
   log_capture log;
-  tool_.add_session("s1", "gv0");
   tool_.set_changelist("NEW app1\n");
-  scanner s("gv0", root.path("out"), root.path("gv0"));
-  s.set_scan_type(scanner::scan_incremental);
+  std::unique_ptr<scanner> scan = scanner_over_brick();
+  scanner& s = *scan;
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
-  EXPECT_TRUE(testing_util::exists(root.path("gv0/.tarn/working/scanner/app1/app1-s1.0")));
+  EXPECT_TRUE(testing_util::exists(working("app1/app1-s1.0")));
   EXPECT_FALSE(log.contains("brick restart"));
 
   const std::string journal = dated("CHANGELOG.1796755117");
   write_file(journal, kHeader + fields({"E" + kDir, "4", "16877", "0", "0", kRoot + "/fmt"}));
   index({});
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
-  EXPECT_TRUE(testing_util::exists(root.path("gv0/.tarn/working/scanner/fmt/fmt-s1.0")));
+  EXPECT_TRUE(testing_util::exists(working("fmt/fmt-s1.0")));
   EXPECT_TRUE(log.contains("Found change-log journals that the incremental pass does not read (" +
                            journal + "); adding the 1 changes they hold to it"))
       << log.text();
@@ -366,40 +381,28 @@ TEST_F(LostTailTest, AChangeInAHiddenJournalAndInThePassIsListedOnce) {
   if (!file(kFile, {kDir + "/" + name})) GTEST_SKIP() << "needs trusted attributes (root)";
   write_file(dated("CHANGELOG.1796755117"), kHeader + fields({"D" + kFile}));
   index({});
-  temp_dir root;
-  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
-  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
-  mkdir(root.path("gv0").c_str(), 0755);
-  mkdir(root.path("gv0/fmt").c_str(), 0755);
-  write_file(root.path("gv0/fmt/" + name), "x");
-  tool_.add_session("s1", "gv0");
   tool_.set_changelist("MODIFY fmt/vm\nMODIFY 1.img\n");
   log_capture log;
-  scanner s("gv0", root.path("out"), root.path("gv0"));
-  s.set_scan_type(scanner::scan_incremental);
+  std::unique_ptr<scanner> scan = scanner_over_brick(name);
+  scanner& s = *scan;
   s.set_list_files(true);
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
   EXPECT_EQ(s.last_report().recovered_changes, 1u);
   EXPECT_EQ(s.last_report().names_joined, 1u);
-  EXPECT_EQ(read_file(root.path("gv0/.tarn/working/scanner/fmt/fmt-s1.1")), "fmt/" + name + "\n");
+  EXPECT_EQ(read_file(working("fmt/fmt-s1.1")), "fmt/" + name + "\n");
 }
 
 // A journal whose changes a pass added is read again by the passes after
 // it until glusterfind post confirms one of them; after that, never: its
 // changes would be listed twice. The sets without a brick here are said.
 TEST_F(LostTailTest, AJournalReadByAPassThatPostConfirmedIsNotReadAgain) {
-  temp_dir root;
-  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
-  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
-  mkdir(root.path("gv0").c_str(), 0755);
   log_capture log;
-  tool_.add_session("s1", "gv0");
   tool_.set_changelist("");
   const std::string journal = dated("CHANGELOG.1796755117");
   write_file(journal, kHeader + fields({"E" + kDir, "4", "16877", "0", "0", kRoot + "/fmt"}));
   index({});
-  scanner s("gv0", root.path("out"), root.path("gv0"));
-  s.set_scan_type(scanner::scan_incremental);
+  std::unique_ptr<scanner> scan = scanner_over_brick();
+  scanner& s = *scan;
   for (int run = 0; run < 2; ++run) {  // no post in between
     ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
     EXPECT_EQ(s.last_report().recovered_journals, std::vector<std::string>{journal});
@@ -430,20 +433,13 @@ TEST_F(LostTailTest, NamesBeyondRepairAreReadFromTheBricks) {
   ASSERT_EQ(changed_on_bricks(probe_, {brick_.path()}, &lines), success);
   EXPECT_EQ(lines, std::vector<std::string>{"MODIFY fmt/" + name});
 
-  temp_dir root;
-  scoped_env volume_root("TARN_LOCAL_VOLUME_ROOT", root.path());
-  scoped_env state_dir("TARN_GLUSTERFIND_DIR", state_.path());
-  mkdir(root.path("gv0").c_str(), 0755);
-  mkdir(root.path("gv0/fmt").c_str(), 0755);
-  write_file(root.path("gv0/fmt/" + name), "x");
-  tool_.add_session("s1", "gv0");
   tool_.set_volume_info("Number of Bricks: 1\nBrick1: localhost:" + brick_.path() + "\n");
   std::string garbled = "MODIFY fmt/p1\n";
   for (int part = 2; part <= 9; ++part) garbled += "MODIFY p" + std::to_string(part) + "\n";
   tool_.set_changelist(garbled);
   log_capture log;
-  scanner s("gv0", root.path("out"), root.path("gv0"));
-  s.set_scan_type(scanner::scan_incremental);
+  std::unique_ptr<scanner> scan = scanner_over_brick(name);
+  scanner& s = *scan;
   s.set_list_files(true);
   ASSERT_EQ(s.initiate_scan("s1"), success) << log.text();
   const scan_report& report = s.last_report();
@@ -451,8 +447,8 @@ TEST_F(LostTailTest, NamesBeyondRepairAreReadFromTheBricks) {
   EXPECT_TRUE(report.names_read_from_bricks);
   EXPECT_EQ(report.names_from_bricks, 1u);
   EXPECT_FALSE(report.needs_attention());
-  EXPECT_EQ(read_file(root.path("gv0/.tarn/working/scanner/fmt/fmt-s1.1")), "fmt/" + name + "\n");
-  EXPECT_FALSE(testing_util::exists(root.path("gv0/.tarn/working/scanner/p2")));
+  EXPECT_EQ(read_file(working("fmt/fmt-s1.1")), "fmt/" + name + "\n");
+  EXPECT_FALSE(testing_util::exists(working("p2")));
 }
 
 }  // namespace

@@ -19,15 +19,13 @@ std::vector<std::string> shell_words(const std::string& line);
 // Answers the command lines of glusterfind and gluster as the scripts in
 // tests/fakes do, from and into the state directory `dir`; a line it does
 // not know, and a glusterfind subcommand the test gave a delay (which only a
-// real process can have), go to the machine.
-class fake_tool_env : public scanner::run_env {
+// real process can have), go to the shell.
+class fake_tool_env : public scanner::run_env_wrapper {
  public:
-  explicit fake_tool_env(std::string dir) : dir_(std::move(dir)) {}
+  // The rest goes to the environment in force when it is made.
+  explicit fake_tool_env(std::string dir)
+      : run_env_wrapper(scanner::env_in_force()), dir_(std::move(dir)) {}
   int run(const std::string& line, std::string* output) override;
-  std::error_code read_mount_table(std::string* text) override {
-    return scanner::machine_env().read_mount_table(text);
-  }
-  std::chrono::system_clock::time_point now() override { return scanner::machine_env().now(); }
 
  private:
   int glusterfind(const std::vector<std::string>& args);

@@ -130,18 +130,18 @@ std::error_code fault_backend::rename(const std::string& from, const std::string
   return forwarding_backend::rename(from, to);
 }
 
-fault_injection::fault_injection() : plan_(std::make_shared<fault_plan>()) {
-  std::shared_ptr<fault_plan> plan = plan_;
-  previous_ = core::set_backend_factory(
-      [plan](const iopx_tree_cfg& cfg, std::shared_ptr<core::volume_backend>* out) {
-        std::shared_ptr<core::volume_backend> real;
-        if (std::error_code ec = core::open_default_backend(cfg, &real)) return ec;
-        *out = std::make_shared<fault_backend>(std::move(real), plan);
-        return std::error_code();
-      });
-}
+fault_injection::fault_injection()
+    : run_env_wrapper(scanner::env_in_force()),
+      plan_(std::make_shared<fault_plan>()),
+      in_force_(*this) {}
 
-fault_injection::~fault_injection() { core::set_backend_factory(std::move(previous_)); }
+std::error_code fault_injection::open_volume(const iopx_tree_cfg& cfg,
+                                             std::shared_ptr<core::volume_backend>* out) {
+  std::shared_ptr<core::volume_backend> real;
+  if (std::error_code ec = target().open_volume(cfg, &real)) return ec;
+  *out = std::make_shared<fault_backend>(std::move(real), plan_);
+  return std::error_code();
+}
 
 no_io_buffers::no_io_buffers()
     : previous_(core::set_malloc_intfx(boost::shared_ptr<tarn_mem::malloc_intfx>())) {}

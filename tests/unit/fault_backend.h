@@ -15,6 +15,7 @@
 
 #include "core/tarn_mem.h"
 #include "core/volume_backend.h"
+#include "scanner/run/run_env.h"
 
 namespace tarn {
 namespace testing_util {
@@ -82,21 +83,20 @@ class fault_backend : public core::forwarding_backend {
   std::shared_ptr<fault_plan> plan_;
 };
 
-// For its life, every volume that tarn_api::init opens (the default backend
-// for the configuration) is wrapped in a fault_backend following plan().
-// Restores the previous factory afterwards.
-class fault_injection {
+// For its life, the environment in force on this thread: every volume that
+// a scanner made meanwhile opens (through the environment before it) is
+// wrapped in a fault_backend following plan().
+class fault_injection : public scanner::run_env_wrapper {
  public:
   fault_injection();
-  ~fault_injection();
-  fault_injection(const fault_injection&) = delete;
-  fault_injection& operator=(const fault_injection&) = delete;
+  std::error_code open_volume(const iopx_tree_cfg& cfg,
+                              std::shared_ptr<core::volume_backend>* out) override;
 
   fault_plan& plan() { return *plan_; }
 
  private:
   std::shared_ptr<fault_plan> plan_;
-  core::backend_factory previous_;
+  scanner::scoped_run_env in_force_;
 };
 
 // For its life, every tarn_api::alloc_io_buffer returns an empty handle.

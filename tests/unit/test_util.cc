@@ -75,6 +75,15 @@ scoped_env::~scoped_env() {
 }
 
 namespace {
+// Commands through the shell; the rest from the environment in force.
+class shell_commands : public scanner::run_env_wrapper {
+ public:
+  shell_commands() : run_env_wrapper(scanner::env_in_force()) {}
+  int run(const std::string& line, std::string* output) override {
+    return scanner::machine_env().run(line, output);
+  }
+};
+
 std::string fake_path() {
   const char* path = getenv("PATH");
   return std::string(TARN_FAKES_DIR) + ":" + (path ? path : "/usr/bin:/bin");
@@ -84,8 +93,12 @@ std::string fake_path() {
 fake_glusterfind::fake_glusterfind(mode how)
     : path_("PATH", fake_path()), dir_env_("FAKE_GLUSTERFIND_DIR", state_.path()) {
   // Through the shell also where an outer fake answers in process.
-  if (how == mode::in_process) env_ = std::make_unique<fake_tool_env>(state_.path());
-  in_force_ = std::make_unique<scanner::scoped_run_env>(env_ ? *env_ : scanner::machine_env());
+  if (how == mode::in_process) {
+    env_ = std::make_unique<fake_tool_env>(state_.path());
+  } else {
+    env_ = std::make_unique<shell_commands>();
+  }
+  in_force_ = std::make_unique<scanner::scoped_run_env>(*env_);
 }
 
 fake_glusterfind::~fake_glusterfind() = default;
