@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,17 @@ TEST_F(TarnApiTest, InitNeedsAnExistingVolumeDirectory) {
   EXPECT_EQ(api_.last_error().value(), ENOENT);
   cfg.volume = "../vol";
   EXPECT_FALSE(api_.init(cfg));
+
+  // Given an opener, init opens through it alone.
+  std::vector<std::string> asked;
+  tarn_api through([&asked](const iopx_tree_cfg& c, std::shared_ptr<core::volume_backend>*) {
+    asked.push_back(c.volume);
+    return std::error_code(EHOSTDOWN, std::generic_category());
+  });
+  cfg.volume = "vol";
+  EXPECT_FALSE(through.init(cfg));
+  EXPECT_EQ(through.last_error().value(), EHOSTDOWN);
+  EXPECT_EQ(asked, std::vector<std::string>{"vol"});
 }
 
 TEST_F(TarnApiTest, ExclusiveCreateFailsWhenTheFileExists) {
