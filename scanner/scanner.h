@@ -327,6 +327,7 @@ class TARN_EXPORT scanner {
   // on the volume, then removes the local files; each list copied goes into
   // the report's lists. On failure every local file stays, and so do the
   // files copied whole before it; see file_copy for the one being copied.
+  // A run copies the lists it made in the same way, and no other file.
   std::error_code copy_files_to_gluster();
   std::error_code create_directory(std::string path);
   std::error_code create_recursive_directory(std::string path);

@@ -12,8 +12,8 @@ namespace tarn {
 namespace scanner {
 namespace {
 
-// The record lies beside the output directory: everything in it is filed
-// into the volume by the copy step.
+// The record lies beside the output directory, which holds a run's own
+// files only and is set aside or removed as such.
 std::string record_path(const std::string& output_dir, const std::string& session_name) {
   std::string dir = output_dir;
   while (!dir.empty() && dir.back() == '/') dir.pop_back();

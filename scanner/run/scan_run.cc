@@ -17,6 +17,7 @@
 #include "scanner/run/failure_note.h"
 #include "scanner/run/run_manifest.h"
 #include "scanner/run/volume_layout.h"
+#include "scanner/stages/copy.h"
 #include "scanner/stages/list_file.h"
 #include "scanner/stages/sorted_runs.h"
 
@@ -144,8 +145,8 @@ std::error_code scan_run::find_session() {
 // volume's mount, is refused, so that a run never moves, files or deletes
 // files it did not make. Whatever a claimed directory holds now was left by a
 // run that failed or was killed: lists cut short, lists of files rather than
-// pieces, files already (partly) copied. The copy step files everything in
-// output_dir into the volume, so they are set aside, never taken for results.
+// pieces, files already (partly) copied. They are set aside, so that the
+// directory holds this run's files only and goes when the run is done.
 std::error_code scan_run::claim_output_dir() {
   const std::string& output_dir = parts_.output_dir;
   std::string why;
@@ -487,7 +488,12 @@ std::error_code scan_run::post_process() {
 }
 
 std::error_code scan_run::copy_results() {
-  std::error_code ec = parts_.owner.copy_files_to_gluster();
+  std::vector<std::string> names;  // in the output directory
+  for (const std::string& path : state_.results) {
+    names.push_back(path.substr(path.rfind('/') + 1));
+  }
+  std::error_code ec =
+      copy_lists(parts_.iopx, parts_.output_dir, parts_.volume_name, names, &parts_.report);
   for (const scan_report_list& list : parts_.report.lists) state_.entries_done += list.entries;
   if (ec != success) {
     scanner::logger.error(kFn, "Failed to copy collect files into gluster volume");

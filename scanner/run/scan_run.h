@@ -52,6 +52,9 @@ struct scan_state {
   std::vector<std::string> shard_files;   // shard lists
   std::vector<std::string> linked_files;  // linked shard lists
   bool linked = false;                     // the link step has begun
+  // The lists the run copies into the volume, in order, once chunked: the
+  // linked lists, each long one as its chunks.
+  std::vector<std::string> results;
   // What the step that ended last has done, for a progress display: the
   // entries the filter kept (filter, post-processing), the lines written
   // into the volume (copy); 0 for the other steps.
@@ -88,7 +91,7 @@ std::error_code post_process_collect_file(session& sess, local_files& files,
 
 // The scanner's members that a run works on, handed to it by the scanner.
 struct run_parts {
-  scanner& owner;  // for its own calls: the lock, the copy, directories in the volume
+  scanner& owner;  // for its own calls: the lock, directories in the volume
   scanner::scantype scan_type;
   bool list_files;
   std::size_t memory_budget;
@@ -111,11 +114,6 @@ struct run_parts {
 // first use. Null when it can be neither found nor created; `*status` is
 // then the status of the create command.
 session* find_or_make_session(const run_parts& parts, const std::string& name, int* status);
-
-// Writes `text` as the volume file `path`, under a temporary name renamed
-// over it when complete.
-std::error_code write_volume_file(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
-                                  const std::string& path, const std::string& text);
 
 // One run of one session on one scanner. Not thread-safe: lives on the
 // caller's thread for the length of the run.

@@ -1,6 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Cutting long lists into chunk files of at most kChunkSize entries, the
 // lists shared out over a few worker threads.
+#include "scanner/stages/chunk.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -101,6 +103,24 @@ std::error_code run_workers(local_files& local, const std::vector<std::string>& 
 
 }  // namespace
 
+std::vector<std::string> lists_after_chunking(const std::vector<std::string>& linked,
+                                              int chunk_size) {
+  std::vector<std::string> lists;
+  for (const std::string& path : linked) {
+    // Named as chunk_list() names them.
+    list_name name = list_name::parse(path);
+    if (name.count <= chunk_size) {
+      lists.push_back(path);
+      continue;
+    }
+    for (long long left = name.count; left > 0; left -= chunk_size) {
+      ++name.chunk;
+      lists.push_back(name.base() + "." + std::to_string(std::min<long long>(left, chunk_size)));
+    }
+  }
+  return lists;
+}
+
 std::error_code session::multithreaded_chunking(std::vector<std::string> linked_files) {
   if (linked_files.empty()) return success;
   // A thread per list could mean thousands of threads; the lists are shared
@@ -117,7 +137,6 @@ std::error_code session::chunk_collectfile_wrapper(const std::vector<std::string
 std::error_code session::chunk_collectfile(std::string path, int chunk_size) {
   return chunk_list(posix_local_files(), path, chunk_size);
 }
-
 
 }  // namespace scanner
 }  // namespace tarn

@@ -1,6 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
 // Copying the run's result files into the volume: one directory per name
 // prefix below the working directory, one write per line.
+#include "scanner/stages/copy.h"
+
 #include <boost/tokenizer.hpp>
 #include <cerrno>
 #include <cstdint>
@@ -12,7 +14,6 @@
 #include "scanner/guards/output_dir.h"
 #include "scanner/run/failure_note.h"
 #include "scanner/run/parallel_for.h"
-#include "scanner/run/scan_run.h"
 #include "scanner/run/volume_layout.h"
 #include "scanner/scanner.h"
 #include "scanner/stages/list_file.h"
@@ -252,44 +253,30 @@ void copy_group_lists(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
   }
 }
 
-// The output directory's lists by the volume directory they go to, in the
-// order of the directory; `*count` receives their number.
-std::vector<copy_group> group_by_directory(const std::list<std::string>& names,
-                                           std::size_t* count) {
+// The lists by the volume directory they go to, in the order of `names`.
+std::vector<copy_group> group_by_directory(const std::vector<std::string>& names) {
   std::vector<copy_group> groups;
   std::map<std::string, std::size_t> group_of;
-  std::size_t position = 0;
-  for (const std::string& name : names) {
-    if (is_dot_entry(name)) continue;
-    std::string directory = std::string(kWorkingDirectory) + "/" + name.substr(0, name.find('-'));
+  for (std::size_t position = 0; position < names.size(); ++position) {
+    const std::string& name = names[position];
+    std::string directory = std::string(kWorkingDirectory) + "/" + filing_prefix(name);
     auto known = group_of.emplace(directory, groups.size());
     if (known.second) {
       groups.emplace_back();
       groups.back().directory = std::move(directory);
     }
     groups[known.first->second].names.push_back(name);
-    groups[known.first->second].positions.push_back(position++);
+    groups[known.first->second].positions.push_back(position);
   }
-  *count = position;
   return groups;
 }
 
 }  // namespace
 
-std::error_code scanner::read_directory(std::string directory, std::list<std::string>& entries) {
-  return os::list_directory(directory, &entries);
-}
-
-std::error_code scanner::copy_files_to_gluster() {
-  static const char* const kFn = "scanner::copy_files_to_gluster";
-  std::list<std::string> names;
-  if (std::error_code ec = read_directory(output_dir, names)) {
-    logger.error(kFn, "Failed to read directory %s", output_dir.c_str());
-    note_failure(&report_, output_dir, ec);
-    return ec;
-  }
-  std::size_t position = 0;
-  std::vector<copy_group> groups = group_by_directory(names, &position);
+std::error_code copy_lists(const boost::shared_ptr<tarn_iopx>& iopx, const std::string& output_dir,
+                           const std::string& volume_name, const std::vector<std::string>& names,
+                           scan_report* report) {
+  std::vector<copy_group> groups = group_by_directory(names);
   // Groups are taken in order until none is left or one has failed; those
   // not begun then are left alone. Each has a tarn_api of its own over the
   // one volume: only its last error is its own state.
@@ -298,17 +285,17 @@ std::error_code scanner::copy_files_to_gluster() {
     copy_group_lists(api, iopx, output_dir, volume_name, groups[i]);
     return !groups[i].error;
   });
-  // The report names what is in the volume, in the order of the output
-  // directory; the first failure in that order is the run's.
-  std::vector<scan_report_list*> copied(position, nullptr);  // by position
-  std::size_t failed_at = position;
+  // The report names what is in the volume, in the order of `names`; the
+  // first failure in that order is the copy's.
+  std::vector<scan_report_list*> copied(names.size(), nullptr);  // by position
+  std::size_t failed_at = names.size();
   std::error_code failure;
   const copy_failure* cause = nullptr;
   for (copy_group& group : groups) {
     for (std::size_t i = 0; i < group.copied.size(); ++i) {
       copied[group.positions[i]] = &group.copied[i];
     }
-    const std::size_t at = group.error ? group.positions[group.copied.size()] : position;
+    const std::size_t at = group.error ? group.positions[group.copied.size()] : names.size();
     if (at < failed_at) {
       failed_at = at;
       failure = group.error;
@@ -316,18 +303,37 @@ std::error_code scanner::copy_files_to_gluster() {
     }
   }
   for (scan_report_list* added : copied) {
-    if (added != nullptr) report_.lists.push_back(std::move(*added));
+    if (added != nullptr) report->lists.push_back(std::move(*added));
   }
   if (failure) {
-    if (cause->error) note_failure(&report_, cause->path, cause->error);
+    if (cause->error) note_failure(report, cause->path, cause->error);
     return failure;
   }
   // Only now that the whole set is in the volume. A file that cannot be
   // removed stays behind and keeps output_dir from being removed.
-  for (const std::string& name : names) {
-    if (!is_dot_entry(name)) os::remove_file(output_dir + "/" + name);
-  }
+  for (const std::string& name : names) os::remove_file(output_dir + "/" + name);
   return success;
+}
+
+std::error_code scanner::read_directory(std::string directory, std::list<std::string>& entries) {
+  return os::list_directory(directory, &entries);
+}
+
+// Every file of the output directory but its own bookkeeping, in the
+// directory's order.
+std::error_code scanner::copy_files_to_gluster() {
+  static const char* const kFn = "scanner::copy_files_to_gluster";
+  std::list<std::string> entries;
+  if (std::error_code ec = read_directory(output_dir, entries)) {
+    logger.error(kFn, "Failed to read directory %s", output_dir.c_str());
+    note_failure(&report_, output_dir, ec);
+    return ec;
+  }
+  std::vector<std::string> names;
+  for (const std::string& name : entries) {
+    if (!is_dot_entry(name)) names.push_back(name);
+  }
+  return copy_lists(iopx, output_dir, volume_name, names, &report_);
 }
 
 std::error_code scanner::create_directory(std::string path) {

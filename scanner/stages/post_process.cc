@@ -3,6 +3,7 @@
 // of changed shard pieces, cut into chunks.
 #include "scanner/run/local_files.h"
 #include "scanner/run/scan_run.h"
+#include "scanner/stages/chunk.h"
 #include "scanner/stages/distribute.h"
 #include "scanner/stages/sorted_runs.h"
 
@@ -67,8 +68,13 @@ std::error_code post_process_collect_file(session& sess, local_files& files,
       }))) {
     return ec;
   }
-  return failed(observe(observer, step_id::chunk, seen,
-                        [&] { return sess.multithreaded_chunking(state->linked_files); }));
+  if (std::error_code ec = failed(observe(observer, step_id::chunk, seen, [&] {
+        return sess.multithreaded_chunking(state->linked_files);
+      }))) {
+    return ec;
+  }
+  state->results = lists_after_chunking(state->linked_files);
+  return success;
 }
 
 std::error_code session::process_filtered_files(std::string& collect_file) {

@@ -69,6 +69,28 @@ TEST_F(ScanRunTest, ARunWorksInTheEnvironmentInForce) {
   EXPECT_GT(s.last_report().started, env.now());
 }
 
+// The copy takes the lists the run made, in the run's order: a file put
+// into the output directory meanwhile is neither copied nor removed.
+TEST_F(ScanRunTest, TheCopyTakesTheRunsListsAndLeavesOtherFiles) {
+  struct stray_writer : progress_observer {
+    std::string dir;
+    void step_entered(const char* step) override {
+      if (std::string(step) == "copy") write_file(dir + "/stray-s1.1", "stray/x\n");
+    }
+    void entries_done(const char*, uint64_t) override {}
+  } writer;
+  writer.dir = output_dir_;
+  tool_.set_changelist("NEW b\nNEW a\n");
+  scanner s("vol1", output_dir_, volume_dir_);
+  s.set_progress_observer(&writer);
+  ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
+  std::vector<std::string> copied;
+  for (const scan_report_list& list : s.last_report().lists) copied.push_back(list.application);
+  EXPECT_EQ(copied, (std::vector<std::string>{"a", "b"}));
+  EXPECT_FALSE(exists(volume_dir_ + "/.tarn/working/scanner/stray"));
+  EXPECT_TRUE(exists(output_dir_ + "/stray-s1.1"));
+}
+
 TEST_F(ScanRunTest, EmptyInputsFailBeforeAnyLockOrCommand) {
   scanner s("vol1", output_dir_, volume_dir_);
   EXPECT_EQ(s.initiate_scan(""), std::error_code(EFAULT, std::generic_category()));

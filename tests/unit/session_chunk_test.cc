@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scanner/stages/chunk.h"
 #include "unit/test_util.h"
 
 namespace tarn {
@@ -87,6 +88,12 @@ TEST_F(ChunkTest, ListsAreSharedOutOverThreads) {
     }
   }
   expected.push_back("small-s1.3");
+  // The names follow from the counts, in the order of the lists.
+  Lines named;
+  for (const std::string& path : lists_after_chunking(lists)) {
+    named.push_back(path.substr(dir_.path().size() + 1));
+  }
+  EXPECT_EQ(named, expected);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(list_dir(dir_.path()), expected);
   EXPECT_NO_ERROR(session_.multithreaded_chunking({}));
