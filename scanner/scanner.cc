@@ -151,11 +151,11 @@ std::error_code scan_run::run(step_observer* observer) {
   report.full = parts_.scan_type != scanner::scan_incremental;
   std::error_code ec;
   {
-    // The steps go through the run's local side, which notes what failed
-    // them, over the one in force, and through the run's environment.
+    // The steps go through the run's environment, and through a local side
+    // over the one in force that notes what failed them.
+    scoped_run_env env_used(parts_.env);
     noting_local_files files(local_side(), note_);
     scoped_local_side files_in_force(files);
-    scoped_run_env env_used(parts_.env);
     ec = run_locked_steps();
   }
   report_counts();

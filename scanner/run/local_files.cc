@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "core/platform.h"
+#include "scanner/run/run_env.h"
 
 namespace tarn {
 namespace scanner {
@@ -99,7 +100,7 @@ namespace {
 thread_local local_files* in_force = nullptr;
 }  // namespace
 
-local_files& local_side() { return in_force != nullptr ? *in_force : posix_local_files(); }
+local_files& local_side() { return in_force != nullptr ? *in_force : env_in_force().files(); }
 
 scoped_local_side::scoped_local_side(local_files& files) : scoped_in_force(in_force, files) {}
 

@@ -78,9 +78,10 @@ class local_files {
 local_files& posix_local_files();
 
 // The local side in force on this thread: the one the innermost
-// scoped_local_side of the thread put in place, else the local file system.
-// A run puts its own in place on its thread for its length, and its steps
-// hand what they took from here on to the threads they start.
+// scoped_local_side of the thread put in place, else the local files of the
+// run environment in force (run_env.h). A run puts its own in place on its
+// thread for its length, and its steps hand what they took from here on to
+// the threads they start.
 local_files& local_side();
 
 // Puts `files`, which must outlive it, in place as this thread's local side

@@ -10,6 +10,7 @@ namespace {
 
 class machine final : public run_env {
  public:
+  local_files& files() override { return posix_local_files(); }
   int run(const std::string& line, std::string* output) override {
     return output != nullptr ? os::run_shell_output(line, output) : os::run_shell(line);
   }

@@ -1,8 +1,8 @@
 // Copyright 2026 The tarn-scanner Authors. All rights reserved.
-// What a run works on besides its local files: the volume, the commands it
-// runs, the machine's mount table and its clock. The scanner and its steps
-// reach them only through run_env, so that tests can answer, record and fail
-// them in process; machine_env() is the real thing.
+// What a run works on: its local files, the volume, the commands it runs,
+// the machine's mount table and its clock. The scanner and its steps reach
+// them only through run_env, so that tests can answer, record and fail them
+// in process; machine_env() is the real thing.
 #ifndef TARN_SCANNER_RUN_RUN_ENV_H_
 #define TARN_SCANNER_RUN_RUN_ENV_H_
 
@@ -12,8 +12,8 @@
 #include <system_error>
 
 #include "core/tarn_api.h"
-
 #include "scanner/run/in_force.h"
+#include "scanner/run/local_files.h"
 
 namespace tarn {
 namespace scanner {
@@ -21,6 +21,9 @@ namespace scanner {
 class run_env {
  public:
   virtual ~run_env() = default;
+  // The working files and the attributes read through the mount; the steps
+  // take them from local_side(), which a run puts its own wrapper on.
+  virtual local_files& files() = 0;
   // Runs the command line `line`, as the run built it, through the shell.
   // The raw wait status, as system(3) gives it (an exit status of 1 is
   // 256), or -1 with errno set when it could not be run. With `output`, the
@@ -40,6 +43,7 @@ class run_env {
 class run_env_wrapper : public run_env {
  public:
   explicit run_env_wrapper(run_env& target) : target_(target) {}
+  local_files& files() override { return target_.files(); }
   int run(const std::string& line, std::string* output) override {
     return target_.run(line, output);
   }

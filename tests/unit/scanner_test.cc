@@ -46,15 +46,27 @@ class ScanRunTest : public ::testing::Test {
   log_capture log_;
 };
 
-// A run takes its commands and its clock from the environment in force on
-// its thread when it begins, and keeps that one to its end.
+// A run takes its commands, its clock and its local files from the
+// environment in force on its thread when it begins, and keeps that one to
+// its end.
 TEST_F(ScanRunTest, ARunWorksInTheEnvironmentInForce) {
+  struct counted_files : forwarding_local_files {
+    using forwarding_local_files::forwarding_local_files;
+    std::error_code create(const std::string& path, std::unique_ptr<line_output>* out) override {
+      ++created;
+      return forwarding_local_files::create(path, out);
+    }
+    int created = 0;
+  } files(posix_local_files());
   struct stopped_clock : testing_util::fake_tool_env {
     using fake_tool_env::fake_tool_env;
     std::chrono::system_clock::time_point now() override {
       return std::chrono::system_clock::time_point(std::chrono::seconds(1796755200));
     }
+    local_files& files() override { return *local; }
+    local_files* local = nullptr;
   } env(tool_.dir());
+  env.local = &files;
   tool_.set_changelist("NEW app\n");
   scanner s("vol1", output_dir_, volume_dir_);
   {
@@ -64,9 +76,12 @@ TEST_F(ScanRunTest, ARunWorksInTheEnvironmentInForce) {
   EXPECT_EQ(s.last_report().started, env.now());
   EXPECT_EQ(s.last_report().finished, env.now());
   EXPECT_EQ(tool_.calls().size(), 3u);  // list, create, pre: answered by `env`
+  const int created = files.created;
+  EXPECT_GT(created, 0);
 
   ASSERT_EQ(s.initiate_scan("s1"), success) << log_.text();
   EXPECT_GT(s.last_report().started, env.now());
+  EXPECT_EQ(files.created, created);
 }
 
 // The copy takes the lists the run made, in the run's order: a file put
