@@ -106,8 +106,9 @@ class TARN_EXPORT tarn_api {
   tarn_api& operator=(const tarn_api&) = delete;
 
   // Opens the volume named by `cfg`. Empty handle when it cannot be opened.
-  // Unless this object was given an opener: with TARN_LOCAL_VOLUME_ROOT set, volume V is the local directory
-  // $TARN_LOCAL_VOLUME_ROOT/V; otherwise it is the GlusterFS volume V, over
+  // Unless this object was given an opener: with TARN_LOCAL_VOLUME_ROOT
+  // set, volume V is the local directory $TARN_LOCAL_VOLUME_ROOT/V;
+  // otherwise it is the GlusterFS volume V, over
   // a connection that every tarn_api of the process shares and that lasts as
   // long as the process (the first init connects, later ones cost nothing).
   boost::shared_ptr<tarn_iopx::tarn_iopx> init(

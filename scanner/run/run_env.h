@@ -63,7 +63,8 @@ class run_env_wrapper : public run_env {
   run_env& target_;
 };
 
-// The machine: the shell, its mount table, its clock. Lives as long as the
+// The machine: its file system, the shell, its mount table, its clock, and
+// the volume as tarn_api opens it by default. Lives as long as the
 // process; safe to call from several threads at once.
 run_env& machine_env();
 

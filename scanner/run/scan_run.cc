@@ -443,7 +443,7 @@ std::error_code scan_run::filter_changes() {
   std::error_code ec =
       state_.sess->filter_new_and_modified(state_.scan_output, state_.filtered, count);
   // The change list has served its purpose whatever the filter made of it.
-  os::remove_file(state_.scan_output);
+  local_side().remove(state_.scan_output);
   if (ec) {
     scanner::logger.error(kFn, "Failed to filter the change list into %s: %s",
                           state_.filtered.c_str(), ec.message().c_str());
@@ -459,7 +459,7 @@ std::error_code scan_run::filter_changes() {
 std::error_code scan_run::name_collect_file() {
   if (state_.collect_file.empty()) return success;
   state_.sess->insert_to_excludelist(state_.collect_file);
-  if (std::error_code ec = os::rename_file(state_.filtered, state_.collect_file)) {
+  if (std::error_code ec = local_side().rename(state_.filtered, state_.collect_file)) {
     scanner::logger.error(kFn, "Failed to rename the generated file %s to %s",
                           state_.filtered.c_str(), state_.collect_file.c_str());
     note_failure(&parts_.report, state_.filtered, ec);
@@ -493,7 +493,8 @@ std::error_code scan_run::copy_results() {
     names.push_back(path.substr(path.rfind('/') + 1));
   }
   std::error_code ec =
-      copy_lists(parts_.iopx, parts_.output_dir, parts_.volume_name, names, &parts_.report);
+      copy_lists(local_side(), parts_.iopx, parts_.output_dir, parts_.volume_name, names,
+                 &parts_.report);
   for (const scan_report_list& list : parts_.report.lists) state_.entries_done += list.entries;
   if (ec != success) {
     scanner::logger.error(kFn, "Failed to copy collect files into gluster volume");

@@ -13,6 +13,7 @@
 #include "core/platform.h"
 #include "scanner/guards/output_dir.h"
 #include "scanner/run/failure_note.h"
+#include "scanner/run/local_files.h"
 #include "scanner/run/parallel_for.h"
 #include "scanner/run/volume_layout.h"
 #include "scanner/scanner.h"
@@ -79,18 +80,19 @@ const char* const kCopyFn = "scanner::file_copy";
 // complete or not at all; an existing list is appended to.
 class list_copy {
  public:
-  list_copy(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx, const std::string& source,
-            const std::string& destination, scan_report_list* added, copy_failure* failed)
-      : api_(api), iopx_(iopx), source_(source), destination_(destination), added_(added),
-        failed_(failed) {}
+  list_copy(local_files& local, tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+            const std::string& source, const std::string& destination, scan_report_list* added,
+            copy_failure* failed)
+      : local_(local), api_(api), iopx_(iopx), source_(source), destination_(destination),
+        added_(added), failed_(failed) {}
 
   std::error_code run(bool new_directory) {
-    if (std::error_code ec = in_.open(source_)) {
+    if (std::error_code ec = local_.read_lines(source_, &in_)) {
       scanner::logger.error(kCopyFn, "Failed to open file %s", source_.c_str());
       return fail(source_, ec);
     }
-    bool more = in_.next(&line_);
-    if (!more && !in_.error()) {
+    bool more = in_->next(&line_);
+    if (!more && !in_->error()) {
       // A new list of no lines is whole from the start: it is made under
       // its name in one call, with no temporary file, no handle and no
       // rename, a few round trips each through a mount. One that is there
@@ -134,7 +136,7 @@ class list_copy {
                             destination_.c_str());
       return fail(destination_, os::error_from(EIO));
     }
-    for (; more; more = in_.next(&line_)) {
+    for (; more; more = in_->next(&line_)) {
       if (std::error_code ec = write_line(api_, out_, line_ + "\n", &offset_)) {
         scanner::logger.error(
             kCopyFn, "Failed to write destination file %s on gluster volume at offset %lld: %s",
@@ -143,9 +145,9 @@ class list_copy {
       }
       ++added_->entries;
     }
-    if (in_.error()) {
+    if (in_->error()) {
       scanner::logger.error(kCopyFn, "Failed to read file %s", source_.c_str());
-      return fail(source_, in_.error());
+      return fail(source_, in_->error());
     }
     return success;
   }
@@ -184,13 +186,14 @@ class list_copy {
     return result;
   }
 
+  local_files& local_;
   tarn_api& api_;
   const boost::shared_ptr<tarn_iopx>& iopx_;
   const std::string& source_;
   const std::string& destination_;
   scan_report_list* added_;
   copy_failure* failed_;
-  os::line_reader in_;
+  std::unique_ptr<line_input> in_;
   std::string line_;
   boost::shared_ptr<tarn_file> out_;
   std::string target_;
@@ -198,10 +201,11 @@ class list_copy {
   int64_t offset_ = 0;
 };
 
-std::error_code copy_list(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
-                          const std::string& source, const std::string& destination,
-                          scan_report_list* added, bool new_directory, copy_failure* failed) {
-  return list_copy(api, iopx, source, destination, added, failed).run(new_directory);
+std::error_code copy_list(local_files& local, tarn_api& api,
+                          const boost::shared_ptr<tarn_iopx>& iopx, const std::string& source,
+                          const std::string& destination, scan_report_list* added,
+                          bool new_directory, copy_failure* failed) {
+  return list_copy(local, api, iopx, source, destination, added, failed).run(new_directory);
 }
 
 // The lists of one directory of the volume, in the order of the output
@@ -223,7 +227,7 @@ constexpr std::size_t kCopyThreads = 4;
 
 // Makes the group's directory (one made now holds nothing yet) and copies
 // its lists, stopping at the first failure.
-void copy_group_lists(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
+void copy_group_lists(local_files& local, tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
                       const std::string& output_dir, const std::string& volume_name,
                       copy_group& group) {
   static const char* const kFn = "scanner::copy_files_to_gluster";
@@ -242,8 +246,8 @@ void copy_group_lists(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,
     scan_report_list added;
     added.application = name.substr(0, name.find('-'));
     std::error_code ec =
-        copy_list(api, iopx, output_dir + "/" + name, group.directory + "/" + name, &added, !made,
-                  &group.cause);
+        copy_list(local, api, iopx, output_dir + "/" + name, group.directory + "/" + name, &added,
+                  !made, &group.cause);
     if (ec) {
       scanner::logger.error(kFn, "Failed to copy file %s to gluster", name.c_str());
       group.error = ec;
@@ -273,16 +277,16 @@ std::vector<copy_group> group_by_directory(const std::vector<std::string>& names
 
 }  // namespace
 
-std::error_code copy_lists(const boost::shared_ptr<tarn_iopx>& iopx, const std::string& output_dir,
-                           const std::string& volume_name, const std::vector<std::string>& names,
-                           scan_report* report) {
+std::error_code copy_lists(local_files& local, const boost::shared_ptr<tarn_iopx>& iopx,
+                           const std::string& output_dir, const std::string& volume_name,
+                           const std::vector<std::string>& names, scan_report* report) {
   std::vector<copy_group> groups = group_by_directory(names);
   // Groups are taken in order until none is left or one has failed; those
   // not begun then are left alone. Each has a tarn_api of its own over the
   // one volume: only its last error is its own state.
   parallel_for(groups.size(), kCopyThreads, thread_shortage::fewer_threads, [&](std::size_t i) {
     tarn_api api;
-    copy_group_lists(api, iopx, output_dir, volume_name, groups[i]);
+    copy_group_lists(local, api, iopx, output_dir, volume_name, groups[i]);
     return !groups[i].error;
   });
   // The report names what is in the volume, in the order of `names`; the
@@ -311,7 +315,7 @@ std::error_code copy_lists(const boost::shared_ptr<tarn_iopx>& iopx, const std::
   }
   // Only now that the whole set is in the volume. A file that cannot be
   // removed stays behind and keeps output_dir from being removed.
-  for (const std::string& name : names) os::remove_file(output_dir + "/" + name);
+  for (const std::string& name : names) local.remove(output_dir + "/" + name);
   return success;
 }
 
@@ -333,7 +337,7 @@ std::error_code scanner::copy_files_to_gluster() {
   for (const std::string& name : entries) {
     if (!is_dot_entry(name)) names.push_back(name);
   }
-  return copy_lists(iopx, output_dir, volume_name, names, &report_);
+  return copy_lists(local_side(), iopx, output_dir, volume_name, names, &report_);
 }
 
 std::error_code scanner::create_directory(std::string path) {
@@ -366,7 +370,8 @@ std::error_code scanner::create_recursive_directory(std::string path) {
 std::error_code scanner::file_copy(std::string source, std::string destination) {
   scan_report_list added;
   copy_failure failed;
-  return copy_list(*api, iopx, source, destination, &added, /*new_directory=*/false, &failed);
+  return copy_list(local_side(), *api, iopx, source, destination, &added,
+                   /*new_directory=*/false, &failed);
 }
 
 std::error_code write_volume_file(tarn_api& api, const boost::shared_ptr<tarn_iopx>& iopx,

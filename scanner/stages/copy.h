@@ -10,18 +10,20 @@
 #include <boost/shared_ptr.hpp>
 
 #include "core/tarn_api.h"
+#include "scanner/run/local_files.h"
 #include "scanner/scan_report.h"
 #include "scanner/scanner.h"
 
 namespace tarn {
 namespace scanner {
 
-// Copies the lists `names` (file names in `output_dir`) into the volume's
-// working directory, each into the directory its name begins with. Each
-// list copied joins report->lists, in the order of `names`; the first
-// failure in that order is the copy's, its cause noted in the report. Once
-// every list is in the volume, they are removed from `output_dir`.
-std::error_code copy_lists(const boost::shared_ptr<tarn_iopx>& iopx,
+// Copies the lists `names` (file names in `output_dir`, read through
+// `local`) into the volume's working directory, each into the directory its
+// name begins with. Each list copied joins report->lists, in the order of
+// `names`; the first failure in that order is the copy's, its cause noted in
+// the report. Once every list is in the volume, they are removed from
+// `output_dir`.
+std::error_code copy_lists(local_files& local, const boost::shared_ptr<tarn_iopx>& iopx,
                            const std::string& output_dir, const std::string& volume_name,
                            const std::vector<std::string>& names, scan_report* report);
 
